@@ -1,0 +1,18 @@
+# quaymark_add_test(NAME <name> SOURCES <files...> LIBRARIES <targets...>
+#                   [LABELS <labels...>] [ENVIRONMENT <VAR=value...>])
+# Builds one GoogleTest executable and registers each of its tests with CTest.
+include(GoogleTest)
+
+function(quaymark_add_test)
+  cmake_parse_arguments(ARG "" "NAME" "SOURCES;LIBRARIES;LABELS;ENVIRONMENT" ${ARGN})
+  add_executable(${ARG_NAME} ${ARG_SOURCES})
+  target_link_libraries(${ARG_NAME} PRIVATE ${ARG_LIBRARIES} GTest::gmock GTest::gtest_main)
+  set(props "")
+  if(ARG_LABELS)
+    list(APPEND props LABELS "${ARG_LABELS}")
+  endif()
+  if(ARG_ENVIRONMENT)
+    list(APPEND props ENVIRONMENT "${ARG_ENVIRONMENT}")
+  endif()
+  gtest_discover_tests(${ARG_NAME} DISCOVERY_TIMEOUT 30 PROPERTIES ${props})
+endfunction()

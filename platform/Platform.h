@@ -1,0 +1,27 @@
+// The services a subsystem is given, bundled so that tests can replace any one of them.
+#pragma once
+
+#include "Bundle.h"
+#include "FileManager.h"
+#include "Preferences.h"
+#include "Scripting.h"
+#include "System.h"
+#include "Tasks.h"
+#include "Workspace.h"
+
+namespace quaymark {
+
+struct Platform {
+    Preferences& preferences;
+    Workspace& workspace;
+    FileManager& fileManager;
+    Bundle& mainBundle;
+    TaskLauncher& tasks;
+    ScriptingBridge& scripting;
+    AppleScriptRunner& appleScript;
+    Clock& clock;
+    Application& application;
+    Log& log;
+};
+
+}  // namespace quaymark

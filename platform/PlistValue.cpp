@@ -1,0 +1,217 @@
+#include "PlistValue.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <ostream>
+#include <sstream>
+#include <cctype>
+
+namespace quaymark {
+
+PlistDictionary::PlistDictionary(std::initializer_list<Entry> entries) {
+    for (const auto& entry : entries) set(entry.first, entry.second);
+}
+
+const PlistValue* PlistDictionary::find(std::string_view key) const {
+    auto it = std::find_if(_entries.begin(), _entries.end(),
+                           [&](const Entry& entry) { return entry.first == key; });
+    return it == _entries.end() ? nullptr : &it->second;
+}
+
+PlistValue* PlistDictionary::find(std::string_view key) {
+    return const_cast<PlistValue*>(std::as_const(*this).find(key));
+}
+
+void PlistDictionary::set(std::string key, PlistValue value) {
+    if (PlistValue* existing = find(key)) {
+        *existing = std::move(value);
+        return;
+    }
+    _entries.emplace_back(std::move(key), std::move(value));
+}
+
+bool PlistDictionary::remove(std::string_view key) {
+    auto it = std::find_if(_entries.begin(), _entries.end(),
+                           [&](const Entry& entry) { return entry.first == key; });
+    if (it == _entries.end()) return false;
+    _entries.erase(it);
+    return true;
+}
+
+bool operator==(const PlistDictionary& a, const PlistDictionary& b) {
+    if (a.size() != b.size()) return false;
+    return std::all_of(a.begin(), a.end(), [&](const PlistDictionary::Entry& entry) {
+        const PlistValue* other = b.find(entry.first);
+        return other != nullptr && *other == entry.second;
+    });
+}
+
+PlistValue PlistValue::integer(std::int64_t value) {
+    PlistValue result;
+    result._value.emplace<1>(value);
+    return result;
+}
+
+PlistValue PlistValue::real(double value) {
+    PlistValue result;
+    result._value.emplace<2>(value);
+    return result;
+}
+
+PlistValue PlistValue::boolean(bool value) {
+    PlistValue result;
+    result._value.emplace<3>(value);
+    return result;
+}
+
+PlistValue PlistValue::data(PlistData bytes) {
+    PlistValue result;
+    result._value.emplace<5>(std::move(bytes));
+    return result;
+}
+
+PlistValue PlistValue::stringArray(const std::vector<std::string>& strings) {
+    PlistArray array(strings.begin(), strings.end());
+    return PlistValue(std::move(array));
+}
+
+std::optional<std::int64_t> PlistValue::asInteger() const {
+    if (auto* value = std::get_if<1>(&_value)) return *value;
+    return std::nullopt;
+}
+
+std::optional<double> PlistValue::asReal() const {
+    if (auto* value = std::get_if<2>(&_value)) return *value;
+    return std::nullopt;
+}
+
+std::optional<bool> PlistValue::asBoolean() const {
+    if (auto* value = std::get_if<3>(&_value)) return *value;
+    return std::nullopt;
+}
+
+std::optional<PlistDate> PlistValue::asDate() const {
+    if (auto* value = std::get_if<4>(&_value)) return *value;
+    return std::nullopt;
+}
+
+const char* typeName(PlistValue::Type type) {
+    switch (type) {
+        case PlistValue::Type::String: return "string";
+        case PlistValue::Type::Integer: return "integer";
+        case PlistValue::Type::Real: return "real";
+        case PlistValue::Type::Boolean: return "boolean";
+        case PlistValue::Type::Date: return "date";
+        case PlistValue::Type::Data: return "data";
+        case PlistValue::Type::Array: return "array";
+        case PlistValue::Type::Dictionary: return "dictionary";
+    }
+    return "unknown";
+}
+
+namespace {
+
+bool isBareWord(const std::string& text) {
+    if (text.empty()) return false;
+    return std::all_of(text.begin(), text.end(), [](unsigned char c) {
+        return std::isalnum(c) || c == '.' || c == '_' || c == '/' || c == '-';
+    });
+}
+
+void describeString(std::ostream& out, const std::string& text) {
+    if (isBareWord(text)) {
+        out << text;
+        return;
+    }
+    out << '"';
+    for (unsigned char c : text) {
+        switch (c) {
+            case '"': out << "\\\""; break;
+            case '\\': out << "\\\\"; break;
+            case '\n': out << "\\n"; break;
+            case '\t': out << "\\t"; break;
+            default:
+                if (c < 0x20 || c == 0x7f) {
+                    char buffer[8];
+                    std::snprintf(buffer, sizeof buffer, "\\%03o", c);
+                    out << buffer;
+                } else {
+                    out << c;
+                }
+        }
+    }
+    out << '"';
+}
+
+void describe(std::ostream& out, const PlistValue& value) {
+    switch (value.type()) {
+        case PlistValue::Type::String: describeString(out, *value.asString()); break;
+        case PlistValue::Type::Integer: out << *value.asInteger(); break;
+        case PlistValue::Type::Real: out << *value.asReal(); break;
+        case PlistValue::Type::Boolean: out << (*value.asBoolean() ? "YES" : "NO"); break;
+        case PlistValue::Type::Date: {
+            double unix = value.asDate()->unixSeconds();
+            std::time_t seconds = static_cast<std::time_t>(std::floor(unix));
+            std::tm utc{};
+            gmtime_r(&seconds, &utc);
+            char buffer[40];
+            std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S +0000", &utc);
+            out << buffer;
+            break;
+        }
+        case PlistValue::Type::Data: {
+            out << '<';
+            char buffer[4];
+            for (std::uint8_t byte : *value.asData()) {
+                std::snprintf(buffer, sizeof buffer, "%02x", byte);
+                out << buffer;
+            }
+            out << '>';
+            break;
+        }
+        case PlistValue::Type::Array: {
+            out << '(';
+            bool first = true;
+            for (const PlistValue& element : *value.asArray()) {
+                out << (first ? "" : ", ");
+                describe(out, element);
+                first = false;
+            }
+            out << ')';
+            break;
+        }
+        case PlistValue::Type::Dictionary: {
+            out << '{';
+            for (const auto& [key, element] : *value.asDictionary()) {
+                describeString(out, key);
+                out << " = ";
+                describe(out, element);
+                out << "; ";
+            }
+            out << '}';
+            break;
+        }
+    }
+}
+
+}  // namespace
+
+std::string PlistValue::description() const {
+    std::ostringstream out;
+    describe(out, *this);
+    return out.str();
+}
+
+std::ostream& operator<<(std::ostream& out, const PlistValue& value) {
+    describe(out, value);
+    return out;
+}
+
+std::ostream& operator<<(std::ostream& out, const PlistDictionary& dictionary) {
+    describe(out, PlistValue(dictionary));
+    return out;
+}
+
+}  // namespace quaymark
