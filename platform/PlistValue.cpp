@@ -1,17 +1,18 @@
 #include "PlistValue.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <ostream>
 #include <sstream>
-#include <cctype>
 
 namespace quaymark {
 
 PlistDictionary::PlistDictionary(std::initializer_list<Entry> entries) {
-    for (const auto& entry : entries) set(entry.first, entry.second);
+    for (const auto& entry : entries)
+        set(entry.first, entry.second);
 }
 
 const PlistValue* PlistDictionary::find(std::string_view key) const {
@@ -35,13 +36,15 @@ void PlistDictionary::set(std::string key, PlistValue value) {
 bool PlistDictionary::remove(std::string_view key) {
     auto it = std::find_if(_entries.begin(), _entries.end(),
                            [&](const Entry& entry) { return entry.first == key; });
-    if (it == _entries.end()) return false;
+    if (it == _entries.end())
+        return false;
     _entries.erase(it);
     return true;
 }
 
 bool operator==(const PlistDictionary& a, const PlistDictionary& b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     return std::all_of(a.begin(), a.end(), [&](const PlistDictionary::Entry& entry) {
         const PlistValue* other = b.find(entry.first);
         return other != nullptr && *other == entry.second;
@@ -78,35 +81,47 @@ PlistValue PlistValue::stringArray(const std::vector<std::string>& strings) {
 }
 
 std::optional<std::int64_t> PlistValue::asInteger() const {
-    if (auto* value = std::get_if<1>(&_value)) return *value;
+    if (auto* value = std::get_if<1>(&_value))
+        return *value;
     return std::nullopt;
 }
 
 std::optional<double> PlistValue::asReal() const {
-    if (auto* value = std::get_if<2>(&_value)) return *value;
+    if (auto* value = std::get_if<2>(&_value))
+        return *value;
     return std::nullopt;
 }
 
 std::optional<bool> PlistValue::asBoolean() const {
-    if (auto* value = std::get_if<3>(&_value)) return *value;
+    if (auto* value = std::get_if<3>(&_value))
+        return *value;
     return std::nullopt;
 }
 
 std::optional<PlistDate> PlistValue::asDate() const {
-    if (auto* value = std::get_if<4>(&_value)) return *value;
+    if (auto* value = std::get_if<4>(&_value))
+        return *value;
     return std::nullopt;
 }
 
 const char* typeName(PlistValue::Type type) {
     switch (type) {
-        case PlistValue::Type::String: return "string";
-        case PlistValue::Type::Integer: return "integer";
-        case PlistValue::Type::Real: return "real";
-        case PlistValue::Type::Boolean: return "boolean";
-        case PlistValue::Type::Date: return "date";
-        case PlistValue::Type::Data: return "data";
-        case PlistValue::Type::Array: return "array";
-        case PlistValue::Type::Dictionary: return "dictionary";
+        case PlistValue::Type::String:
+            return "string";
+        case PlistValue::Type::Integer:
+            return "integer";
+        case PlistValue::Type::Real:
+            return "real";
+        case PlistValue::Type::Boolean:
+            return "boolean";
+        case PlistValue::Type::Date:
+            return "date";
+        case PlistValue::Type::Data:
+            return "data";
+        case PlistValue::Type::Array:
+            return "array";
+        case PlistValue::Type::Dictionary:
+            return "dictionary";
     }
     return "unknown";
 }
@@ -114,7 +129,8 @@ const char* typeName(PlistValue::Type type) {
 namespace {
 
 bool isBareWord(const std::string& text) {
-    if (text.empty()) return false;
+    if (text.empty())
+        return false;
     return std::all_of(text.begin(), text.end(), [](unsigned char c) {
         return std::isalnum(c) || c == '.' || c == '_' || c == '/' || c == '-';
     });
@@ -128,10 +144,18 @@ void describeString(std::ostream& out, const std::string& text) {
     out << '"';
     for (unsigned char c : text) {
         switch (c) {
-            case '"': out << "\\\""; break;
-            case '\\': out << "\\\\"; break;
-            case '\n': out << "\\n"; break;
-            case '\t': out << "\\t"; break;
+            case '"':
+                out << "\\\"";
+                break;
+            case '\\':
+                out << "\\\\";
+                break;
+            case '\n':
+                out << "\\n";
+                break;
+            case '\t':
+                out << "\\t";
+                break;
             default:
                 if (c < 0x20 || c == 0x7f) {
                     char buffer[8];
@@ -147,10 +171,18 @@ void describeString(std::ostream& out, const std::string& text) {
 
 void describe(std::ostream& out, const PlistValue& value) {
     switch (value.type()) {
-        case PlistValue::Type::String: describeString(out, *value.asString()); break;
-        case PlistValue::Type::Integer: out << *value.asInteger(); break;
-        case PlistValue::Type::Real: out << *value.asReal(); break;
-        case PlistValue::Type::Boolean: out << (*value.asBoolean() ? "YES" : "NO"); break;
+        case PlistValue::Type::String:
+            describeString(out, *value.asString());
+            break;
+        case PlistValue::Type::Integer:
+            out << *value.asInteger();
+            break;
+        case PlistValue::Type::Real:
+            out << *value.asReal();
+            break;
+        case PlistValue::Type::Boolean:
+            out << (*value.asBoolean() ? "YES" : "NO");
+            break;
         case PlistValue::Type::Date: {
             double unix = value.asDate()->unixSeconds();
             std::time_t seconds = static_cast<std::time_t>(std::floor(unix));

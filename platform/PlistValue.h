@@ -98,7 +98,9 @@ public:
     // A readable rendering in the old-style property-list notation, for logs and tests.
     std::string description() const;
 
-    friend bool operator==(const PlistValue& a, const PlistValue& b) { return a._value == b._value; }
+    friend bool operator==(const PlistValue& a, const PlistValue& b) {
+        return a._value == b._value;
+    }
 
 private:
     std::variant<std::string, std::int64_t, double, bool, PlistDate, PlistData, PlistArray,

@@ -18,11 +18,15 @@ bool equalsIgnoringCase(const std::string& text, std::string_view word) {
 }  // namespace
 
 std::optional<bool> booleanForm(const PlistValue& value) {
-    if (auto flag = value.asBoolean()) return *flag;
-    if (auto number = value.asInteger()) return *number != 0;
+    if (auto flag = value.asBoolean())
+        return *flag;
+    if (auto number = value.asInteger())
+        return *number != 0;
     if (const std::string* text = value.asString()) {
-        if (equalsIgnoringCase(*text, "true") || equalsIgnoringCase(*text, "yes")) return true;
-        if (equalsIgnoringCase(*text, "false") || equalsIgnoringCase(*text, "no")) return false;
+        if (equalsIgnoringCase(*text, "true") || equalsIgnoringCase(*text, "yes"))
+            return true;
+        if (equalsIgnoringCase(*text, "false") || equalsIgnoringCase(*text, "no"))
+            return false;
     }
     return std::nullopt;
 }
@@ -30,7 +34,8 @@ std::optional<bool> booleanForm(const PlistValue& value) {
 std::optional<bool> Preferences::appBooleanValue(const std::string& key,
                                                  const std::string& domain) {
     std::optional<PlistValue> value = copyAppValue(key, domain);
-    if (!value) return std::nullopt;
+    if (!value)
+        return std::nullopt;
     return booleanForm(*value);
 }
 

@@ -11,9 +11,9 @@
 namespace quaymark {
 
 enum class TaskStream {
-    Inherit,                // the child shares the stream with this process
-    ToStandardOutput,       // the child writes to this process's standard output
-    Discard,                // the child's stream goes to /dev/null
+    Inherit,           // the child shares the stream with this process
+    ToStandardOutput,  // the child writes to this process's standard output
+    Discard,           // the child's stream goes to /dev/null
 };
 
 struct TaskOptions {

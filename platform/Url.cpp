@@ -23,9 +23,12 @@ bool isUrlCharacter(unsigned char c) {
 }
 
 int hexValue(unsigned char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
@@ -56,10 +59,12 @@ std::optional<std::string> percentDecode(std::string_view text) {
             decoded.push_back(text[i]);
             continue;
         }
-        if (i + 2 >= text.size()) return std::nullopt;
+        if (i + 2 >= text.size())
+            return std::nullopt;
         int high = hexValue(static_cast<unsigned char>(text[i + 1]));
         int low = hexValue(static_cast<unsigned char>(text[i + 2]));
-        if (high < 0 || low < 0) return std::nullopt;
+        if (high < 0 || low < 0)
+            return std::nullopt;
         decoded.push_back(static_cast<char>(high * 16 + low));
         i += 2;
     }
@@ -89,7 +94,8 @@ std::optional<Url> Url::fromString(std::string_view text) {
                      std::all_of(candidate.begin(), candidate.end(), [](unsigned char c) {
                          return std::isalnum(c) || c == '+' || c == '-' || c == '.';
                      });
-        if (!valid) return std::nullopt;
+        if (!valid)
+            return std::nullopt;
         scheme.assign(candidate);
         std::transform(scheme.begin(), scheme.end(), scheme.begin(),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -107,14 +113,16 @@ std::optional<Url> Url::fromString(std::string_view text) {
 
 Url Url::fileUrlWithPath(std::string_view path, bool isDirectory) {
     std::string encoded = percentEncodePath(path);
-    if (isDirectory && !encoded.ends_with('/')) encoded.push_back('/');
+    if (isDirectory && !encoded.ends_with('/'))
+        encoded.push_back('/');
     return Url("file://" + encoded, "file", encoded);
 }
 
 std::string Url::path() const {
     // fromString has already checked every escape.
     std::string decoded = percentDecode(_encodedPath).value_or(_encodedPath);
-    while (decoded.size() > 1 && decoded.ends_with('/')) decoded.pop_back();
+    while (decoded.size() > 1 && decoded.ends_with('/'))
+        decoded.pop_back();
     return decoded;
 }
 

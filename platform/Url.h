@@ -27,7 +27,9 @@ public:
 
 private:
     Url(std::string text, std::string scheme, std::string encodedPath)
-        : _text(std::move(text)), _scheme(std::move(scheme)), _encodedPath(std::move(encodedPath)) {}
+        : _text(std::move(text)),
+          _scheme(std::move(scheme)),
+          _encodedPath(std::move(encodedPath)) {}
 
     std::string _text;
     std::string _scheme;

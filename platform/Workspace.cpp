@@ -8,7 +8,8 @@ std::vector<RunningApplication> Workspace::runningApplicationsWithBundleIdentifi
     const std::string& bundleIdentifier) {
     std::vector<RunningApplication> matching;
     for (RunningApplication& application : runningApplications()) {
-        if (application.bundleIdentifier == bundleIdentifier) matching.push_back(application);
+        if (application.bundleIdentifier == bundleIdentifier)
+            matching.push_back(application);
     }
     return matching;
 }

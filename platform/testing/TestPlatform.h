@@ -1,0 +1,50 @@
+// One of each test double, wired together, and the Platform that hands them out.
+#pragma once
+
+#include "CallLog.h"
+#include "FakeBundle.h"
+#include "ImmediateApplication.h"
+#include "ManualClock.h"
+#include "MemoryFileManager.h"
+#include "MemoryPreferences.h"
+#include "Platform.h"
+#include "RecordingLog.h"
+#include "RecordingTaskLauncher.h"
+#include "RecordingWorkspace.h"
+#include "ScriptedAppleScriptRunner.h"
+#include "ScriptedBridge.h"
+#include "ScriptedFinder.h"
+#include "ScriptedITerm.h"
+#include "ScriptedTerminal.h"
+
+namespace quaymark {
+
+// Every double records into `calls`. The bridge hands out Finder ("com.apple.Finder"),
+// Terminal, iTerm (classic) and iTerm2 (classic until told otherwise); the three terminals
+// tell the workspace whether they run and take the Command-T keystroke by process name.
+// Nothing is installed, running or open at the start.
+struct TestPlatform {
+    TestPlatform();
+    TestPlatform(const TestPlatform&) = delete;
+    TestPlatform& operator=(const TestPlatform&) = delete;
+
+    Platform platform();
+
+    CallLog calls;
+    MemoryPreferences preferences{calls};
+    RecordingWorkspace workspace{calls};
+    MemoryFileManager fileManager{calls};
+    FakeBundle mainBundle{calls};
+    RecordingTaskLauncher tasks{calls};
+    ScriptedFinder finder{calls};
+    ScriptedTerminal terminal{calls};
+    ScriptedITerm iTerm{calls, "iTerm", "net.sourceforge.iTerm", ITermVocabulary::Classic, 402};
+    ScriptedITerm iTerm2{calls, "iTerm2", "com.googlecode.iterm2", ITermVocabulary::Classic, 403};
+    ScriptedBridge scripting{calls};
+    ScriptedAppleScriptRunner appleScript{calls};
+    ManualClock clock{calls};
+    ImmediateApplication application{calls};
+    RecordingLog log{calls};
+};
+
+}  // namespace quaymark
