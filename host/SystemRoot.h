@@ -23,6 +23,10 @@ public:
     // The path as the system names it of a real path (the inverse of map).
     std::string unmap(std::string_view realPath) const;
     static bool isSystemPath(std::string_view path);
+    // The folder for this desktop's runtime state (the running-application registry):
+    // "<root>/private/var/run/quaymark" inside a system root, else under XDG_RUNTIME_DIR
+    // or /tmp, per user.
+    std::string runtimeDirectory() const;
 
 private:
     std::string _root;

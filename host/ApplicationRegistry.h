@@ -1,0 +1,38 @@
+// The running applications of one desktop, registered by pid.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Workspace.h"
+
+namespace quaymark {
+
+// One file per running application in the desktop's runtime folder. An entry counts
+// only while its process lives and is the process that registered (its start time
+// matches), so a reused pid never passes for an old application.
+class ApplicationRegistry {
+public:
+    explicit ApplicationRegistry(std::string directory);
+
+    // False when the entry could not be written.
+    bool add(const RunningApplication& application);
+    void remove(int pid);
+    // The live entries in the order they were started; stale entries are removed.
+    std::vector<RunningApplication> list();
+    // The pid most recently brought to the front, if it still runs.
+    std::optional<int> frontmost();
+    bool setFrontmost(int pid);
+
+    const std::string& directory() const { return _directory; }
+
+private:
+    std::string _directory;
+};
+
+// The start time of a live, non-zombie process in clock ticks since boot; nothing when
+// the process is gone.
+std::optional<unsigned long long> processStartTime(int pid);
+
+}  // namespace quaymark

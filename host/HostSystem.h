@@ -1,0 +1,57 @@
+// Time, run loop, application life cycle and log for programs on this machine.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+
+#include "System.h"
+
+namespace quaymark {
+
+class SystemClock : public Clock {
+public:
+    PlistDate now() override;
+    void sleepFor(std::chrono::microseconds duration) override;
+};
+
+// A run loop of queued work; it sleeps on a condition variable while there is none.
+class BasicRunLoop : public RunLoop {
+public:
+    void post(std::function<void()> work) override;
+    void runFor(std::chrono::milliseconds duration) override;
+    int run() override;
+    void stop(int exitStatus) override;
+
+private:
+    // Runs queued work until the deadline or stop(); true when stopped.
+    bool runUntil(std::optional<std::chrono::steady_clock::time_point> deadline);
+
+    std::mutex _mutex;
+    std::condition_variable _changed;
+    std::deque<std::function<void()>> _queue;
+    std::optional<int> _stopStatus;
+};
+
+class RunLoopApplication : public Application {
+public:
+    explicit RunLoopApplication(RunLoop& runLoop) : _runLoop(runLoop) {}
+    int run(std::function<void()> didFinishLaunching) override;
+    void terminate() override { _runLoop.stop(0); }
+
+private:
+    RunLoop& _runLoop;
+};
+
+// "2026-12-06 16:13:14.123 Name[pid] message" on standard error.
+class StderrLog : public Log {
+public:
+    explicit StderrLog(std::string processName) : _processName(std::move(processName)) {}
+    void log(const std::string& message) override;
+
+private:
+    std::string _processName;
+};
+
+}  // namespace quaymark

@@ -1,0 +1,61 @@
+// Launch services of this machine: application bundles in the Applications folders,
+// launched detached and registered per desktop.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ApplicationRegistry.h"
+#include "SystemRoot.h"
+#include "Workspace.h"
+
+namespace quaymark {
+
+// Facts about an application bundle read from its Contents/Info.plist.
+struct BundleInfo {
+    std::string bundleIdentifier;
+    std::string executableName;
+};
+// Nothing when the folder is no application bundle (no readable Info.plist with an
+// identifier and an executable name).
+std::optional<BundleInfo> readBundleInfo(const std::string& realBundlePath);
+
+class HostWorkspace : public Workspace {
+public:
+    // `home` is the user's home folder, whose Applications folder is searched after the
+    // system's.
+    HostWorkspace(SystemRoot root, std::string home);
+
+    std::optional<std::string> absolutePathForAppBundleWithIdentifier(
+        const std::string& bundleIdentifier) override;
+    bool launchApplicationAtUrl(const Url& bundleUrl, const Environment& extraEnvironment) override;
+    bool launchApplication(const std::string& path) override;
+    std::vector<RunningApplication> runningApplications() override;
+    bool activate(const RunningApplication& application) override;
+    bool setIconForFile(const std::optional<std::string>& imagePath,
+                        const std::string& path) override;
+
+    // Starts the bundle at a path as the system names it; the new pid, or -1.
+    int launchBundle(const std::string& bundlePath, const Environment& extraEnvironment);
+    ApplicationRegistry& registry() { return _registry; }
+
+private:
+    struct ScanStamp {
+        std::string path;
+        long long modified;
+    };
+    void rescanIfChanged();
+
+    SystemRoot _root;
+    std::string _home;
+    ApplicationRegistry _registry;
+    // Bundle identifier → bundle path as the system names it, first found wins.
+    std::map<std::string, std::string> _bundles;
+    // Every folder and Info.plist the last scan looked at, with its modification time:
+    // when none changed, neither did the set of bundles.
+    std::vector<ScanStamp> _stamps;
+    bool _scanned = false;
+};
+
+}  // namespace quaymark
