@@ -51,11 +51,12 @@ public:
     // False when the key was not there.
     bool remove(std::string_view key);
 
-    std::size_t size() const { return _entries.size(); }
-    bool empty() const { return _entries.empty(); }
+    // Defined below PlistValue, which an entry needs complete.
+    std::size_t size() const;
+    bool empty() const;
     const std::vector<Entry>& entries() const { return _entries; }
-    std::vector<Entry>::const_iterator begin() const { return _entries.begin(); }
-    std::vector<Entry>::const_iterator end() const { return _entries.end(); }
+    std::vector<Entry>::const_iterator begin() const;
+    std::vector<Entry>::const_iterator end() const;
 
     friend bool operator==(const PlistDictionary& a, const PlistDictionary& b);
 
@@ -107,6 +108,15 @@ private:
                  PlistDictionary>
         _value;
 };
+
+inline std::size_t PlistDictionary::size() const { return _entries.size(); }
+inline bool PlistDictionary::empty() const { return _entries.empty(); }
+inline std::vector<PlistDictionary::Entry>::const_iterator PlistDictionary::begin() const {
+    return _entries.begin();
+}
+inline std::vector<PlistDictionary::Entry>::const_iterator PlistDictionary::end() const {
+    return _entries.end();
+}
 
 std::ostream& operator<<(std::ostream& out, const PlistValue& value);
 std::ostream& operator<<(std::ostream& out, const PlistDictionary& dictionary);
