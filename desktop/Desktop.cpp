@@ -1,0 +1,336 @@
+#include "Desktop.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "FinderStandIn.h"
+#include "HostWorkspace.h"
+#include "PathUtilities.h"
+#include "PlistCodec.h"
+#include "StandInBundles.h"
+
+namespace quaymark {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Finder answers a click within this time, or the click counts as failed.
+constexpr auto kFinderAnswerTime = std::chrono::seconds(10);
+
+bool writePlist(const fs::path& path, const PlistValue& value) {
+    std::error_code error;
+    fs::create_directories(path.parent_path(), error);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << encodePlist(value, PlistFormat::Xml);
+    return static_cast<bool>(out);
+}
+
+bool copyExecutable(const std::string& from, const fs::path& to) {
+    std::error_code error;
+    fs::create_directories(to.parent_path(), error);
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing, error);
+    if (error)
+        return false;
+    fs::permissions(to,
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                        fs::perms::others_read | fs::perms::others_exec,
+                    error);
+    return !error;
+}
+
+PlistDictionary bundleInfo(const std::string& identifier, const std::string& executable,
+                           const std::string& version) {
+    return PlistDictionary{{"CFBundleIdentifier", identifier},
+                           {"CFBundleExecutable", executable},
+                           {"CFBundleName", executable},
+                           {"CFBundlePackageType", "APPL"},
+                           {"CFBundleShortVersionString", version}};
+}
+
+HostWorkspace workspaceOf(const Desktop& desktop) {
+    return HostWorkspace(desktop.systemRoot(), desktop.home());
+}
+
+}  // namespace
+
+StandInPrograms StandInPrograms::besideRunningExecutable() {
+    char buffer[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    std::string folder = stringByDeletingLastPathComponent(
+        length > 0 ? std::string(buffer, static_cast<std::size_t>(length)) : "");
+    return StandInPrograms{folder + "/quaymark-finder", folder + "/quaymark-killall",
+                           folder + "/quaymark-standin"};
+}
+
+Desktop::Desktop(std::string folder) : _folder(std::move(folder)) {}
+
+bool Desktop::exists() const {
+    std::error_code error;
+    return fs::is_directory(root(), error) && fs::is_directory(home(), error);
+}
+
+std::optional<std::string> Desktop::create(const std::string& folder, const DesktopOptions& options,
+                                           const StandInPrograms& programs) {
+    std::error_code error;
+    if (fs::exists(folder, error) && !fs::is_empty(folder, error))
+        return folder + " is not empty";
+    fs::create_directories(folder, error);
+    if (error)
+        return "cannot create " + folder + ": " + error.message();
+    Desktop desktop(fs::canonical(folder, error).string());
+    fs::path root = desktop.root();
+    fs::path home = desktop.home();
+    for (const char* sub : {"Desktop", "Documents", "Library/Preferences", "Applications"}) {
+        fs::create_directories(home / sub, error);
+    }
+    fs::create_directories(root / "Applications" / "Utilities", error);
+    if (error)
+        return "cannot lay out " + folder + ": " + error.message();
+
+    if (!writePlist(root / "System/Library/CoreServices/SystemVersion.plist",
+                    PlistDictionary{{"ProductName", "Mac OS X"},
+                                    {"ProductVersion", options.systemVersion}})) {
+        return std::string("cannot write SystemVersion.plist");
+    }
+
+    fs::path finder = root / "Applications" / "Finder.app";
+    if (!writePlist(finder / "Contents" / "Info.plist",
+                    bundleInfo("com.apple.finder", "Finder", "10.14")) ||
+        !copyExecutable(programs.finder, finder / "Contents" / "MacOS" / "Finder")) {
+        return "cannot install the Finder stand-in from " + programs.finder;
+    }
+    if (!copyExecutable(programs.killall, root / "usr" / "bin" / "killall")) {
+        return "cannot install killall from " + programs.killall;
+    }
+
+    SystemRoot systemRoot = desktop.systemRoot();
+    struct Wanted {
+        bool installed;
+        TerminalKind kind;
+        std::string version;
+    };
+    const Wanted terminals[] = {
+        {options.terminal, TerminalKind::AppleTerminal, "2.8"},
+        {options.iTerm, TerminalKind::ITerm, "0.10"},
+        {options.iTerm2, TerminalKind::ITerm2, options.iTerm2Version},
+    };
+    for (const Wanted& wanted : terminals) {
+        if (!wanted.installed)
+            continue;
+        if (auto problem = layOutTerminalStandIn(systemRoot, wanted.kind, wanted.version,
+                                                 options.shell, programs.terminal)) {
+            return problem;
+        }
+    }
+    if (options.xterm) {
+        fs::create_directories(root / "usr" / "X11R6" / "bin", error);
+        fs::create_symlink("/usr/bin/xterm", root / "usr" / "X11R6" / "bin" / "xterm", error);
+        if (error)
+            return "cannot link xterm: " + error.message();
+    }
+    return std::nullopt;
+}
+
+Environment Desktop::environment() const {
+    return Environment{{"HOME", home()}, {"QUAYMARK_SYSTEM_ROOT", root()}};
+}
+
+void Desktop::enter() const {
+    for (const auto& [name, value] : environment())
+        setenv(name.c_str(), value.c_str(), 1);
+}
+
+std::optional<std::string> Desktop::installQuaymark(const std::string& builtApp,
+                                                    InstallLocation location) const {
+    std::error_code error;
+    if (!fs::exists(fs::path(builtApp) / "Contents" / "Info.plist", error)) {
+        return builtApp + " is no application bundle";
+    }
+    fs::path folder = location == InstallLocation::Applications ? fs::path(root()) / "Applications"
+                                                                : fs::path(home()) / "Applications";
+    fs::path target = folder / "Quaymark.app";
+    fs::remove_all(target, error);
+    fs::create_directories(folder, error);
+    fs::copy(builtApp, target, fs::copy_options::recursive, error);
+    if (error)
+        return "cannot copy " + builtApp + ": " + error.message();
+    return std::nullopt;
+}
+
+std::optional<std::string> Desktop::installedQuaymark() const {
+    std::error_code error;
+    if (fs::exists(fs::path(root()) / "Applications" / "Quaymark.app", error)) {
+        return std::string("/Applications/Quaymark.app");
+    }
+    fs::path inHome = fs::path(home()) / "Applications" / "Quaymark.app";
+    if (fs::exists(inHome, error))
+        return inHome.string();
+    return std::nullopt;
+}
+
+std::optional<std::string> Desktop::bundleIdentifierForApplication(const std::string& name) {
+    if (name == "Finder")
+        return std::string("com.apple.finder");
+    if (name == "Terminal")
+        return std::string("com.apple.Terminal");
+    if (name == "iTerm")
+        return std::string("net.sourceforge.iTerm");
+    if (name == "iTerm2")
+        return std::string("com.googlecode.iterm2");
+    if (name.find('.') != std::string::npos)
+        return name;
+    return std::nullopt;
+}
+
+int Desktop::startApplication(const std::string& name) const {
+    std::optional<std::string> identifier = bundleIdentifierForApplication(name);
+    if (!identifier)
+        return -1;
+    enter();
+    HostWorkspace workspace = workspaceOf(*this);
+    std::optional<std::string> path = workspace.absolutePathForAppBundleWithIdentifier(*identifier);
+    if (!path)
+        return -1;
+    return workspace.launchBundle(*path, {});
+}
+
+bool Desktop::stopApplication(const std::string& name) const {
+    std::optional<std::string> identifier = bundleIdentifierForApplication(name);
+    if (!identifier)
+        return false;
+    HostWorkspace workspace = workspaceOf(*this);
+    std::vector<RunningApplication> running =
+        workspace.runningApplicationsWithBundleIdentifier(*identifier);
+    for (const RunningApplication& application : running)
+        kill(application.pid, SIGTERM);
+    for (const RunningApplication& application : running) {
+        for (int tries = 0; tries < 250 && processStartTime(application.pid); ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (processStartTime(application.pid))
+            kill(application.pid, SIGKILL);
+        workspace.registry().remove(application.pid);
+    }
+    return !running.empty();
+}
+
+std::vector<RunningApplication> Desktop::runningApplications() const {
+    return workspaceOf(*this).runningApplications();
+}
+
+void Desktop::stopAll() const {
+    for (const RunningApplication& application : runningApplications()) {
+        stopApplication(application.bundleIdentifier);
+    }
+}
+
+bool Desktop::openFinderWindow(const std::string& path) const {
+    std::error_code error;
+    bool isFolder = fs::is_directory(path, error);
+    return FinderWindowsFile(FinderWindowsFile::pathForHome(home()))
+        .openWindow({Url::fileUrlWithPath(path, isFolder).absoluteString()});
+}
+
+bool Desktop::closeFinderWindow() const {
+    return FinderWindowsFile(FinderWindowsFile::pathForHome(home())).closeFrontWindow();
+}
+
+std::vector<FinderWindow> Desktop::finderWindows() const {
+    return FinderWindowsFile(FinderWindowsFile::pathForHome(home())).windows();
+}
+
+std::optional<PlistDictionary> Desktop::loadedToolbar() const {
+    std::optional<DecodedPlist> record = readPlistFile(FinderChannel(systemRoot()).loadedToolbar);
+    if (!record || !record->value.asDictionary())
+        return std::nullopt;
+    return *record->value.asDictionary();
+}
+
+bool Desktop::waitUntilFinderServes(int pid) const {
+    // Finder records its toolbar, with its pid, once it takes requests; a signal sent
+    // before then would end it.
+    auto deadline = std::chrono::steady_clock::now() + kFinderAnswerTime;
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::optional<PlistDictionary> record = loadedToolbar();
+        const PlistValue* recorded = record ? record->find("Pid") : nullptr;
+        if (recorded && recorded->asInteger() == pid) return true;
+        if (!processStartTime(pid)) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+std::vector<XtermWindow> Desktop::xtermWindows() const {
+    std::vector<XtermWindow> windows;
+    const std::string marker = "QUAYMARK_SYSTEM_ROOT=" + root();
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc", error)) {
+        std::string name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream comm(entry.path() / "comm");
+        std::string command;
+        if (!std::getline(comm, command) || command != "xterm") continue;
+        std::ifstream environ(entry.path() / "environ", std::ios::binary);
+        std::string variable;
+        bool onThisDesktop = false;
+        while (std::getline(environ, variable, '\0')) onThisDesktop = onThisDesktop || variable == marker;
+        if (!onThisDesktop) continue;
+        std::string directory = fs::read_symlink(entry.path() / "cwd", error).string();
+        windows.push_back({std::stoi(name), error ? std::string() : directory});
+    }
+    return windows;
+}
+
+PlistDictionary Desktop::askFinder(const PlistDictionary& request) const {
+    std::vector<RunningApplication> finders =
+        workspaceOf(*this).runningApplicationsWithBundleIdentifier("com.apple.finder");
+    if (finders.empty()) return PlistDictionary{{"Error", "Finder is not running"}};
+
+    if (!waitUntilFinderServes(finders.front().pid)) {
+        return PlistDictionary{{"Error", "Finder did not get ready"}};
+    }
+    FinderChannel channel(systemRoot());
+    static int serial = 0;
+    std::string name = std::to_string(getpid()) + "-" + std::to_string(++serial) + ".plist";
+    fs::path requestPath = fs::path(channel.requests) / name;
+    fs::path pendingPath = requestPath;
+    pendingPath += ".pending";
+    // Written under another name first, so that Finder never reads half a request.
+    if (!writePlist(pendingPath, request)) return PlistDictionary{{"Error", "cannot write the request"}};
+    std::error_code error;
+    fs::rename(pendingPath, requestPath, error);
+    kill(finders.front().pid, SIGUSR1);
+
+    fs::path responsePath = fs::path(channel.responses) / name;
+    auto deadline = std::chrono::steady_clock::now() + kFinderAnswerTime;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (std::optional<DecodedPlist> response = readPlistFile(responsePath.string())) {
+            fs::remove(responsePath, error);
+            if (const PlistDictionary* answer = response->value.asDictionary()) return *answer;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    fs::remove(requestPath, error);
+    return PlistDictionary{{"Error", "Finder did not answer"}};
+}
+
+PlistDictionary Desktop::clickToolbarItem(std::optional<int> index) const {
+    PlistDictionary request{{"Action", "click"}};
+    if (index) request.set("Index", PlistValue::integer(*index));
+    return askFinder(request);
+}
+
+PlistDictionary Desktop::addToolbarItem(const std::string& path) const {
+    return askFinder(PlistDictionary{{"Action", "add-item"}, {"Path", path}});
+}
+
+}  // namespace quaymark

@@ -1,0 +1,108 @@
+// A stand-in desktop in one folder: a system root, a home, and the applications around
+// Quaymark, laid out and driven as a user would.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "FinderWindows.h"
+#include "PlistValue.h"
+#include "SystemRoot.h"
+#include "Workspace.h"
+
+namespace quaymark {
+
+struct DesktopOptions {
+    // "ProductVersion" of the system's SystemVersion.plist.
+    std::string systemVersion = "10.14.6";
+    bool terminal = true;
+    bool iTerm = true;
+    bool iTerm2 = true;
+    bool xterm = true;
+    // iTerm2 below 3 speaks the classic scripting vocabulary, from 3 on the next-generation one.
+    std::string iTerm2Version = "3.4.0";
+    // The shell the stand-in terminals run: "bash" or "zsh".
+    std::string shell = "bash";
+};
+
+// The built programs a desktop copies into its system root.
+struct StandInPrograms {
+    std::string finder;    // quaymark-finder
+    std::string killall;   // quaymark-killall
+    std::string terminal;  // quaymark-standin
+    // The programs in the folder of the running executable, where the build puts them.
+    static StandInPrograms besideRunningExecutable();
+};
+
+enum class InstallLocation { Applications, HomeApplications };
+
+struct XtermWindow {
+    int pid = 0;
+    std::string workingDirectory;
+};
+
+class Desktop {
+public:
+    // A desktop laid out earlier in `folder`.
+    explicit Desktop(std::string folder);
+
+    // Lays out a new desktop in `folder`, which must be missing or empty; the reason when
+    // that failed.
+    static std::optional<std::string> create(const std::string& folder,
+                                             const DesktopOptions& options,
+                                             const StandInPrograms& programs);
+
+    const std::string& folder() const { return _folder; }
+    std::string root() const { return _folder + "/root"; }
+    std::string home() const { return _folder + "/home"; }
+    SystemRoot systemRoot() const { return SystemRoot(root()); }
+    bool exists() const;
+    // HOME and QUAYMARK_SYSTEM_ROOT: what programs need to run on this desktop.
+    Environment environment() const;
+    // Puts environment() into this process's environment, so that what it launches runs on
+    // the desktop.
+    void enter() const;
+
+    // Copies a built Quaymark.app into /Applications or ~/Applications; the reason on failure.
+    std::optional<std::string> installQuaymark(const std::string& builtApp,
+                                               InstallLocation location) const;
+    // The path of the installed Quaymark.app as the system names it, if there is one.
+    std::optional<std::string> installedQuaymark() const;
+
+    // "Finder", "Terminal", "iTerm", "iTerm2" or a bundle identifier; nothing when unknown.
+    static std::optional<std::string> bundleIdentifierForApplication(const std::string& name);
+    // Starts the application through launch services; the pid, or -1.
+    int startApplication(const std::string& name) const;
+    // Ends the application's registered processes by pid; false when none ran.
+    bool stopApplication(const std::string& name) const;
+    std::vector<RunningApplication> runningApplications() const;
+    // Ends every application registered on this desktop.
+    void stopAll() const;
+
+    // A Finder window in front, showing the item at `path`.
+    bool openFinderWindow(const std::string& path) const;
+    bool closeFinderWindow() const;
+    std::vector<FinderWindow> finderWindows() const;
+    // What the running Finder loaded as its toolbar when it started; nothing when it has not
+    // recorded anything.
+    std::optional<PlistDictionary> loadedToolbar() const;
+    // Asks the running Finder to click a toolbar item (by default, the first that leads to an
+    // application); Finder's answer: "Launched" and "Pid", or "Error".
+    PlistDictionary clickToolbarItem(std::optional<int> index) const;
+    // Asks the running Finder to add the item at `path` (as the system names it) to the end
+    // of its toolbar, as a user dragging it there does; "Index" of the new item, or "Error".
+    PlistDictionary addToolbarItem(const std::string& path) const;
+
+    // The xterm processes running on this desktop (their environment names its system root).
+    std::vector<XtermWindow> xtermWindows() const;
+
+private:
+    PlistDictionary askFinder(const PlistDictionary& request) const;
+    // False when Finder ended or did not get ready in time.
+    bool waitUntilFinderServes(int pid) const;
+
+    std::string _folder;
+};
+
+}  // namespace quaymark

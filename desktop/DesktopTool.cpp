@@ -1,0 +1,364 @@
+#include "DesktopTool.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <sstream>
+#include <thread>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "Desktop.h"
+#include "PlatformException.h"
+#include "Spawn.h"
+#include "TerminalStandIn.h"
+#include "TmuxInspection.h"
+
+namespace quaymark {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kUsage = R"(usage: quaymark-desktop [-d DESKTOP] COMMAND [ARGUMENTS]
+
+The desktop folder comes from -d or from $QUAYMARK_DESKTOP.
+
+  create DESKTOP [--system-version 10.14.6] [--terminals Terminal,iTerm,iTerm2,xterm]
+                 [--iterm2-version 3.4.0] [--shell bash|zsh]
+                          lay out a fresh desktop: system root, home, stand-in applications
+  install [--home] [APP]  copy a built Quaymark.app into /Applications (or ~/Applications)
+  start APP               start Finder, Terminal, iTerm or iTerm2
+  stop APP|--all          end an application (or all of them) by pid
+  open PATH               open a Finder window in front, showing PATH
+  close                   close the front Finder window
+  finder                  Finder's windows, front to back, and the toolbar it loaded
+  add-to-toolbar PATH     drag an item (such as QuaymarkHelper.app) into Finder's toolbar
+  click [INDEX]           click a toolbar item (by default the first that leads to an app)
+  show [APP]              each terminal's windows and tabs, with what their screens show
+  env                     the environment that runs programs on this desktop, as shell lines
+  run COMMAND...          run a command on this desktop and pass on its exit status
+  destroy                 end every application of the desktop and remove its folder
+  demo [--shell bash|zsh] [--keep]
+                          the whole story in a temporary desktop: a folder with a hard
+                          name, Finder showing it, a click, and the terminal's screen
+)";
+
+struct Arguments {
+    std::vector<std::string> words;
+    std::map<std::string, std::string> options;
+    std::vector<std::string> flags;
+
+    bool hasFlag(const std::string& flag) const {
+        return std::find(flags.begin(), flags.end(), flag) != flags.end();
+    }
+    std::string option(const std::string& name, const std::string& fallback) const {
+        auto found = options.find(name);
+        return found == options.end() ? fallback : found->second;
+    }
+};
+
+// "--name value" for the options that take a value, "--name" for flags, words otherwise;
+// everything after "run" is a word.
+Arguments parse(const std::vector<std::string>& arguments) {
+    static const std::vector<std::string> kValued = {"-d", "--system-version", "--terminals",
+                                                     "--iterm2-version", "--shell"};
+    Arguments parsed;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (!parsed.words.empty() && parsed.words.front() == "run") {
+            parsed.words.push_back(argument);
+        } else if (std::find(kValued.begin(), kValued.end(), argument) != kValued.end() &&
+                   i + 1 < arguments.size()) {
+            parsed.options[argument] = arguments[++i];
+        } else if (argument.starts_with("--")) {
+            parsed.flags.push_back(argument);
+        } else {
+            parsed.words.push_back(argument);
+        }
+    }
+    return parsed;
+}
+
+std::string screenLines(const std::string& screen, const std::string& indent) {
+    std::ostringstream out;
+    std::istringstream lines(screen);
+    std::string line;
+    while (std::getline(lines, line)) out << indent << "| " << line << "\n";
+    return out.str();
+}
+
+struct TerminalApplication {
+    const char* name;
+    const char* bundleIdentifier;
+};
+constexpr TerminalApplication kTerminals[] = {{"Terminal", "com.apple.Terminal"},
+                                              {"iTerm", "net.sourceforge.iTerm"},
+                                              {"iTerm2", "com.googlecode.iterm2"}};
+
+void showTerminals(const Desktop& desktop, const std::string& only, std::ostream& out) {
+    for (const TerminalApplication& terminal : kTerminals) {
+        if (!only.empty() && only != terminal.name) continue;
+        std::optional<std::vector<TerminalWindowState>> windows =
+            inspectTerminal(desktop.systemRoot(), terminal.bundleIdentifier);
+        if (!windows) {
+            if (!only.empty()) out << terminal.name << ": not running\n";
+            continue;
+        }
+        out << terminal.name << ": " << windows->size() << (windows->size() == 1 ? " window" : " windows")
+            << "\n";
+        for (std::size_t w = 0; w < windows->size(); ++w) {
+            const TerminalWindowState& window = (*windows)[w];
+            out << "  window " << w + 1 << (w == 0 ? " (front)" : "") << ": " << window.tabs.size()
+                << (window.tabs.size() == 1 ? " tab" : " tabs") << "\n";
+            for (std::size_t t = 0; t < window.tabs.size(); ++t) {
+                const TerminalTabState& tab = window.tabs[t];
+                out << "    tab " << t + 1 << (t == window.selectedTab ? " (selected)" : "") << ", shell in "
+                    << tab.shellDirectory << "\n"
+                    << screenLines(tab.screen, "      ");
+            }
+        }
+    }
+    if (only.empty() || only == "xterm") {
+        for (const XtermWindow& xterm : desktop.xtermWindows()) {
+            out << "xterm: pid " << xterm.pid << " in " << xterm.workingDirectory << "\n";
+        }
+    }
+}
+
+std::string describe(const PlistDictionary& answer) {
+    if (const PlistValue* error = answer.find("Error")) return "failed: " + error->description();
+    std::ostringstream out;
+    for (const auto& [key, value] : answer) out << key << " " << value << "; ";
+    return out.str();
+}
+
+// A folder name that gets everything wrong a shell can get wrong.
+const char* const kHardName = "It's \"quoted\" $(echo pwned) & `date`; {a,b} *?[x] ~ \\ 漢字 🚀";
+
+int demo(const Arguments& arguments, std::ostream& out, std::ostream& err) {
+    std::string pattern = (fs::temp_directory_path() / "quaymark-demo-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        err << "cannot make a temporary folder\n";
+        return 1;
+    }
+    Desktop desktop(pattern);
+    DesktopOptions options;
+    options.shell = arguments.option("--shell", "bash");
+    out << "== A fresh desktop in " << desktop.folder() << " (system " << options.systemVersion
+        << ", shell " << options.shell << ")\n";
+    if (auto problem = Desktop::create(desktop.folder(), options, StandInPrograms::besideRunningExecutable())) {
+        err << problem->c_str() << "\n";
+        return 1;
+    }
+    desktop.enter();
+    int status = 1;
+    [&] {
+        if (auto problem = desktop.installQuaymark(QUAYMARK_BUILT_APP, InstallLocation::Applications)) {
+            err << *problem << "\n";
+            return;
+        }
+        out << "== Quaymark.app installed in /Applications\n";
+        if (desktop.startApplication("Finder") <= 0) {
+            err << "Finder did not start\n";
+            return;
+        }
+        PlistDictionary added =
+            desktop.addToolbarItem("/Applications/Quaymark.app/Contents/MacOS/QuaymarkHelper.app");
+        out << "== Finder runs; the user drags QuaymarkHelper.app into its toolbar: " << describe(added) << "\n";
+
+        fs::path folder = fs::path(desktop.home()) / "Projects" / kHardName;
+        fs::create_directories(folder);
+        desktop.openFinderWindow(folder.string());
+        out << "== A folder with a hard name:\n   " << folder.string() << "\n"
+            << "== Finder's front window shows " << *desktop.finderWindows().front().targetUrl << "\n";
+
+        PlistDictionary click = desktop.clickToolbarItem(std::nullopt);
+        out << "== Click on the toolbar button: " << describe(click) << "\n";
+        if (click.contains("Error")) return;
+
+        // The terminal has shown the folder when pwd's answer is on its screen.
+        std::string shown;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        while (std::chrono::steady_clock::now() < deadline) {
+            auto windows = inspectTerminal(desktop.systemRoot(), "com.apple.Terminal");
+            if (windows && !windows->empty()) {
+                const TerminalWindowState& front = windows->front();
+                const TerminalTabState& tab = front.tabs[front.selectedTab];
+                if (tab.shellDirectory == folder.string() && tab.screen.find(folder.string()) != std::string::npos) {
+                    shown = tab.screen;
+                    break;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        out << "== Terminal now shows:\n";
+        showTerminals(desktop, "Terminal", out);
+        if (shown.empty()) {
+            out << "== The shell did not arrive in the folder.\n";
+            return;
+        }
+        out << "== pwd printed the folder exactly, and the shell is there.\n";
+        status = 0;
+    }();
+    desktop.stopAll();
+    if (arguments.hasFlag("--keep")) {
+        out << "== The desktop stays in " << desktop.folder() << "\n";
+    } else {
+        std::error_code error;
+        fs::remove_all(desktop.folder(), error);
+    }
+    return status;
+}
+
+DesktopOptions optionsFrom(const Arguments& arguments) {
+    DesktopOptions options;
+    options.systemVersion = arguments.option("--system-version", options.systemVersion);
+    options.iTerm2Version = arguments.option("--iterm2-version", options.iTerm2Version);
+    options.shell = arguments.option("--shell", options.shell);
+    if (arguments.options.contains("--terminals")) {
+        std::string list = "," + arguments.option("--terminals", "") + ",";
+        options.terminal = list.find(",Terminal,") != std::string::npos;
+        options.iTerm = list.find(",iTerm,") != std::string::npos;
+        options.iTerm2 = list.find(",iTerm2,") != std::string::npos;
+        options.xterm = list.find(",xterm,") != std::string::npos;
+    }
+    return options;
+}
+
+}  // namespace
+
+int runDesktopTool(const std::vector<std::string>& argumentList, std::ostream& out, std::ostream& err) {
+    Arguments arguments = parse(argumentList);
+    if (arguments.words.empty() || arguments.hasFlag("--help")) {
+        (arguments.words.empty() && !arguments.hasFlag("--help") ? err : out) << kUsage;
+        return arguments.hasFlag("--help") ? 0 : 2;
+    }
+    const std::string command = arguments.words.front();
+    const std::vector<std::string> rest(arguments.words.begin() + 1, arguments.words.end());
+
+    if (command == "demo") return demo(arguments, out, err);
+    if (command == "create") {
+        if (rest.size() != 1) {
+            err << "usage: quaymark-desktop create DESKTOP [options]\n";
+            return 2;
+        }
+        if (auto problem = Desktop::create(rest[0], optionsFrom(arguments), StandInPrograms::besideRunningExecutable())) {
+            err << *problem << "\n";
+            return 1;
+        }
+        out << "created " << fs::canonical(rest[0]).string() << "\n";
+        return 0;
+    }
+
+    const char* fromEnvironment = std::getenv("QUAYMARK_DESKTOP");
+    std::string folder = arguments.option("-d", fromEnvironment ? fromEnvironment : "");
+    if (folder.empty()) {
+        err << "which desktop? Give -d DESKTOP or set QUAYMARK_DESKTOP\n";
+        return 2;
+    }
+    std::error_code error;
+    Desktop desktop(fs::weakly_canonical(folder, error).string());
+    if (!desktop.exists()) {
+        err << folder << " is no desktop (make one with: quaymark-desktop create " << folder << ")\n";
+        return 1;
+    }
+    desktop.enter();
+
+    if (command == "install") {
+        std::string app = rest.empty() ? QUAYMARK_BUILT_APP : rest[0];
+        InstallLocation location = arguments.hasFlag("--home") ? InstallLocation::HomeApplications
+                                                               : InstallLocation::Applications;
+        if (auto problem = desktop.installQuaymark(app, location)) {
+            err << *problem << "\n";
+            return 1;
+        }
+        out << "installed " << desktop.installedQuaymark().value_or("?") << "\n";
+        return 0;
+    }
+    if (command == "start" && rest.size() == 1) {
+        int pid = desktop.startApplication(rest[0]);
+        if (pid <= 0) {
+            err << "cannot start " << rest[0] << "\n";
+            return 1;
+        }
+        out << rest[0] << " started, pid " << pid << "\n";
+        return 0;
+    }
+    if (command == "stop" && (rest.size() == 1 || arguments.hasFlag("--all"))) {
+        if (arguments.hasFlag("--all")) {
+            desktop.stopAll();
+            return 0;
+        }
+        if (!desktop.stopApplication(rest[0])) {
+            err << rest[0] << " is not running\n";
+            return 1;
+        }
+        return 0;
+    }
+    if (command == "open" && rest.size() == 1) {
+        std::string path = fs::absolute(rest[0]).lexically_normal().string();
+        if (!desktop.openFinderWindow(path)) {
+            err << "cannot open a Finder window\n";
+            return 1;
+        }
+        return 0;
+    }
+    if (command == "close") {
+        if (!desktop.closeFinderWindow()) {
+            err << "Finder has no window\n";
+            return 1;
+        }
+        return 0;
+    }
+    if (command == "finder") {
+        std::vector<FinderWindow> windows = desktop.finderWindows();
+        out << "Finder windows, front to back: " << windows.size() << "\n";
+        for (const FinderWindow& window : windows) out << "  " << window.targetUrl.value_or("(no target)") << "\n";
+        if (auto toolbar = desktop.loadedToolbar()) out << "Toolbar loaded at start: " << PlistValue(*toolbar) << "\n";
+        return 0;
+    }
+    if ((command == "click" && rest.size() <= 1) || (command == "add-to-toolbar" && rest.size() == 1)) {
+        PlistDictionary answer = command == "click"
+                                     ? desktop.clickToolbarItem(rest.empty() ? std::nullopt
+                                                                             : std::optional<int>(std::stoi(rest[0])))
+                                     : desktop.addToolbarItem(rest[0]);
+        (answer.contains("Error") ? err : out) << describe(answer) << "\n";
+        return answer.contains("Error") ? 1 : 0;
+    }
+    if (command == "show" && rest.size() <= 1) {
+        showTerminals(desktop, rest.empty() ? "" : rest[0], out);
+        return 0;
+    }
+    if (command == "env") {
+        for (const auto& [name, value] : desktop.environment()) out << "export " << name << "='" << value << "'\n";
+        return 0;
+    }
+    if (command == "run" && !rest.empty()) {
+        SpawnRequest request;
+        request.executable = rest[0].find('/') == std::string::npos ? "/usr/bin/env" : rest[0];
+        request.arguments.assign(rest.begin() + (request.executable == "/usr/bin/env" ? 0 : 1), rest.end());
+        request.environment = currentEnvironment();
+        SpawnResult started = spawnProcess(request);
+        if (!started) {
+            err << started.error << "\n";
+            return 127;
+        }
+        int status = 0;
+        waitpid(started.pid, &status, 0);
+        return exitStatusOf(status);
+    }
+    if (command == "destroy") {
+        desktop.stopAll();
+        fs::remove_all(desktop.folder(), error);
+        return error ? 1 : 0;
+    }
+    err << kUsage;
+    return 2;
+}
+
+}  // namespace quaymark

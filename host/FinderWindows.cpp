@@ -1,0 +1,121 @@
+#include "FinderWindows.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "PlatformException.h"
+#include "PlistCodec.h"
+
+namespace quaymark {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kWindowsKey = "Windows";
+const char* const kTargetKey = "Target";
+
+std::vector<FinderWindow> decodeWindows(const std::optional<DecodedPlist>& file) {
+    std::vector<FinderWindow> windows;
+    const PlistDictionary* top = file ? file->value.asDictionary() : nullptr;
+    const PlistValue* list = top ? top->find(kWindowsKey) : nullptr;
+    if (!list || !list->asArray())
+        return windows;
+    for (const PlistValue& entry : *list->asArray()) {
+        const PlistDictionary* window = entry.asDictionary();
+        if (!window)
+            continue;
+        const PlistValue* target = window->find(kTargetKey);
+        FinderWindow decoded;
+        if (target && target->asString())
+            decoded.targetUrl = *target->asString();
+        windows.push_back(decoded);
+    }
+    return windows;
+}
+
+PlistValue encodeWindows(const std::vector<FinderWindow>& windows) {
+    PlistArray list;
+    for (const FinderWindow& window : windows) {
+        PlistDictionary entry;
+        if (window.targetUrl)
+            entry.set(kTargetKey, *window.targetUrl);
+        list.push_back(entry);
+    }
+    return PlistDictionary{{kWindowsKey, list}};
+}
+
+}  // namespace
+
+std::string FinderWindowsFile::pathForHome(const std::string& home) {
+    return home + "/Library/Saved Application State/com.apple.finder.savedState/windows.plist";
+}
+
+std::vector<FinderWindow> FinderWindowsFile::windows() const {
+    return decodeWindows(readPlistFile(_path));
+}
+
+template <typename Change>
+bool FinderWindowsFile::change(Change&& edit) {
+    std::error_code error;
+    fs::create_directories(fs::path(_path).parent_path(), error);
+    int lock = open((_path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock < 0)
+        return false;
+    flock(lock, LOCK_EX);
+    std::vector<FinderWindow> windows = decodeWindows(readPlistFile(_path));
+    bool changed = edit(windows);
+    bool written = false;
+    if (changed) {
+        std::string temporary = _path + ".tmp";
+        int out = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (out >= 0) {
+            std::string bytes = encodePlist(encodeWindows(windows), PlistFormat::Xml);
+            written =
+                write(out, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) &&
+                fsync(out) == 0;
+            close(out);
+            written = written && rename(temporary.c_str(), _path.c_str()) == 0;
+        }
+    }
+    close(lock);
+    return changed && written;
+}
+
+bool FinderWindowsFile::openWindow(const FinderWindow& window) {
+    return change([&](std::vector<FinderWindow>& windows) {
+        windows.insert(windows.begin(), window);
+        return true;
+    });
+}
+
+bool FinderWindowsFile::closeFrontWindow() {
+    return change([](std::vector<FinderWindow>& windows) {
+        if (windows.empty())
+            return false;
+        windows.erase(windows.begin());
+        return true;
+    });
+}
+
+bool FinderWindowsFile::closeAllWindows() {
+    return change([](std::vector<FinderWindow>& windows) {
+        windows.clear();
+        return true;
+    });
+}
+
+std::optional<std::string> FinderStandInScripting::frontWindowTargetUrl() {
+    if (_workspace.runningApplicationsWithBundleIdentifier("com.apple.finder").empty()) {
+        throw PlatformException("SBApplicationNotRunning", "Finder is not running");
+    }
+    std::vector<FinderWindow> windows = _windows.windows();
+    if (windows.empty())
+        throw PlatformException("NSRangeException", "Finder has no window");
+    return windows.front().targetUrl;
+}
+
+}  // namespace quaymark

@@ -1,0 +1,33 @@
+#include "HostPlatform.h"
+
+#include "FinderWindows.h"
+#include "SystemEventsRunner.h"
+#include "TmuxScripting.h"
+
+namespace quaymark {
+
+HostPlatform::HostPlatform(std::string processName)
+    : _root(SystemRoot::fromEnvironment()),
+      _home(HostFileManager::homeFromEnvironment()),
+      _preferences(_home + "/Library/Preferences"),
+      _workspace(_root, _home),
+      _fileManager(_root, _home),
+      _mainBundle(HostBundle::forRunningExecutable(_root)),
+      _tasks(_root),
+      // Finder is no tmux terminal: its scripting target comes from this source.
+      _scripting(std::make_unique<TmuxScriptingBridge>(
+          TmuxDesktop{_root, _home, _workspace},
+          [this](const std::string&) -> std::unique_ptr<FinderScripting> {
+              return std::make_unique<FinderStandInScripting>(
+                  _workspace, FinderWindowsFile::pathForHome(_home));
+          })),
+      _appleScript(std::make_unique<SystemEventsRunner>(_root, _workspace)),
+      _application(_runLoop),
+      _log(std::move(processName)) {
+    _platform.reset(new Platform{_preferences, _workspace, _fileManager, _mainBundle, _tasks,
+                                 *_scripting, *_appleScript, _clock, _application, _log});
+}
+
+HostPlatform::~HostPlatform() = default;
+
+}  // namespace quaymark

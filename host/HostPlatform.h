@@ -1,0 +1,43 @@
+// The host realisation of every platform service, assembled for one program.
+#pragma once
+
+#include <memory>
+
+#include "FilePreferences.h"
+#include "HostBundle.h"
+#include "HostFileManager.h"
+#include "HostSystem.h"
+#include "HostWorkspace.h"
+#include "Platform.h"
+#include "PosixTaskLauncher.h"
+#include "SystemRoot.h"
+
+namespace quaymark {
+
+// Reads QUAYMARK_SYSTEM_ROOT and HOME once; the services it owns live as long as it does.
+class HostPlatform {
+public:
+    explicit HostPlatform(std::string processName);
+    ~HostPlatform();
+
+    Platform& platform() { return *_platform; }
+    const SystemRoot& systemRoot() const { return _root; }
+
+private:
+    SystemRoot _root;
+    std::string _home;
+    FilePreferences _preferences;
+    HostWorkspace _workspace;
+    HostFileManager _fileManager;
+    HostBundle _mainBundle;
+    PosixTaskLauncher _tasks;
+    std::unique_ptr<ScriptingBridge> _scripting;
+    std::unique_ptr<AppleScriptRunner> _appleScript;
+    SystemClock _clock;
+    BasicRunLoop _runLoop;
+    RunLoopApplication _application;
+    StderrLog _log;
+    std::unique_ptr<Platform> _platform;
+};
+
+}  // namespace quaymark
