@@ -7,8 +7,12 @@
 namespace quaymark {
 
 HostPlatform::HostPlatform(std::string processName)
-    : _root(SystemRoot::fromEnvironment()),
-      _home(HostFileManager::homeFromEnvironment()),
+    : HostPlatform(std::move(processName), SystemRoot::fromEnvironment(),
+                   HostFileManager::homeFromEnvironment()) {}
+
+HostPlatform::HostPlatform(std::string processName, SystemRoot root, std::string home)
+    : _root(std::move(root)),
+      _home(std::move(home)),
       _preferences(_home + "/Library/Preferences"),
       _workspace(_root, _home),
       _fileManager(_root, _home),
@@ -25,7 +29,7 @@ HostPlatform::HostPlatform(std::string processName)
       _application(_runLoop),
       _log(std::move(processName)) {
     _platform.reset(new Platform{_preferences, _workspace, _fileManager, _mainBundle, _tasks,
-                                 *_scripting, *_appleScript, _clock, _application, _log});
+                                 *_scripting, *_appleScript, _clock, _runLoop, _application, _log});
 }
 
 HostPlatform::~HostPlatform() = default;

@@ -14,10 +14,12 @@
 
 namespace quaymark {
 
-// Reads QUAYMARK_SYSTEM_ROOT and HOME once; the services it owns live as long as it does.
+// The services it owns live as long as it does.
 class HostPlatform {
 public:
+    // The system root and home of this process's environment (QUAYMARK_SYSTEM_ROOT, HOME).
     explicit HostPlatform(std::string processName);
+    HostPlatform(std::string processName, SystemRoot root, std::string home);
     ~HostPlatform();
 
     Platform& platform() { return *_platform; }

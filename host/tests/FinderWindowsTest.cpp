@@ -1,6 +1,5 @@
 // Finder's windows file, and Finder's scripting target that reads it while Finder runs.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include "FinderWindows.h"
@@ -28,8 +27,8 @@ TEST_F(FinderWindowsTest, WindowsOpenInFrontAndCloseFromTheFront) {
 
     // A second reader (as Finder after a restart) sees the same windows in the same order.
     FinderWindowsFile again{FinderWindowsFile::pathForHome(home)};
-    EXPECT_EQ(again.windows(), (std::vector<FinderWindow>{
-                                   {"file:///third/"}, {std::nullopt}, {"file:///first/"}}));
+    EXPECT_EQ(again.windows(),
+              (std::vector<FinderWindow>{{"file:///third/"}, {std::nullopt}, {"file:///first/"}}));
     ASSERT_TRUE(windows.closeFrontWindow());
     EXPECT_EQ(windows.windows().front(), FinderWindow{std::nullopt});
     ASSERT_TRUE(windows.closeAllWindows());

@@ -6,10 +6,12 @@
 #include <thread>
 
 #include "HostFileManager.h"
+#include "HostPlatform.h"
 #include "HostTestSupport.h"
 #include "HostWorkspace.h"
 #include "PlatformException.h"
 #include "PosixTaskLauncher.h"
+#include "TerminalIdentifiers.h"
 
 namespace quaymark {
 namespace {
@@ -93,6 +95,28 @@ TEST_F(LaunchServicesTest, SeesBundlesInstalledRemovedOrChangedSinceTheLastQuest
     fs::remove_all(root / "Applications" / "Utilities" / "Terminal.app");
     EXPECT_EQ(launchServices.absolutePathForAppBundleWithIdentifier("com.example.renamed"),
               std::nullopt);
+}
+
+TEST_F(LaunchServicesTest, TerminalsAreDetectedInTheirOrderFromRealBundleTrees) {
+    HostPlatform host("test", SystemRoot(root.string()), home.string());
+    TerminalIdentifiers terminals(host.platform());
+    EXPECT_TRUE(terminals.installedTerminals().empty());
+
+    makeBundle(home / "Applications" / "iTerm.app", "net.sourceforge.iTerm");
+    makeBundle(root / "Applications" / "iTerm2.app", "com.googlecode.iterm2");
+    // Any file at xterm's path counts, executable or not.
+    writeFile(root / "usr" / "X11R6" / "bin" / "xterm", "");
+    EXPECT_EQ(terminals.installedTerminals(),
+              (std::vector<std::string>{"com.googlecode.iterm2", "net.sourceforge.iTerm",
+                                        "/usr/X11R6/bin/xterm"}));
+
+    makeBundle(root / "Applications" / "Utilities" / "Terminal.app", "com.apple.Terminal");
+    fs::remove_all(root / "Applications" / "iTerm2.app");
+    EXPECT_EQ(terminals.installedTerminals(),
+              (std::vector<std::string>{"com.apple.Terminal", "net.sourceforge.iTerm",
+                                        "/usr/X11R6/bin/xterm"}));
+    EXPECT_TRUE(terminals.isTerminalInstalled("com.apple.Terminal"));
+    EXPECT_FALSE(terminals.isTerminalInstalled("com.googlecode.iterm2"));
 }
 
 TEST_F(LaunchServicesTest, LaunchStartsTheExecutableDetachedWithExtraEnvironmentAndRegistersIt) {
