@@ -20,6 +20,7 @@ struct Platform {
     ScriptingBridge& scripting;
     AppleScriptRunner& appleScript;
     Clock& clock;
+    RunLoop& runLoop;
     Application& application;
     Log& log;
 };

@@ -16,8 +16,8 @@ TestPlatform::TestPlatform() {
 }
 
 Platform TestPlatform::platform() {
-    return Platform{preferences, workspace,   fileManager, mainBundle,  tasks,
-                    scripting,   appleScript, clock,       application, log};
+    return Platform{preferences, workspace, fileManager, mainBundle,  tasks, scripting,
+                    appleScript, clock,     runLoop,     application, log};
 }
 
 }  // namespace quaymark

@@ -5,6 +5,7 @@
 #include "FakeBundle.h"
 #include "ImmediateApplication.h"
 #include "ManualClock.h"
+#include "ManualRunLoop.h"
 #include "MemoryFileManager.h"
 #include "MemoryPreferences.h"
 #include "Platform.h"
@@ -43,6 +44,7 @@ struct TestPlatform {
     ScriptedBridge scripting{calls};
     ScriptedAppleScriptRunner appleScript{calls};
     ManualClock clock{calls};
+    ManualRunLoop runLoop{calls, clock};
     ImmediateApplication application{calls};
     RecordingLog log{calls};
 };

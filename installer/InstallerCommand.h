@@ -1,0 +1,26 @@
+// The installer from the command line, for people who set up their machines from scripts:
+// `Quaymark install`, `Quaymark uninstall`, `Quaymark status`, `Quaymark --help`.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "FinderToolBarController.h"
+#include "Platform.h"
+
+namespace quaymark {
+
+// Exit statuses of the commands.
+inline constexpr int kCommandSucceeded = 0;
+// The command ran but did not get all the way: saving failed, or Finder did not come back.
+inline constexpr int kCommandFailed = 1;
+inline constexpr int kCommandUsageError = 2;
+
+// Carries out the command the arguments (without the program name) name, reporting on `out`
+// and problems on `err`; one of the statuses above. Unknown words are a usage error.
+int runInstallerCommand(const std::vector<std::string>& arguments,
+                        FinderToolBarController& controller, Platform& platform, std::ostream& out,
+                        std::ostream& err);
+
+}  // namespace quaymark

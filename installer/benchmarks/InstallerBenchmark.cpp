@@ -1,0 +1,146 @@
+// Times the installer's own work on a large Finder preference file: loading the toolbar
+// configuration, and install and uninstall (load, edit, save) with the Finder restart left to
+// doubles that answer at once. The file is about 200 KB in the format under test.
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "FilePreferences.h"
+#include "FinderToolBarController.h"
+#include "HostTestSupport.h"
+#include "PlistCodec.h"
+#include "TestPlatform.h"
+
+namespace quaymark {
+namespace {
+
+using namespace finder_toolbar;
+
+constexpr std::size_t kFileSize = 200 * 1024;
+
+PlistData bytes(std::size_t count, std::uint8_t seed) {
+    PlistData data(count);
+    for (std::size_t i = 0; i < count; ++i)
+        data[i] = static_cast<std::uint8_t>(seed + i * 31);
+    return data;
+}
+
+// A Finder preference file as a long-used Mac has it: a toolbar with a few location items,
+// view settings, and many recent folders with their bookmarks, until the file reaches the size.
+PlistDictionary finderPreferences(PlistFormat format) {
+    PlistArray identifiers{PlistValue("com.apple.finder.BACK"),
+                           PlistValue("NSToolbarFlexibleSpaceItem")};
+    PlistDictionary plists;
+    for (int i = 0; i < 12; ++i) {
+        identifiers.emplace_back(i % 4 == 3 ? "com.apple.finder.loc " : "com.apple.finder.SWCH");
+        if (i % 4 == 3) {
+            plists.set(std::to_string(i),
+                       PlistDictionary{{kUrlString, "file:///Users/me/Place" + std::to_string(i)},
+                                       {kUrlStringType, PlistValue::integer(15)},
+                                       {"_CFURLAliasData", PlistValue::data(bytes(600, 7))}});
+        }
+    }
+    PlistDictionary values{
+        {kConfigurationKey, PlistDictionary{{kDefaultItemIdentifiers, identifiers},
+                                            {kItemIdentifiers, identifiers},
+                                            {kItemPlists, plists},
+                                            {kDisplayMode, PlistValue::integer(2)},
+                                            {"TB Icon Size Mode", PlistValue::integer(1)},
+                                            {"TB Is Shown", PlistValue::integer(1)}}},
+        {"FK_StandardViewSettings",
+         PlistDictionary{
+             {"IconViewSettings", PlistDictionary{{"iconSize", PlistValue::real(64)},
+                                                  {"showItemInfo", PlistValue::boolean(false)}}}}},
+        {"LastTrashEmpty", PlistValue(PlistDate{600000000})}};
+    PlistArray recent;
+    for (int i = 0; encodePlist(PlistValue(values), format).size() < kFileSize; ++i) {
+        // Whole batches between the size checks keep the building quick.
+        for (int j = 0; j < 20; ++j) {
+            recent.push_back(PlistDictionary{
+                {"name", "Folder " + std::to_string(i * 20 + j)},
+                {"file-bookmark", PlistValue::data(bytes(300, static_cast<std::uint8_t>(j)))},
+                {"frame", "{{100, 200}, {900, 600}}"},
+                {"opened", PlistValue(PlistDate{600000000.0 + i * 20 + j})}});
+        }
+        values.set("FXRecentFolders", recent);
+    }
+    return values;
+}
+
+class InstallerFixture : public benchmark::Fixture {
+public:
+    void SetUp(const benchmark::State& state) override {
+        format = state.range(0) == 0 ? PlistFormat::Binary : PlistFormat::Xml;
+        directory.emplace();
+        std::string contents = encodePlist(PlistValue(finderPreferences(format)), format);
+        fileSize = contents.size();
+        std::ofstream(directory->path() / "com.apple.finder.plist", std::ios::binary) << contents;
+        preferences.emplace(directory->path().string());
+        test.emplace();
+        test->fileManager.addFolder("/Applications/Quaymark.app/Contents/MacOS/QuaymarkHelper.app");
+        // Finder runs throughout, so every restart ends after its first slice, which the
+        // manual run loop does not wait for.
+        test->workspace.addRunningApplication({99, kFinderDomain, "Finder"});
+        platform.emplace(Platform{*preferences, test->workspace, test->fileManager,
+                                  test->mainBundle, test->tasks, test->scripting, test->appleScript,
+                                  test->clock, test->runLoop, test->application, test->log});
+        controller.emplace(*platform);
+    }
+    void TearDown(const benchmark::State&) override {
+        controller.reset();
+        platform.reset();
+        test.reset();
+        preferences.reset();
+        directory.reset();
+    }
+    void report(benchmark::State& state) {
+        state.counters["file_kB"] = static_cast<double>(fileSize) / 1024;
+    }
+
+    PlistFormat format = PlistFormat::Binary;
+    std::size_t fileSize = 0;
+    std::optional<testing::TemporaryDirectory> directory;
+    std::optional<FilePreferences> preferences;
+    std::optional<TestPlatform> test;
+    std::optional<Platform> platform;
+    std::optional<FinderToolBarController> controller;
+};
+
+BENCHMARK_DEFINE_F(InstallerFixture, Load)(benchmark::State& state) {
+    for (auto _ : state)
+        benchmark::DoNotOptimize(controller->createToolbarConfigurationBrowserDictionary());
+    report(state);
+}
+
+BENCHMARK_DEFINE_F(InstallerFixture, Install)(benchmark::State& state) {
+    for (auto _ : state) {
+        controller->installHelper();
+        state.PauseTiming();
+        controller->uninstallHelper();
+        test->calls.clear();
+        state.ResumeTiming();
+    }
+    report(state);
+}
+
+BENCHMARK_DEFINE_F(InstallerFixture, Uninstall)(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        controller->installHelper();
+        test->calls.clear();
+        state.ResumeTiming();
+        controller->uninstallHelper();
+    }
+    report(state);
+}
+
+// Argument 0: a binary file, 1: an XML file.
+BENCHMARK_REGISTER_F(InstallerFixture, Load)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_REGISTER_F(InstallerFixture, Install)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_REGISTER_F(InstallerFixture, Uninstall)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace quaymark
+
+BENCHMARK_MAIN();

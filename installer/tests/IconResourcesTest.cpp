@@ -1,0 +1,117 @@
+// The icon files of the built bundle: valid icns files with PNG payloads that icnsutils
+// reads, one distinct picture per name, and the helper's own copy of "moj".
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+
+#include "HostTestSupport.h"
+#include "HostWorkspace.h"
+
+namespace quaymark {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kIconNames[] = {"snow", "liomount", "mav", "yose", "moj"};
+
+std::uint32_t bigEndian(const std::string& bytes, std::size_t at) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        value = value << 8 | static_cast<unsigned char>(bytes.at(at + i));
+    return value;
+}
+
+// The elements of an icns file by type; empty when the container is malformed.
+std::map<std::string, std::string> icnsElements(const std::string& file) {
+    std::map<std::string, std::string> elements;
+    if (file.size() < 8 || file.compare(0, 4, "icns") != 0 || bigEndian(file, 4) != file.size())
+        return {};
+    for (std::size_t at = 8; at < file.size();) {
+        if (at + 8 > file.size())
+            return {};
+        std::uint32_t length = bigEndian(file, at + 4);
+        if (length < 8 || at + length > file.size())
+            return {};
+        elements[file.substr(at, 4)] = file.substr(at + 8, length - 8);
+        at += length;
+    }
+    return elements;
+}
+
+fs::path iconPath(const std::string& name) {
+    return fs::path(QUAYMARK_APP_DIR) / "Contents" / "Resources" / (name + ".icns");
+}
+
+TEST(IconResourcesTest, EachIconHoldsPngImagesOfTwoSizes) {
+    for (const char* name : kIconNames) {
+        std::map<std::string, std::string> elements =
+            icnsElements(testing::readFile(iconPath(name)));
+        ASSERT_EQ(elements.size(), 2u) << name;
+        for (const auto& [type, side] : {std::pair{"ic08", 256u}, std::pair{"ic09", 512u}}) {
+            const std::string& png = elements[type];
+            ASSERT_GT(png.size(), 24u) << name << " " << type;
+            EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n") << name << " " << type;
+            EXPECT_EQ(bigEndian(png, 16), side) << name << " " << type;
+            EXPECT_EQ(bigEndian(png, 20), side) << name << " " << type;
+        }
+    }
+}
+
+TEST(IconResourcesTest, EveryIconShowsAPictureOfItsOwn) {
+    std::map<std::string, std::string> pictures;
+    for (const char* name : kIconNames) {
+        std::string picture = icnsElements(testing::readFile(iconPath(name)))["ic09"];
+        for (const auto& [other, seen] : pictures)
+            EXPECT_NE(picture, seen) << name << " looks like " << other;
+        pictures[name] = picture;
+    }
+}
+
+TEST(IconResourcesTest, TheHelperBundleCarriesMoj) {
+    EXPECT_EQ(testing::readFile(fs::path(QUAYMARK_APP_DIR) / "Contents" / "MacOS" /
+                                "QuaymarkHelper.app" / "Contents" / "Resources" / "moj.icns"),
+              testing::readFile(iconPath("moj")));
+}
+
+TEST(IconResourcesTest, Icns2pngExtractsBothImages) {
+    if (access("/usr/bin/icns2png", X_OK) != 0)
+        GTEST_SKIP() << "icns2png (icnsutils) is not installed";
+    testing::TemporaryDirectory directory;
+    for (const char* name : kIconNames) {
+        testing::ProcessResult extracted = testing::runProcess(
+            {"/usr/bin/icns2png", "-x", "-o", directory.path().string(), iconPath(name).string()},
+            {{"PATH", "/usr/bin:/bin"}});
+        EXPECT_EQ(extracted.exitStatus, 0) << extracted.output;
+        for (const char* size : {"256x256", "512x512"}) {
+            fs::path image = directory.path() / (std::string(name) + "_" + size + "x32.png");
+            EXPECT_TRUE(fs::exists(image)) << name << " " << size << "\n" << extracted.output;
+        }
+    }
+}
+
+TEST(HostCustomIconTest, ADirectoryEntryNamesTheImageInsideTheFolderUntilItIsRemoved) {
+    testing::TemporaryDirectory directory;
+    fs::path root = directory.path() / "root";
+    fs::path helper =
+        root / "Applications" / "Quaymark.app" / "Contents" / "MacOS" / "QuaymarkHelper.app";
+    fs::create_directories(helper);
+    fs::copy_file(iconPath("yose"), root / "Applications" / "yose.icns");
+    HostWorkspace workspace(SystemRoot(root.string()), (directory.path() / "home").string());
+    std::string systemHelper = "/Applications/Quaymark.app/Contents/MacOS/QuaymarkHelper.app";
+
+    ASSERT_TRUE(workspace.setIconForFile("/Applications/yose.icns", systemHelper));
+    EXPECT_EQ(testing::readFile(helper / ".directory"),
+              "[Desktop Entry]\nIcon=./.CustomIcon.icns\n");
+    EXPECT_EQ(testing::readFile(helper / ".CustomIcon.icns"), testing::readFile(iconPath("yose")));
+
+    EXPECT_TRUE(workspace.setIconForFile(std::nullopt, systemHelper));
+    EXPECT_FALSE(fs::exists(helper / ".directory"));
+    EXPECT_FALSE(fs::exists(helper / ".CustomIcon.icns"));
+    EXPECT_TRUE(workspace.setIconForFile(std::nullopt, systemHelper));
+}
+
+}  // namespace
+}  // namespace quaymark

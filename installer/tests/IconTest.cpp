@@ -1,0 +1,78 @@
+// The button's icon by system version: the custom icon and the helper's icon file.
+#include "InstallerFixture.h"
+
+namespace quaymark {
+namespace {
+
+const char* const kIconNames[] = {"snow", "liomount", "mav", "yose", "moj"};
+const std::string kResources = "/Applications/Quaymark.app/Contents/Resources/";
+const std::string kHelperIconFile = kHelperPath + "/Contents/Resources/moj.icns";
+
+class IconTest : public InstallerTest {
+protected:
+    IconTest() {
+        for (const char* name : kIconNames) {
+            test.mainBundle.addResource(name, "icns");
+            test.fileManager.addFile(kResources + name + ".icns");
+        }
+        test.fileManager.addFile(kHelperIconFile);
+    }
+};
+
+TEST_F(IconTest, TheIconIsChosenBySystemVersion) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"10.6.8", "snow"},  {"10.7.5", "liomount"}, {"10.8.5", "liomount"}, {"10.9.5", "mav"},
+        {"10.10.5", "yose"}, {"10.5.8", "moj"},      {"10.11.6", "moj"},     {"10.14.6", "moj"},
+        {"10", "moj"},       {"10.-6", "moj"},       {"11.6", "snow"}};
+    for (const auto& [version, name] : cases) {
+        setSystemVersion(version);
+        test.calls.clear();
+
+        controller.setIconForHelperApp();
+
+        std::string resource = kResources + name + ".icns";
+        EXPECT_EQ(test.workspace.icons().at(kHelperPath), resource) << version;
+        EXPECT_EQ(test.calls.matching({"Workspace.setIconForFile", "FileManager.removeItemAtPath",
+                                       "FileManager.copyItemAtPath"}),
+                  (std::vector<std::string>{
+                      "Workspace.setIconForFile " + kHelperPath,
+                      "FileManager.removeItemAtPath " + kHelperIconFile,
+                      "FileManager.copyItemAtPath " + resource + " " + kHelperIconFile}))
+            << version;
+        EXPECT_TRUE(test.fileManager.hasItem(kHelperIconFile));
+    }
+}
+
+TEST_F(IconTest, AnUnreadableSystemVersionGivesMoj) {
+    test.fileManager.removeItemAtPath(kSystemVersionPath);
+    controller.setIconForHelperApp();
+    EXPECT_EQ(test.workspace.icons().at(kHelperPath), kResources + "moj.icns");
+}
+
+TEST_F(IconTest, WithoutTheImageTheCustomIconIsRemovedAndTheFileToo) {
+    setSystemVersion("10.10.5");
+    FakeBundle bare(test.calls);
+    Platform withoutIcons{test.preferences, test.workspace,   test.fileManager, bare,
+                          test.tasks,       test.scripting,   test.appleScript, test.clock,
+                          test.runLoop,     test.application, test.log};
+    FinderToolBarController installer(withoutIcons);
+
+    installer.updateHelperIcon();
+
+    EXPECT_EQ(test.workspace.icons().at(kHelperPath), std::nullopt);
+    EXPECT_FALSE(test.fileManager.hasItem(kHelperIconFile));
+    EXPECT_TRUE(test.calls.matching({"FileManager.copyItemAtPath"}).empty());
+}
+
+TEST_F(IconTest, TwoRefreshesLeaveWhatOneLeaves) {
+    setSystemVersion("10.7.5");
+    controller.updateHelperIcon();
+    auto icons = test.workspace.icons();
+    controller.updateHelperIcon();
+    EXPECT_EQ(test.workspace.icons(), icons);
+    EXPECT_TRUE(test.fileManager.hasItem(kHelperIconFile));
+    EXPECT_EQ(test.calls.matching({"FileManager.copyItemAtPath"}).size(), 2u);
+}
+
+}  // namespace
+}  // namespace quaymark
