@@ -117,6 +117,12 @@ int HostWorkspace::launchBundle(const std::string& bundlePath,
     for (const auto& [name, value] : extraEnvironment)
         request.environment[name] = value;
     request.detached = true;
+    // As on a Mac, what a launched application prints goes to a log of its own, not to
+    // whoever launched it: the launcher's pipes then never wait for the application.
+    std::string logs = _root.runtimeDirectory() + "/logs";
+    std::error_code error;
+    fs::create_directories(logs, error);
+    request.logFile = logs + "/" + info->executableName + ".log";
     SpawnResult started = spawnProcess(request);
     if (!started)
         return -1;
@@ -151,16 +157,18 @@ bool HostWorkspace::activate(const RunningApplication& application) {
 bool HostWorkspace::setIconForFile(const std::optional<std::string>& imagePath,
                                    const std::string& path) {
     // Linux file managers take a folder's custom icon from the "Icon" entry of the
-    // ".directory" desktop entry inside it; the image is kept inside the folder too, so the
-    // icon travels with the bundle.
+    // ".directory" desktop entry inside it. The image is kept inside the folder too and named
+    // by a "./" path, which KDE's file items resolve against the folder, so the icon travels
+    // with the bundle when it is copied or moved.
     std::string realFolder = _root.map(path);
     fs::path entry = fs::path(realFolder) / ".directory";
     fs::path image = fs::path(realFolder) / ".CustomIcon.icns";
     std::error_code error;
     if (!imagePath) {
-        fs::remove(entry, error);
-        fs::remove(image, error);
-        return !error;
+        // Missing files are no failure; each removal's error is looked at on its own.
+        bool removed = fs::remove(entry, error) || !error;
+        removed = (fs::remove(image, error) || !error) && removed;
+        return removed;
     }
     if (!fs::is_directory(realFolder, error))
         return false;
@@ -168,7 +176,7 @@ bool HostWorkspace::setIconForFile(const std::optional<std::string>& imagePath,
     if (error)
         return false;
     std::ofstream out(entry, std::ios::trunc);
-    out << "[Desktop Entry]\nIcon=" << image.string() << "\n";
+    out << "[Desktop Entry]\nIcon=./" << image.filename().string() << "\n";
     return static_cast<bool>(out);
 }
 

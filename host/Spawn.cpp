@@ -1,6 +1,7 @@
 #include "Spawn.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,14 +67,24 @@ bool readAll(int fd, void* data, std::size_t size) {
 
 // Runs in the child: set up streams and directory, exec, or report errno on `reportFd`.
 [[noreturn]] void execChild(const SpawnRequest& request, const PreparedExec& prepared, int reportFd,
-                            int devNull) {
+                            int devNull, int logFd) {
+    // A mask is inherited across exec: a parent that blocks signals to take them with
+    // sigwait (Finder does) would otherwise start programs that SIGTERM cannot end.
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     dup2(devNull, STDIN_FILENO);
-    if (request.standardOutput == TaskStream::Discard)
-        dup2(devNull, STDOUT_FILENO);
-    if (request.standardError == TaskStream::Discard)
-        dup2(devNull, STDERR_FILENO);
-    if (request.standardError == TaskStream::ToStandardOutput)
-        dup2(STDOUT_FILENO, STDERR_FILENO);
+    if (logFd >= 0) {
+        dup2(logFd, STDOUT_FILENO);
+        dup2(logFd, STDERR_FILENO);
+    } else {
+        if (request.standardOutput == TaskStream::Discard)
+            dup2(devNull, STDOUT_FILENO);
+        if (request.standardError == TaskStream::Discard)
+            dup2(devNull, STDERR_FILENO);
+        if (request.standardError == TaskStream::ToStandardOutput)
+            dup2(STDOUT_FILENO, STDERR_FILENO);
+    }
     if (request.workingDirectory && chdir(request.workingDirectory->c_str()) != 0) {
         int error = errno;
         writeAll(reportFd, &error, sizeof error);
@@ -92,11 +103,22 @@ SpawnResult spawnProcess(const SpawnRequest& request) {
     int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
     if (devNull < 0)
         return {-1, std::string("cannot open /dev/null: ") + std::strerror(errno)};
+    int logFd = -1;
+    if (request.logFile) {
+        logFd = open(request.logFile->c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        if (logFd < 0) {
+            int error = errno;
+            close(devNull);
+            return {-1, "cannot open " + *request.logFile + ": " + std::strerror(error)};
+        }
+    }
     // The error pipe closes on exec, so reading end-of-file means the exec succeeded.
     int errorPipe[2];
     int pidPipe[2] = {-1, -1};
     if (pipe2(errorPipe, O_CLOEXEC) != 0 || (request.detached && pipe2(pidPipe, O_CLOEXEC) != 0)) {
         close(devNull);
+        if (logFd >= 0)
+            close(logFd);
         return {-1, std::string("cannot create a pipe: ") + std::strerror(errno)};
     }
 
@@ -104,13 +126,13 @@ SpawnResult spawnProcess(const SpawnRequest& request) {
     if (child == 0) {
         close(errorPipe[0]);
         if (!request.detached)
-            execChild(request, prepared, errorPipe[1], devNull);
+            execChild(request, prepared, errorPipe[1], devNull, logFd);
         // Detached: a new session, then a grandchild that init adopts when we leave.
         close(pidPipe[0]);
         setsid();
         pid_t grandchild = fork();
         if (grandchild == 0)
-            execChild(request, prepared, errorPipe[1], devNull);
+            execChild(request, prepared, errorPipe[1], devNull, logFd);
         writeAll(pidPipe[1], &grandchild, sizeof grandchild);
         _exit(grandchild > 0 ? 0 : 1);
     }
@@ -119,6 +141,8 @@ SpawnResult spawnProcess(const SpawnRequest& request) {
     if (request.detached)
         close(pidPipe[1]);
     close(devNull);
+    if (logFd >= 0)
+        close(logFd);
     if (child < 0) {
         int error = errno;
         close(errorPipe[0]);

@@ -17,6 +17,9 @@ struct SpawnRequest {
     Environment environment;
     TaskStream standardOutput = TaskStream::Inherit;
     TaskStream standardError = TaskStream::Inherit;
+    // When set, both output streams are appended to this file instead (the two settings
+    // above are then not looked at).
+    std::optional<std::string> logFile;
     // A detached child runs in a session of its own and is not this process's child, so
     // nothing has to wait for it and it outlives us; otherwise waitpid() reaps it.
     bool detached = false;

@@ -477,6 +477,9 @@ TEST_F(NextGenerationITerm2Test, CreatedWindowComesToTheFrontAndCommandsTypedThe
 
 TEST_F(NextGenerationITerm2Test, WithoutNewlineTheTextWaitsOnThePromptLine) {
     iTerm2->activate();
+    // Text typed before the shell shows its prompt is echoed twice, once by the terminal and
+    // once by the line editor; the prompt line is looked at only once the shell reads.
+    ASSERT_TRUE(waitForLine(kITerm2, 0, 0, "$"));
     iTerm2->writeContentsOfFile(currentSession(), std::nullopt, markCommand("later"), false);
     ASSERT_TRUE(waitForLine(kITerm2, 0, 0, "$ " + markCommand("later")));
     // Give a shell that wrongly got a line end the time to run it.

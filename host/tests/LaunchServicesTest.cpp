@@ -38,14 +38,16 @@ protected:
         fs::create_directories(home);
     }
 
-    // Makes a bundle at a real path; its executable records its environment's QM_NOTE in
-    // "<executable>.ran", then runs until "<executable>.release" exists or it is deleted.
+    // Makes a bundle at a real path; its executable prints a line on each output stream,
+    // records its environment's QM_NOTE in "<executable>.ran", then runs until
+    // "<executable>.release" exists or it is deleted.
     void makeBundle(const fs::path& bundle, const std::string& identifier,
                     const std::string& executable = "Program") {
         writeFile(bundle / "Contents" / "Info.plist", infoPlist(identifier, executable));
         fs::path program = bundle / "Contents" / "MacOS" / executable;
         writeFile(program,
-                  "#!/bin/sh\nprintf '%s' \"${QM_NOTE-none}\" > \"$0.ran.tmp\" && mv "
+                  "#!/bin/sh\necho 'said on standard output'; echo 'and on standard error' >&2\n"
+                  "printf '%s' \"${QM_NOTE-none}\" > \"$0.ran.tmp\" && mv "
                   "\"$0.ran.tmp\" \"$0.ran\"\n"
                   "while [ ! -e \"$0.release\" ] && [ -e \"$0\" ]; do sleep 0.05; done\n");
         fs::permissions(program, fs::perms::owner_all);
@@ -132,6 +134,9 @@ TEST_F(LaunchServicesTest, LaunchStartsTheExecutableDetachedWithExtraEnvironment
 
     ASSERT_TRUE(testing::waitUntil([&] { return fs::exists(ran); }));
     EXPECT_EQ(readFile(ran), "hello there");
+    // What it prints goes to its own log in the desktop's runtime folder.
+    EXPECT_EQ(readFile(SystemRoot(root.string()).runtimeDirectory() + "/logs/Recorder.log"),
+              "said on standard output\nand on standard error\n");
     std::vector<RunningApplication> running =
         launchServices.runningApplicationsWithBundleIdentifier("com.example.recorder");
     ASSERT_EQ(running.size(), 1u);
