@@ -1,5 +1,8 @@
 #include "DesktopTool.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -9,12 +12,12 @@
 #include <ostream>
 #include <sstream>
 #include <thread>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "Desktop.h"
+#include "HostPlatform.h"
 #include "PlatformException.h"
 #include "Spawn.h"
+#include "TerminalIdentifiers.h"
 #include "TerminalStandIn.h"
 #include "TmuxInspection.h"
 
@@ -88,7 +91,8 @@ std::string screenLines(const std::string& screen, const std::string& indent) {
     std::ostringstream out;
     std::istringstream lines(screen);
     std::string line;
-    while (std::getline(lines, line)) out << indent << "| " << line << "\n";
+    while (std::getline(lines, line))
+        out << indent << "| " << line << "\n";
     return out.str();
 }
 
@@ -102,23 +106,25 @@ constexpr TerminalApplication kTerminals[] = {{"Terminal", "com.apple.Terminal"}
 
 void showTerminals(const Desktop& desktop, const std::string& only, std::ostream& out) {
     for (const TerminalApplication& terminal : kTerminals) {
-        if (!only.empty() && only != terminal.name) continue;
+        if (!only.empty() && only != terminal.name)
+            continue;
         std::optional<std::vector<TerminalWindowState>> windows =
             inspectTerminal(desktop.systemRoot(), terminal.bundleIdentifier);
         if (!windows) {
-            if (!only.empty()) out << terminal.name << ": not running\n";
+            if (!only.empty())
+                out << terminal.name << ": not running\n";
             continue;
         }
-        out << terminal.name << ": " << windows->size() << (windows->size() == 1 ? " window" : " windows")
-            << "\n";
+        out << terminal.name << ": " << windows->size()
+            << (windows->size() == 1 ? " window" : " windows") << "\n";
         for (std::size_t w = 0; w < windows->size(); ++w) {
             const TerminalWindowState& window = (*windows)[w];
             out << "  window " << w + 1 << (w == 0 ? " (front)" : "") << ": " << window.tabs.size()
                 << (window.tabs.size() == 1 ? " tab" : " tabs") << "\n";
             for (std::size_t t = 0; t < window.tabs.size(); ++t) {
                 const TerminalTabState& tab = window.tabs[t];
-                out << "    tab " << t + 1 << (t == window.selectedTab ? " (selected)" : "") << ", shell in "
-                    << tab.shellDirectory << "\n"
+                out << "    tab " << t + 1 << (t == window.selectedTab ? " (selected)" : "")
+                    << ", shell in " << tab.shellDirectory << "\n"
                     << screenLines(tab.screen, "      ");
             }
         }
@@ -131,9 +137,11 @@ void showTerminals(const Desktop& desktop, const std::string& only, std::ostream
 }
 
 std::string describe(const PlistDictionary& answer) {
-    if (const PlistValue* error = answer.find("Error")) return "failed: " + error->description();
+    if (const PlistValue* error = answer.find("Error"))
+        return "failed: " + error->description();
     std::ostringstream out;
-    for (const auto& [key, value] : answer) out << key << " " << value << "; ";
+    for (const auto& [key, value] : answer)
+        out << key << " " << value << "; ";
     return out.str();
 }
 
@@ -151,14 +159,16 @@ int demo(const Arguments& arguments, std::ostream& out, std::ostream& err) {
     options.shell = arguments.option("--shell", "bash");
     out << "== A fresh desktop in " << desktop.folder() << " (system " << options.systemVersion
         << ", shell " << options.shell << ")\n";
-    if (auto problem = Desktop::create(desktop.folder(), options, StandInPrograms::besideRunningExecutable())) {
+    if (auto problem = Desktop::create(desktop.folder(), options,
+                                       StandInPrograms::besideRunningExecutable())) {
         err << problem->c_str() << "\n";
         return 1;
     }
     desktop.enter();
     int status = 1;
     [&] {
-        if (auto problem = desktop.installQuaymark(QUAYMARK_BUILT_APP, InstallLocation::Applications)) {
+        if (auto problem =
+                desktop.installQuaymark(QUAYMARK_BUILT_APP, InstallLocation::Applications)) {
             err << *problem << "\n";
             return;
         }
@@ -167,19 +177,38 @@ int demo(const Arguments& arguments, std::ostream& out, std::ostream& err) {
             err << "Finder did not start\n";
             return;
         }
-        PlistDictionary added =
-            desktop.addToolbarItem("/Applications/Quaymark.app/Contents/MacOS/QuaymarkHelper.app");
-        out << "== Finder runs; the user drags QuaymarkHelper.app into its toolbar: " << describe(added) << "\n";
+        out << "== Finder runs. Quaymark puts its button into Finder's toolbar:\n"
+            << "   $ /Applications/Quaymark.app/Contents/MacOS/Quaymark install\n";
+        out.flush();
+        SpawnRequest install;
+        install.executable =
+            desktop.systemRoot().map("/Applications/Quaymark.app/Contents/MacOS/Quaymark");
+        install.arguments = {"install"};
+        install.environment = currentEnvironment();
+        SpawnResult installer = spawnProcess(install);
+        int installStatus = 0;
+        if (installer)
+            waitpid(installer.pid, &installStatus, 0);
+        if (!installer || exitStatusOf(installStatus) != 0) {
+            err << "Quaymark install failed\n";
+            return;
+        }
 
         fs::path folder = fs::path(desktop.home()) / "Projects" / kHardName;
         fs::create_directories(folder);
         desktop.openFinderWindow(folder.string());
         out << "== A folder with a hard name:\n   " << folder.string() << "\n"
-            << "== Finder's front window shows " << *desktop.finderWindows().front().targetUrl << "\n";
+            << "== Finder's front window shows " << *desktop.finderWindows().front().targetUrl
+            << "\n";
 
         PlistDictionary click = desktop.clickToolbarItem(std::nullopt);
         out << "== Click on the toolbar button: " << describe(click) << "\n";
-        if (click.contains("Error")) return;
+        HostPlatform host("quaymark-desktop", desktop.systemRoot(), desktop.home());
+        TerminalIdentifiers terminals(host.platform());
+        out << "== The button typed into Terminal:\n   "
+            << terminals.commandWithPath(terminals.fixedPath(folder.string())) << "\n";
+        if (click.contains("Error"))
+            return;
 
         // The terminal has shown the folder when pwd's answer is on its screen.
         std::string shown;
@@ -189,7 +218,8 @@ int demo(const Arguments& arguments, std::ostream& out, std::ostream& err) {
             if (windows && !windows->empty()) {
                 const TerminalWindowState& front = windows->front();
                 const TerminalTabState& tab = front.tabs[front.selectedTab];
-                if (tab.shellDirectory == folder.string() && tab.screen.find(folder.string()) != std::string::npos) {
+                if (tab.shellDirectory == folder.string() &&
+                    tab.screen.find(folder.string()) != std::string::npos) {
                     shown = tab.screen;
                     break;
                 }
@@ -232,7 +262,8 @@ DesktopOptions optionsFrom(const Arguments& arguments) {
 
 }  // namespace
 
-int runDesktopTool(const std::vector<std::string>& argumentList, std::ostream& out, std::ostream& err) {
+int runDesktopTool(const std::vector<std::string>& argumentList, std::ostream& out,
+                   std::ostream& err) {
     Arguments arguments = parse(argumentList);
     if (arguments.words.empty() || arguments.hasFlag("--help")) {
         (arguments.words.empty() && !arguments.hasFlag("--help") ? err : out) << kUsage;
@@ -241,13 +272,15 @@ int runDesktopTool(const std::vector<std::string>& argumentList, std::ostream& o
     const std::string command = arguments.words.front();
     const std::vector<std::string> rest(arguments.words.begin() + 1, arguments.words.end());
 
-    if (command == "demo") return demo(arguments, out, err);
+    if (command == "demo")
+        return demo(arguments, out, err);
     if (command == "create") {
         if (rest.size() != 1) {
             err << "usage: quaymark-desktop create DESKTOP [options]\n";
             return 2;
         }
-        if (auto problem = Desktop::create(rest[0], optionsFrom(arguments), StandInPrograms::besideRunningExecutable())) {
+        if (auto problem = Desktop::create(rest[0], optionsFrom(arguments),
+                                           StandInPrograms::besideRunningExecutable())) {
             err << *problem << "\n";
             return 1;
         }
@@ -264,7 +297,8 @@ int runDesktopTool(const std::vector<std::string>& argumentList, std::ostream& o
     std::error_code error;
     Desktop desktop(fs::weakly_canonical(folder, error).string());
     if (!desktop.exists()) {
-        err << folder << " is no desktop (make one with: quaymark-desktop create " << folder << ")\n";
+        err << folder << " is no desktop (make one with: quaymark-desktop create " << folder
+            << ")\n";
         return 1;
     }
     desktop.enter();
@@ -318,15 +352,19 @@ int runDesktopTool(const std::vector<std::string>& argumentList, std::ostream& o
     if (command == "finder") {
         std::vector<FinderWindow> windows = desktop.finderWindows();
         out << "Finder windows, front to back: " << windows.size() << "\n";
-        for (const FinderWindow& window : windows) out << "  " << window.targetUrl.value_or("(no target)") << "\n";
-        if (auto toolbar = desktop.loadedToolbar()) out << "Toolbar loaded at start: " << PlistValue(*toolbar) << "\n";
+        for (const FinderWindow& window : windows)
+            out << "  " << window.targetUrl.value_or("(no target)") << "\n";
+        if (auto toolbar = desktop.loadedToolbar())
+            out << "Toolbar loaded at start: " << PlistValue(*toolbar) << "\n";
         return 0;
     }
-    if ((command == "click" && rest.size() <= 1) || (command == "add-to-toolbar" && rest.size() == 1)) {
-        PlistDictionary answer = command == "click"
-                                     ? desktop.clickToolbarItem(rest.empty() ? std::nullopt
-                                                                             : std::optional<int>(std::stoi(rest[0])))
-                                     : desktop.addToolbarItem(rest[0]);
+    if ((command == "click" && rest.size() <= 1) ||
+        (command == "add-to-toolbar" && rest.size() == 1)) {
+        PlistDictionary answer =
+            command == "click"
+                ? desktop.clickToolbarItem(rest.empty() ? std::nullopt
+                                                        : std::optional<int>(std::stoi(rest[0])))
+                : desktop.addToolbarItem(rest[0]);
         (answer.contains("Error") ? err : out) << describe(answer) << "\n";
         return answer.contains("Error") ? 1 : 0;
     }
@@ -335,13 +373,15 @@ int runDesktopTool(const std::vector<std::string>& argumentList, std::ostream& o
         return 0;
     }
     if (command == "env") {
-        for (const auto& [name, value] : desktop.environment()) out << "export " << name << "='" << value << "'\n";
+        for (const auto& [name, value] : desktop.environment())
+            out << "export " << name << "='" << value << "'\n";
         return 0;
     }
     if (command == "run" && !rest.empty()) {
         SpawnRequest request;
         request.executable = rest[0].find('/') == std::string::npos ? "/usr/bin/env" : rest[0];
-        request.arguments.assign(rest.begin() + (request.executable == "/usr/bin/env" ? 0 : 1), rest.end());
+        request.arguments.assign(rest.begin() + (request.executable == "/usr/bin/env" ? 0 : 1),
+                                 rest.end());
         request.environment = currentEnvironment();
         SpawnResult started = spawnProcess(request);
         if (!started) {
