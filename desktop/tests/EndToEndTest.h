@@ -1,0 +1,84 @@
+// A fresh stand-in desktop per test, with the built Quaymark installed and its button in
+// Finder's toolbar, clicked as a user clicks it; and what the terminals show afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Desktop.h"
+#include "HostTestSupport.h"
+#include "PlistValue.h"
+#include "TmuxInspection.h"
+
+namespace quaymark {
+
+// Where the installer puts the button program, as the system names it.
+inline constexpr const char* kHelperBundle =
+    "/Applications/Quaymark.app/Contents/MacOS/QuaymarkHelper.app";
+
+// Whether `screen` begins with what printing `text` and a line end leaves on a tmux screen:
+// a tab there is the blanks up to the next tab stop, and blanks at a line's end are dropped
+// by the inspection.
+bool screenBeginsWithPrinted(std::string_view screen, std::string_view text);
+
+// The time now as a property-list date, in whole seconds as property-list files keep it.
+PlistDate now();
+
+// A name or path for messages: backslashes doubled, control characters written as C escapes.
+std::string printable(std::string_view text);
+
+class EndToEndTest : public ::testing::Test {
+protected:
+    // Ends every application of the desktop and every xterm this test's clicks started.
+    void TearDown() override;
+
+    // Lays out the desktop, installs Quaymark in /Applications with its main program replaced
+    // by a script that records each launch, starts Finder and drags the button program into
+    // Finder's toolbar, as a user does.
+    void layOut(const DesktopOptions& options = {});
+
+    // Stores the values in Quaymark's preferences domain and writes the file out.
+    void storePreferences(const PlistDictionary& values);
+    std::optional<PlistValue> storedPreference(const std::string& key) const;
+    // Which terminal to open, window or tab, and a "Last Launch Date" of now, so that no
+    // update launch comes with the click.
+    void chooseTerminal(const std::string& identifier, bool useWindow);
+
+    // Clicks the button in Finder's toolbar and waits until the button program has ended;
+    // false (with the reason reported) when the click failed or the program did not end.
+    bool click();
+
+    // A folder under the home folder, made with its parents; its real path.
+    std::string makeFolder(const std::filesystem::path& relative) const;
+    std::string home() const { return desktop->home(); }
+
+    // Starts the terminal application as launch services does and waits until its first
+    // window's shell is in the home folder.
+    void startTerminal(const std::string& name);
+    // Closes every window of a running terminal application, which keeps running.
+    void closeTerminalWindows(const std::string& bundleIdentifier);
+
+    std::vector<TerminalWindowState> windowsOf(const std::string& bundleIdentifier) const;
+    // The tab count of each window, front window first.
+    std::vector<std::size_t> tabCounts(const std::string& bundleIdentifier) const;
+    // Waits until the selected tab of window `window` (0 is the front one) has its shell in
+    // `folder` and its screen begins with what `pwd` printed there.
+    ::testing::AssertionResult waitUntilShellIsIn(const std::string& bundleIdentifier,
+                                                  std::size_t window, const std::string& folder);
+    // Every window and tab with its shell's folder and screen, for failure messages.
+    std::string describe(const std::string& bundleIdentifier) const;
+
+    // The main program's launches so far, one "checkUpdates=<value or unset>" line each.
+    std::string mainProgramLaunches() const;
+
+    testing::TemporaryDirectory directory;
+    std::optional<Desktop> desktop;
+    std::filesystem::path launchRecord;
+};
+
+}  // namespace quaymark
