@@ -2,7 +2,9 @@
 // launched detached and registered per desktop.
 #pragma once
 
+#include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,14 @@
 #include "Workspace.h"
 
 namespace quaymark {
+
+// What tells that a file changed; all zero for a missing file.
+struct FileStamp {
+    std::int64_t modified = 0;  // nanoseconds
+    std::int64_t size = 0;
+    std::int64_t inode = 0;
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
 
 // Facts about an application bundle read from its Contents/Info.plist.
 struct BundleInfo {
@@ -43,19 +53,33 @@ public:
 private:
     struct ScanStamp {
         std::string path;
-        long long modified;
+        FileStamp stamp;
+    };
+    struct CachedBundleInfo {
+        FileStamp stamp;
+        BundleInfo info;  // no identifier: the folder is no application bundle
     };
     void rescanIfChanged();
+    void loadInfoCache();
+    void saveInfoCache();
+    // The facts of the bundle, from the cache while its Info.plist keeps `infoStamp`.
+    std::optional<BundleInfo> cachedBundleInfo(const std::string& realBundlePath,
+                                               const FileStamp& infoStamp);
 
     SystemRoot _root;
     std::string _home;
     ApplicationRegistry _registry;
     // Bundle identifier → bundle path as the system names it, first found wins.
     std::map<std::string, std::string> _bundles;
-    // Every folder and Info.plist the last scan looked at, with its modification time:
-    // when none changed, neither did the set of bundles.
+    // Every folder and Info.plist the last scan looked at, with its stamp: when none changed,
+    // neither did the set of bundles.
     std::vector<ScanStamp> _stamps;
     bool _scanned = false;
+    // Info.plist path → what it said, shared with other processes through a file in the
+    // desktop's runtime folder.
+    std::map<std::string, CachedBundleInfo> _infoCache;
+    std::set<std::string> _infoCacheUsed;
+    bool _infoCacheChanged = false;
 };
 
 }  // namespace quaymark

@@ -99,6 +99,28 @@ TEST_F(LaunchServicesTest, SeesBundlesInstalledRemovedOrChangedSinceTheLastQuest
               std::nullopt);
 }
 
+TEST_F(LaunchServicesTest, FactsKeptForOtherProcessesNeverHideAChangedBundle) {
+    makeBundle(root / "Applications" / "One.app", "com.example.one");
+    makeBundle(root / "Applications" / "Two.app", "com.example.two");
+    EXPECT_TRUE(workspace().absolutePathForAppBundleWithIdentifier("com.example.one"));
+    fs::path cache = SystemRoot(root.string()).runtimeDirectory() + "/launch-services-cache.plist";
+    ASSERT_TRUE(fs::exists(cache));
+
+    // Each fresh workspace stands for another process reading the facts kept by the first.
+    writeFile(root / "Applications" / "One.app" / "Contents" / "Info.plist",
+              infoPlist("com.example.first", "Program"));
+    EXPECT_EQ(workspace().absolutePathForAppBundleWithIdentifier("com.example.one"), std::nullopt);
+    EXPECT_EQ(workspace().absolutePathForAppBundleWithIdentifier("com.example.first"),
+              "/Applications/One.app");
+    fs::remove_all(root / "Applications" / "Two.app");
+    EXPECT_EQ(workspace().absolutePathForAppBundleWithIdentifier("com.example.two"), std::nullopt);
+
+    // A damaged cache is no cache.
+    writeFile(cache, "not a property list");
+    EXPECT_EQ(workspace().absolutePathForAppBundleWithIdentifier("com.example.first"),
+              "/Applications/One.app");
+}
+
 TEST_F(LaunchServicesTest, TerminalsAreDetectedInTheirOrderFromRealBundleTrees) {
     HostPlatform host("test", SystemRoot(root.string()), home.string());
     TerminalIdentifiers terminals(host.platform());
