@@ -261,8 +261,10 @@ bool Desktop::waitUntilFinderServes(int pid) const {
     while (std::chrono::steady_clock::now() < deadline) {
         std::optional<PlistDictionary> record = loadedToolbar();
         const PlistValue* recorded = record ? record->find("Pid") : nullptr;
-        if (recorded && recorded->asInteger() == pid) return true;
-        if (!processStartTime(pid)) return false;
+        if (recorded && recorded->asInteger() == pid)
+            return true;
+        if (!processStartTime(pid))
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return false;
@@ -274,15 +276,19 @@ std::vector<XtermWindow> Desktop::xtermWindows() const {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator("/proc", error)) {
         std::string name = entry.path().filename().string();
-        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
         std::ifstream comm(entry.path() / "comm");
         std::string command;
-        if (!std::getline(comm, command) || command != "xterm") continue;
+        if (!std::getline(comm, command) || command != "xterm")
+            continue;
         std::ifstream environ(entry.path() / "environ", std::ios::binary);
         std::string variable;
         bool onThisDesktop = false;
-        while (std::getline(environ, variable, '\0')) onThisDesktop = onThisDesktop || variable == marker;
-        if (!onThisDesktop) continue;
+        while (std::getline(environ, variable, '\0'))
+            onThisDesktop = onThisDesktop || variable == marker;
+        if (!onThisDesktop)
+            continue;
         std::string directory = fs::read_symlink(entry.path() / "cwd", error).string();
         windows.push_back({std::stoi(name), error ? std::string() : directory});
     }
@@ -292,7 +298,8 @@ std::vector<XtermWindow> Desktop::xtermWindows() const {
 PlistDictionary Desktop::askFinder(const PlistDictionary& request) const {
     std::vector<RunningApplication> finders =
         workspaceOf(*this).runningApplicationsWithBundleIdentifier("com.apple.finder");
-    if (finders.empty()) return PlistDictionary{{"Error", "Finder is not running"}};
+    if (finders.empty())
+        return PlistDictionary{{"Error", "Finder is not running"}};
 
     if (!waitUntilFinderServes(finders.front().pid)) {
         return PlistDictionary{{"Error", "Finder did not get ready"}};
@@ -304,7 +311,8 @@ PlistDictionary Desktop::askFinder(const PlistDictionary& request) const {
     fs::path pendingPath = requestPath;
     pendingPath += ".pending";
     // Written under another name first, so that Finder never reads half a request.
-    if (!writePlist(pendingPath, request)) return PlistDictionary{{"Error", "cannot write the request"}};
+    if (!writePlist(pendingPath, request))
+        return PlistDictionary{{"Error", "cannot write the request"}};
     std::error_code error;
     fs::rename(pendingPath, requestPath, error);
     kill(finders.front().pid, SIGUSR1);
@@ -314,7 +322,8 @@ PlistDictionary Desktop::askFinder(const PlistDictionary& request) const {
     while (std::chrono::steady_clock::now() < deadline) {
         if (std::optional<DecodedPlist> response = readPlistFile(responsePath.string())) {
             fs::remove(responsePath, error);
-            if (const PlistDictionary* answer = response->value.asDictionary()) return *answer;
+            if (const PlistDictionary* answer = response->value.asDictionary())
+                return *answer;
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -325,7 +334,8 @@ PlistDictionary Desktop::askFinder(const PlistDictionary& request) const {
 
 PlistDictionary Desktop::clickToolbarItem(std::optional<int> index) const {
     PlistDictionary request{{"Action", "click"}};
-    if (index) request.set("Index", PlistValue::integer(*index));
+    if (index)
+        request.set("Index", PlistValue::integer(*index));
     return askFinder(request);
 }
 

@@ -112,31 +112,36 @@ PlistDictionary FinderStandIn::click(std::optional<std::int64_t> index) {
 PlistDictionary FinderStandIn::addItem(const std::string& path) {
     std::error_code error;
     bool isFolder = fs::is_directory(_root.map(path), error);
-    if (!isFolder && !fs::exists(_root.map(path), error)) return failure(path + " does not exist");
+    if (!isFolder && !fs::exists(_root.map(path), error))
+        return failure(path + " does not exist");
 
     // What the user sees: the stored configuration, or an empty toolbar when there is none.
     PlistDictionary toolbar;
-    if (_toolbar && _toolbar->asDictionary()) toolbar = *_toolbar->asDictionary();
+    if (_toolbar && _toolbar->asDictionary())
+        toolbar = *_toolbar->asDictionary();
     PlistArray identifiers;
-    if (const PlistValue* stored = toolbar.find("TB Item Identifiers"); stored && stored->asArray()) {
+    if (const PlistValue* stored = toolbar.find("TB Item Identifiers");
+        stored && stored->asArray()) {
         identifiers = *stored->asArray();
     }
     PlistDictionary plists;
-    if (const PlistValue* stored = toolbar.find("TB Item Plists"); stored && stored->asDictionary()) {
+    if (const PlistValue* stored = toolbar.find("TB Item Plists");
+        stored && stored->asDictionary()) {
         plists = *stored->asDictionary();
     }
     // A dragged item goes to the end of the toolbar, under the position key of its place.
     std::string position = std::to_string(identifiers.size());
     identifiers.push_back("com.apple.finder.loc ");
-    plists.set(position,
-               PlistDictionary{{"_CFURLString", Url::fileUrlWithPath(path, isFolder).absoluteString()},
-                               {"_CFURLStringType", PlistValue::integer(15)}});
+    plists.set(position, PlistDictionary{{"_CFURLString",
+                                          Url::fileUrlWithPath(path, isFolder).absoluteString()},
+                                         {"_CFURLStringType", PlistValue::integer(15)}});
     toolbar.set("TB Item Identifiers", identifiers);
     toolbar.set("TB Item Plists", plists);
 
     FilePreferences preferences(_home + "/Library/Preferences");
     preferences.setAppValue(kToolbarKey, PlistValue(toolbar), kFinderDomain);
-    if (!preferences.appSynchronize(kFinderDomain)) return failure("cannot save the toolbar");
+    if (!preferences.appSynchronize(kFinderDomain))
+        return failure("cannot save the toolbar");
     _toolbar = PlistValue(toolbar);
     return PlistDictionary{{"Index", PlistValue::integer(std::stoll(position))}};
 }
@@ -149,7 +154,8 @@ PlistDictionary FinderStandIn::handle(const PlistDictionary& request) {
         return click(index ? index->asInteger() : std::nullopt);
     }
     const PlistValue* path = request.find("Path");
-    if (name && *name == "add-item" && path && path->asString()) return addItem(*path->asString());
+    if (name && *name == "add-item" && path && path->asString())
+        return addItem(*path->asString());
     return failure("unknown request");
 }
 

@@ -109,8 +109,12 @@ private:
         _value;
 };
 
-inline std::size_t PlistDictionary::size() const { return _entries.size(); }
-inline bool PlistDictionary::empty() const { return _entries.empty(); }
+inline std::size_t PlistDictionary::size() const {
+    return _entries.size();
+}
+inline bool PlistDictionary::empty() const {
+    return _entries.empty();
+}
 inline std::vector<PlistDictionary::Entry>::const_iterator PlistDictionary::begin() const {
     return _entries.begin();
 }

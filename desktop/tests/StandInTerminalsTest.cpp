@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "FinderWindows.h"
 #include "HostTestSupport.h"
 #include "HostWorkspace.h"
 #include "PlatformException.h"
@@ -18,7 +19,6 @@
 #include "SystemEventsRunner.h"
 #include "TmuxInspection.h"
 #include "TmuxScripting.h"
-#include "FinderWindows.h"
 
 namespace quaymark {
 namespace {
