@@ -2,12 +2,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "FinderStandIn.h"
@@ -271,7 +273,11 @@ bool Desktop::waitUntilFinderServes(int pid) const {
 }
 
 std::vector<XtermWindow> Desktop::xtermWindows() const {
-    std::vector<XtermWindow> windows;
+    struct Found {
+        XtermWindow window;
+        int parent;
+    };
+    std::vector<Found> found;
     const std::string marker = "QUAYMARK_SYSTEM_ROOT=" + root();
     std::error_code error;
     for (const auto& entry : fs::directory_iterator("/proc", error)) {
@@ -289,8 +295,26 @@ std::vector<XtermWindow> Desktop::xtermWindows() const {
             onThisDesktop = onThisDesktop || variable == marker;
         if (!onThisDesktop)
             continue;
+        // The parent pid is the field after the command name, which ends at the last ")".
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        std::istringstream fields(line.substr(std::min(line.size(), line.rfind(')') + 1)));
+        std::string state;
+        int parent = 0;
+        fields >> state >> parent;
         std::string directory = fs::read_symlink(entry.path() / "cwd", error).string();
-        windows.push_back({std::stoi(name), error ? std::string() : directory});
+        found.push_back({{std::stoi(name), error ? std::string() : directory}, parent});
+    }
+    // An xterm forks the child that becomes its shell; until that child has exec'd the shell
+    // it is named xterm too, and it is no window of its own.
+    std::vector<XtermWindow> windows;
+    for (const Found& each : found) {
+        bool forkedByXterm = std::any_of(found.begin(), found.end(), [&](const Found& other) {
+            return other.window.pid == each.parent;
+        });
+        if (!forkedByXterm)
+            windows.push_back(each.window);
     }
     return windows;
 }
