@@ -166,20 +166,12 @@ std::optional<RunningApplication> ScriptedITerm::runningInstance() const {
 bool ScriptedITerm::pressCommandT() {
     if (!_running)
         return false;
-    if (_windows.empty()) {
-        openWindow();
-    } else {
-        _windows.front().openSession();
-    }
+    _stack.pressCommandT();
     return true;
 }
 
 ScriptedWindow& ScriptedITerm::openWindow(std::size_t sessions) {
-    ScriptedWindow window{_nextWindowId++, {}, 0};
-    for (std::size_t i = 0; i < sessions; ++i)
-        window.openSession();
-    _windows.insert(_windows.begin(), std::move(window));
-    return _windows.front();
+    return _stack.open(sessions);
 }
 
 void ScriptedITerm::requireVocabulary(ITermVocabulary vocabulary, const char* selector) const {
@@ -197,20 +189,20 @@ void ScriptedITerm::requireRunning() const {
 ScriptedWindow& ScriptedITerm::resolveWindow(const ObjectSpecifier& reference) {
     const std::vector<std::string>& steps = reference.steps();
     auto withId = [&](int id) -> ScriptedWindow* {
-        auto found = std::find_if(_windows.begin(), _windows.end(),
+        auto found = std::find_if(_stack.windows.begin(), _stack.windows.end(),
                                   [id](const ScriptedWindow& w) { return w.id == id; });
-        return found == _windows.end() ? nullptr : &*found;
+        return found == _stack.windows.end() ? nullptr : &*found;
     };
     ScriptedWindow* window = nullptr;
     if (steps.size() == 1) {
         const std::string& step = steps.front();
         bool front = step == (_vocabulary == ITermVocabulary::Classic ? specifier::kCurrentTerminal
                                                                       : specifier::kCurrentWindow);
-        if (front && !_windows.empty())
-            window = &_windows.front();
-        for (std::size_t index = 0; index < _windows.size(); ++index) {
+        if (front && !_stack.windows.empty())
+            window = &_stack.windows.front();
+        for (std::size_t index = 0; index < _stack.windows.size(); ++index) {
             if (step == specifier::windowAtIndex(index))
-                window = &_windows[index];
+                window = &_stack.windows[index];
         }
         for (const auto& [serial, id] : _madeTerminals) {
             if (step == specifier::newTerminal(serial) && id)

@@ -60,7 +60,7 @@ public:
     void setSessionsRespondToWriteWithNewline(bool respond) { _sessionsTakeNewline = respond; }
 
     bool running() const { return _running; }
-    const std::vector<ScriptedWindow>& windows() const { return _windows; }
+    const std::vector<ScriptedWindow>& windows() const { return _stack.windows; }
 
 private:
     void requireVocabulary(ITermVocabulary vocabulary, const char* selector) const;
@@ -76,8 +76,7 @@ private:
     bool _running = false;
     bool _givesNoTerminalList = false;
     bool _sessionsTakeNewline = true;
-    std::vector<ScriptedWindow> _windows;
-    int _nextWindowId = 1;
+    ScriptedWindowStack _stack;
     // Terminals made by makeTerminal, by serial: the window each became, once added.
     std::map<std::size_t, std::optional<int>> _madeTerminals;
 };

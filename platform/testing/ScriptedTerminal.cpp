@@ -43,9 +43,9 @@ void ScriptedTerminal::doScript(const std::string& command,
         return;
     }
     // The reference is resolved now, against the windows as they are at this moment.
-    for (std::size_t index = 0; index < _windows.size(); ++index) {
+    for (std::size_t index = 0; index < _stack.windows.size(); ++index) {
         if (window->steps() == std::vector{specifier::windowAtIndex(index)}) {
-            ScriptedWindow& target = _windows[index];
+            ScriptedWindow& target = _stack.windows[index];
             if (target.sessions.empty())
                 throw noSuchObject(window->child("selectedTab"));
             target.sessions[target.selected].received.push_back(command + "\n");
@@ -64,20 +64,12 @@ std::optional<RunningApplication> ScriptedTerminal::runningInstance() const {
 bool ScriptedTerminal::pressCommandT() {
     if (!_running)
         return false;
-    if (_windows.empty()) {
-        openWindow();
-    } else {
-        _windows.front().openSession();
-    }
+    _stack.pressCommandT();
     return true;
 }
 
 ScriptedWindow& ScriptedTerminal::openWindow(std::size_t tabs) {
-    ScriptedWindow window{_nextWindowId++, {}, 0};
-    for (std::size_t i = 0; i < tabs; ++i)
-        window.openSession();
-    _windows.insert(_windows.begin(), std::move(window));
-    return _windows.front();
+    return _stack.open(tabs);
 }
 
 }  // namespace quaymark

@@ -41,14 +41,13 @@ public:
     void setOpensWindowAtLaunch(bool opens) { _opensWindowAtLaunch = opens; }
 
     bool running() const { return _running; }
-    const std::vector<ScriptedWindow>& windows() const { return _windows; }
+    const std::vector<ScriptedWindow>& windows() const { return _stack.windows; }
 
 private:
     CallLog& _calls;
     bool _running = false;
     bool _opensWindowAtLaunch = true;
-    std::vector<ScriptedWindow> _windows;
-    int _nextWindowId = 1;
+    ScriptedWindowStack _stack;
 };
 
 }  // namespace quaymark

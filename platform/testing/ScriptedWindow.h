@@ -27,4 +27,28 @@ struct ScriptedWindow {
     }
 };
 
+// Windows front to back, as the scripted terminals keep them.
+struct ScriptedWindowStack {
+    std::vector<ScriptedWindow> windows;
+    int nextWindowId = 1;
+
+    // Opens a window in front of the others with `sessions` sessions, the last selected.
+    ScriptedWindow& open(std::size_t sessions) {
+        ScriptedWindow window{nextWindowId++, {}, 0};
+        for (std::size_t i = 0; i < sessions; ++i)
+            window.openSession();
+        windows.insert(windows.begin(), std::move(window));
+        return windows.front();
+    }
+
+    // Command-T: a new tab in the front window, or a first window when there is none.
+    void pressCommandT() {
+        if (windows.empty()) {
+            open(1);
+        } else {
+            windows.front().openSession();
+        }
+    }
+};
+
 }  // namespace quaymark
