@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "AtomicFile.h"
 #include "FinderStandIn.h"
 #include "HostWorkspace.h"
 #include "PathUtilities.h"
@@ -30,9 +31,7 @@ constexpr auto kFinderAnswerTime = std::chrono::seconds(10);
 bool writePlist(const fs::path& path, const PlistValue& value) {
     std::error_code error;
     fs::create_directories(path.parent_path(), error);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << encodePlist(value, PlistFormat::Xml);
-    return static_cast<bool>(out);
+    return writePlistFileAtomically(path.string(), value);
 }
 
 bool copyExecutable(const std::string& from, const fs::path& to) {
@@ -211,14 +210,8 @@ bool Desktop::stopApplication(const std::string& name) const {
     HostWorkspace workspace = workspaceOf(*this);
     std::vector<RunningApplication> running =
         workspace.runningApplicationsWithBundleIdentifier(*identifier);
-    for (const RunningApplication& application : running)
-        kill(application.pid, SIGTERM);
     for (const RunningApplication& application : running) {
-        for (int tries = 0; tries < 250 && processStartTime(application.pid); ++tries) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        if (processStartTime(application.pid))
-            kill(application.pid, SIGKILL);
+        endProcess(application.pid, std::chrono::seconds(5));
         workspace.registry().remove(application.pid);
     }
     return !running.empty();
@@ -332,13 +325,10 @@ PlistDictionary Desktop::askFinder(const PlistDictionary& request) const {
     static int serial = 0;
     std::string name = std::to_string(getpid()) + "-" + std::to_string(++serial) + ".plist";
     fs::path requestPath = fs::path(channel.requests) / name;
-    fs::path pendingPath = requestPath;
-    pendingPath += ".pending";
-    // Written under another name first, so that Finder never reads half a request.
-    if (!writePlist(pendingPath, request))
+    // Finder only ever sees the whole request.
+    if (!writePlistFileAtomically(requestPath.string(), request))
         return PlistDictionary{{"Error", "cannot write the request"}};
     std::error_code error;
-    fs::rename(pendingPath, requestPath, error);
     kill(finders.front().pid, SIGUSR1);
 
     fs::path responsePath = fs::path(channel.responses) / name;

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <filesystem>
 
+#include "AtomicFile.h"
 #include "FilePreferences.h"
 #include "PlistCodec.h"
 #include "Url.h"
@@ -18,24 +19,6 @@ namespace {
 
 const char* const kToolbarKey = "NSToolbar Configuration Browser";
 const char* const kFinderDomain = "com.apple.finder";
-
-bool writeAtomically(const fs::path& path, const PlistValue& value) {
-    fs::path temporary = path;
-    temporary += ".tmp";
-    {
-        std::FILE* out = std::fopen(temporary.c_str(), "wb");
-        if (!out)
-            return false;
-        std::string bytes = encodePlist(value, PlistFormat::Xml);
-        bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-        written = (std::fclose(out) == 0) && written;
-        if (!written)
-            return false;
-    }
-    std::error_code error;
-    fs::rename(temporary, path, error);
-    return !error;
-}
 
 PlistDictionary failure(const std::string& message) {
     return PlistDictionary{{"Error", message}};
@@ -73,7 +56,7 @@ void FinderStandIn::loadToolbar() {
     PlistDictionary record{{"Pid", PlistValue::integer(getpid())}};
     if (_toolbar)
         record.set("Toolbar", *_toolbar);
-    writeAtomically(_channel.loadedToolbar, record);
+    writePlistFileAtomically(_channel.loadedToolbar, record);
 }
 
 PlistDictionary FinderStandIn::click(std::optional<std::int64_t> index) {
@@ -171,7 +154,8 @@ void FinderStandIn::serveRequests() {
         std::optional<DecodedPlist> decoded = readPlistFile(request.string());
         const PlistDictionary* dictionary = decoded ? decoded->value.asDictionary() : nullptr;
         PlistDictionary response = dictionary ? handle(*dictionary) : failure("unreadable request");
-        writeAtomically(fs::path(_channel.responses) / request.filename(), response);
+        writePlistFileAtomically((fs::path(_channel.responses) / request.filename()).string(),
+                                 response);
         fs::remove(request, error);
     }
 }

@@ -1,32 +1,18 @@
 #include "ApplicationRegistry.h"
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
+#include "AtomicFile.h"
 #include "PlistCodec.h"
 
 namespace quaymark {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-bool writeFileAtomically(const fs::path& path, const std::string& contents) {
-    fs::path temporary = path;
-    temporary += ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!(out << contents))
-            return false;
-    }
-    std::error_code error;
-    fs::rename(temporary, path, error);
-    return !error;
-}
-
-}  // namespace
 
 std::optional<unsigned long long> processStartTime(int pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
@@ -52,6 +38,21 @@ std::optional<unsigned long long> processStartTime(int pid) {
     return startTime;
 }
 
+bool endProcess(int pid, std::chrono::milliseconds grace) {
+    if (kill(pid, SIGTERM) != 0)
+        return !processStartTime(pid);
+    auto deadline = std::chrono::steady_clock::now() + grace;
+    while (processStartTime(pid) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (processStartTime(pid)) {
+        kill(pid, SIGKILL);
+        // SIGKILL cannot be held off; only the kernel's tearing down is left to wait for.
+        for (int tries = 0; tries < 100 && processStartTime(pid); ++tries)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return !processStartTime(pid);
+}
+
 ApplicationRegistry::ApplicationRegistry(std::string directory)
     : _directory(std::move(directory)) {}
 
@@ -67,9 +68,9 @@ bool ApplicationRegistry::add(const RunningApplication& application) {
         {"processName", application.processName},
         {"startTime", PlistValue::integer(static_cast<std::int64_t>(*started))},
     };
-    return writeFileAtomically(
-        fs::path(_directory) / "running" / (std::to_string(application.pid) + ".plist"),
-        encodePlist(PlistValue(entry), PlistFormat::Xml));
+    return writePlistFileAtomically(
+        (fs::path(_directory) / "running" / (std::to_string(application.pid) + ".plist")).string(),
+        PlistValue(entry));
 }
 
 void ApplicationRegistry::remove(int pid) {
@@ -131,7 +132,8 @@ std::optional<int> ApplicationRegistry::frontmost() {
 bool ApplicationRegistry::setFrontmost(int pid) {
     std::error_code error;
     fs::create_directories(_directory, error);
-    return writeFileAtomically(fs::path(_directory) / "frontmost", std::to_string(pid) + "\n");
+    return writeFileAtomically((fs::path(_directory) / "frontmost").string(),
+                               std::to_string(pid) + "\n");
 }
 
 }  // namespace quaymark

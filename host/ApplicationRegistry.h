@@ -1,6 +1,7 @@
 // The running applications of one desktop, registered by pid.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,5 +35,9 @@ private:
 // The start time of a live, non-zombie process in clock ticks since boot; nothing when
 // the process is gone.
 std::optional<unsigned long long> processStartTime(int pid);
+
+// Ends a process by pid: SIGTERM, then SIGKILL when it has not ended within `grace`. False
+// when it could not be signalled or still lives. A child of the caller must still be reaped.
+bool endProcess(int pid, std::chrono::milliseconds grace);
 
 }  // namespace quaymark

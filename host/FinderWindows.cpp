@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "AtomicFile.h"
 #include "PlatformException.h"
 #include "PlistCodec.h"
 
@@ -68,19 +69,7 @@ bool FinderWindowsFile::change(Change&& edit) {
     flock(lock, LOCK_EX);
     std::vector<FinderWindow> windows = decodeWindows(readPlistFile(_path));
     bool changed = edit(windows);
-    bool written = false;
-    if (changed) {
-        std::string temporary = _path + ".tmp";
-        int out = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (out >= 0) {
-            std::string bytes = encodePlist(encodeWindows(windows), PlistFormat::Xml);
-            written =
-                write(out, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) &&
-                fsync(out) == 0;
-            close(out);
-            written = written && rename(temporary.c_str(), _path.c_str()) == 0;
-        }
-    }
+    bool written = changed && writePlistFileAtomically(_path, encodeWindows(windows));
     close(lock);
     return changed && written;
 }

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "AtomicFile.h"
 #include "PathUtilities.h"
 #include "PlistCodec.h"
 #include "Spawn.h"
@@ -87,19 +88,9 @@ void HostWorkspace::saveInfoCache() {
     }
     std::error_code error;
     fs::create_directories(_root.runtimeDirectory(), error);
-    // Written aside and renamed, so that a process reading it meanwhile sees a whole file;
-    // when two scans race, the last one's cache stands, which is as good as the other's.
-    std::string path = infoCachePath(_root);
-    std::string temporary = path + "." + std::to_string(getpid()) + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << encodePlist(PlistValue(entries), PlistFormat::Binary);
-        if (!out)
-            return;
-    }
-    fs::rename(temporary, path, error);
-    if (error)
-        fs::remove(temporary, error);
+    // When two scans race, the last one's cache stands, which is as good as the other's; a
+    // cache that could not be written only costs the next scan its parsing.
+    writePlistFileAtomically(infoCachePath(_root), PlistValue(entries), PlistFormat::Binary);
 }
 
 std::optional<BundleInfo> HostWorkspace::cachedBundleInfo(const std::string& realBundlePath,

@@ -25,14 +25,6 @@ constexpr seconds kHelperTimeLimit{20};
 // After the button program has ended, the shell still has to run what was typed.
 constexpr seconds kShellTimeLimit{10};
 
-// Ends a process this test's desktop started: SIGTERM, then SIGKILL when it lingers.
-void endProcess(int pid) {
-    if (kill(pid, SIGTERM) != 0)
-        return;
-    if (!testing::waitUntil([&] { return !processStartTime(pid); }, milliseconds(2000)))
-        kill(pid, SIGKILL);
-}
-
 }  // namespace
 
 bool screenBeginsWithPrinted(std::string_view screen, std::string_view text) {
@@ -93,7 +85,7 @@ void EndToEndTest::TearDown() {
     if (!desktop)
         return;
     for (const XtermWindow& xterm : desktop->xtermWindows())
-        endProcess(xterm.pid);
+        endProcess(xterm.pid, milliseconds(2000));
     desktop->stopAll();
 }
 

@@ -177,11 +177,7 @@ public:
     ~ShellInTmux() {
         if (_serverPid <= 0)
             return;
-        kill(_serverPid, SIGTERM);
-        if (!testing::waitUntil([&] { return !processStartTime(_serverPid); },
-                                milliseconds(3000))) {
-            kill(_serverPid, SIGKILL);
-        }
+        endProcess(_serverPid, milliseconds(3000));
     }
     ShellInTmux(const ShellInTmux&) = delete;
     ShellInTmux& operator=(const ShellInTmux&) = delete;

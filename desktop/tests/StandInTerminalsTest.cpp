@@ -86,11 +86,7 @@ protected:
         for (const RunningApplication& application : workspace->runningApplications()) {
             if (application.pid == getpid())
                 continue;
-            kill(application.pid, SIGTERM);
-            if (!testing::waitUntil([&] { return !processStartTime(application.pid); },
-                                    milliseconds(3000))) {
-                kill(application.pid, SIGKILL);
-            }
+            endProcess(application.pid, milliseconds(3000));
         }
     }
 
