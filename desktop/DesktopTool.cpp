@@ -96,27 +96,19 @@ std::string screenLines(const std::string& screen, const std::string& indent) {
     return out.str();
 }
 
-struct TerminalApplication {
-    const char* name;
-    const char* bundleIdentifier;
-};
-constexpr TerminalApplication kTerminals[] = {{"Terminal", "com.apple.Terminal"},
-                                              {"iTerm", "net.sourceforge.iTerm"},
-                                              {"iTerm2", "com.googlecode.iterm2"}};
-
 void showTerminals(const Desktop& desktop, const std::string& only, std::ostream& out) {
-    for (const TerminalApplication& terminal : kTerminals) {
-        if (!only.empty() && only != terminal.name)
+    for (const std::string name : {"Terminal", "iTerm", "iTerm2"}) {
+        if (!only.empty() && only != name)
             continue;
         std::optional<std::vector<TerminalWindowState>> windows =
-            inspectTerminal(desktop.systemRoot(), terminal.bundleIdentifier);
+            inspectTerminal(desktop.systemRoot(), *Desktop::bundleIdentifierForApplication(name));
         if (!windows) {
             if (!only.empty())
-                out << terminal.name << ": not running\n";
+                out << name << ": not running\n";
             continue;
         }
-        out << terminal.name << ": " << windows->size()
-            << (windows->size() == 1 ? " window" : " windows") << "\n";
+        out << name << ": " << windows->size() << (windows->size() == 1 ? " window" : " windows")
+            << "\n";
         for (std::size_t w = 0; w < windows->size(); ++w) {
             const TerminalWindowState& window = (*windows)[w];
             out << "  window " << w + 1 << (w == 0 ? " (front)" : "") << ": " << window.tabs.size()
