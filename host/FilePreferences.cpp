@@ -214,19 +214,35 @@ void FilePreferences::setAppValue(const std::string& key, std::optional<PlistVal
     }
 }
 
-bool FilePreferences::appSynchronize(const std::string& domain) {
+std::optional<PreferencesFailure> FilePreferences::readFailure(const std::string& domain) {
     std::optional<std::string> file = fileOfDomain(domain);
     if (!file)
-        return false;
+        return PreferencesFailure{domain, "not a valid domain name"};
+    FileContents contents = readFile(*file);
+    if (contents.outcome == ReadOutcome::Missing)
+        return std::nullopt;
+    if (contents.outcome == ReadOutcome::Failed)
+        return PreferencesFailure{*file, "could not be read"};
+    std::optional<DecodedPlist> decoded = decodePlist(contents.bytes);
+    if (!decoded || !decoded->value.asDictionary())
+        return PreferencesFailure{*file, "not a property list"};
+    return std::nullopt;
+}
+
+std::optional<PreferencesFailure> FilePreferences::synchronize(const std::string& domain) {
+    std::optional<std::string> file = fileOfDomain(domain);
+    if (!file)
+        return PreferencesFailure{domain, "not a valid domain name"};
     std::lock_guard lock(_mutex);
     auto pending = _pending.find(domain);
     // Nothing to write, and no cache to refresh: every read goes to the file.
     if (pending == _pending.end())
-        return true;
-    if (!synchronizeLocked(*file, pending->second))
-        return false;
+        return std::nullopt;
+    bool written = synchronizeLocked(*file, pending->second);
     _pending.erase(pending);
-    return true;
+    if (!written)
+        return PreferencesFailure{*file, "could not be written"};
+    return std::nullopt;
 }
 
 bool FilePreferences::synchronizeLocked(const std::string& file, const PendingChanges& changes) {

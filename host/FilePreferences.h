@@ -32,9 +32,10 @@ public:
     // UTF-8, a date beyond 1932..2069) is not taken: the call is logged and changes nothing.
     void setAppValue(const std::string& key, std::optional<PlistValue> value,
                      const std::string& domain) override;
-    // False when the domain name is refused, or the folder, lock or file cannot be made,
-    // read or written; the changes then stay pending.
-    bool appSynchronize(const std::string& domain) override;
+    std::optional<PreferencesFailure> readFailure(const std::string& domain) override;
+    // Fails when the domain name is refused, or the folder, lock or file cannot be made,
+    // read or written.
+    std::optional<PreferencesFailure> synchronize(const std::string& domain) override;
 
     const std::string& folder() const { return _folder; }
     // The file of `domain`; nothing when the name is refused: empty, ".", "..", or holding "/"

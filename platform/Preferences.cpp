@@ -17,6 +17,10 @@ bool equalsIgnoringCase(const std::string& text, std::string_view word) {
 
 }  // namespace
 
+std::string PreferencesFailure::message() const {
+    return file + ": " + reason;
+}
+
 std::optional<bool> booleanForm(const PlistValue& value) {
     if (auto flag = value.asBoolean())
         return *flag;

@@ -8,6 +8,16 @@
 
 namespace quaymark {
 
+// Why a domain's stored values could not be read or written: the file (or other store) and
+// the reason, e.g. {"/home/u/Library/Preferences/com.apple.finder.plist", "not a property list"}.
+struct PreferencesFailure {
+    std::string file;
+    std::string reason;
+    // "<file>: <reason>", one line.
+    std::string message() const;
+    bool operator==(const PreferencesFailure&) const = default;
+};
+
 class Preferences {
 public:
     virtual ~Preferences() = default;
@@ -20,9 +30,17 @@ public:
     // this process at once and for others after appSynchronize.
     virtual void setAppValue(const std::string& key, std::optional<PlistValue> value,
                              const std::string& domain) = 0;
-    // Writes this process's changes out and re-reads the domain; false when the write failed
-    // (the changes are then kept for the next attempt).
-    virtual bool appSynchronize(const std::string& domain) = 0;
+    // Why the stored values of `domain` cannot be read now; nothing when they can, and when
+    // nothing is stored at all. Tells "nothing stored" from "could not read", which
+    // copyAppValue does not.
+    virtual std::optional<PreferencesFailure> readFailure(const std::string& domain) = 0;
+    // Writes this process's changes out; why it failed, nothing on success. A failed write
+    // drops the domain's pending changes, so that no later synchronisation writes them over
+    // a file that has changed since.
+    virtual std::optional<PreferencesFailure> synchronize(const std::string& domain) = 0;
+
+    // CFPreferencesAppSynchronize: false when synchronize failed.
+    bool appSynchronize(const std::string& domain) { return !synchronize(domain); }
 
     // CFPreferencesGetAppBooleanValue: the boolean when the key holds one in a valid form
     // (a boolean; an integer, non-zero meaning true; a string "true"/"YES"/"false"/"NO" in

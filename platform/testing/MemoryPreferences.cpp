@@ -5,6 +5,8 @@ namespace quaymark {
 std::optional<PlistValue> MemoryPreferences::copyAppValue(const std::string& key,
                                                           const std::string& domain) {
     _calls.record("Preferences.copyAppValue", domain + " " + key);
+    if (_unreadable.contains(domain))
+        return std::nullopt;
     auto found = _domains.find(domain);
     if (found == _domains.end())
         return std::nullopt;
@@ -25,17 +27,44 @@ void MemoryPreferences::setAppValue(const std::string& key, std::optional<PlistV
     _unsynchronized.insert(domain);
 }
 
-bool MemoryPreferences::appSynchronize(const std::string& domain) {
+std::optional<PreferencesFailure> MemoryPreferences::readFailure(const std::string& domain) {
+    _calls.record("Preferences.readFailure", domain);
+    auto unreadable = _unreadable.find(domain);
+    if (unreadable == _unreadable.end())
+        return std::nullopt;
+    return unreadable->second;
+}
+
+std::optional<PreferencesFailure> MemoryPreferences::synchronize(const std::string& domain) {
     _calls.record("Preferences.appSynchronize", domain);
     _synchronizeCalls.push_back(domain);
-    if (_synchronizeFails)
-        return false;
+    std::optional<PreferencesFailure> failure;
+    if (auto unreadable = _unreadable.find(domain); unreadable != _unreadable.end()) {
+        failure = unreadable->second;
+    } else if (_synchronizeFails) {
+        failure = PreferencesFailure{"memory:" + domain, "the write failed"};
+    }
+    if (failure) {
+        _domains[domain] = _synchronized[domain];
+    } else {
+        _synchronized[domain] = _domains[domain];
+    }
     _unsynchronized.erase(domain);
-    return true;
+    return failure;
+}
+
+void MemoryPreferences::setUnreadable(const std::string& domain,
+                                      std::optional<PreferencesFailure> failure) {
+    if (failure) {
+        _unreadable[domain] = std::move(*failure);
+    } else {
+        _unreadable.erase(domain);
+    }
 }
 
 void MemoryPreferences::store(const std::string& key, PlistValue value, const std::string& domain) {
-    _domains[domain].set(key, std::move(value));
+    _domains[domain].set(key, value);
+    _synchronized[domain].set(key, std::move(value));
 }
 
 PlistDictionary MemoryPreferences::values(const std::string& domain) const {

@@ -19,7 +19,8 @@ public:
                                            const std::string& domain) override;
     void setAppValue(const std::string& key, std::optional<PlistValue> value,
                      const std::string& domain) override;
-    bool appSynchronize(const std::string& domain) override;
+    std::optional<PreferencesFailure> readFailure(const std::string& domain) override;
+    std::optional<PreferencesFailure> synchronize(const std::string& domain) override;
 
     // Puts a value in place as if another process had stored and synchronised it; unlogged.
     void store(const std::string& key, PlistValue value, const std::string& domain);
@@ -31,12 +32,19 @@ public:
     bool hasUnsynchronizedChanges(const std::string& domain) const {
         return _unsynchronized.contains(domain);
     }
-    // appSynchronize answers false (and keeps the changes unsynchronised) while set.
+    // synchronize fails while set, and drops the unsynchronised changes of the domain as a
+    // failed write does.
     void setSynchronizeFails(bool fails) { _synchronizeFails = fails; }
+    // The domain reads as unreadable (nothing stored, readFailure names `failure`) while set;
+    // writes to it then fail with the same failure.
+    void setUnreadable(const std::string& domain, std::optional<PreferencesFailure> failure);
 
 private:
     CallLog& _calls;
     std::map<std::string, PlistDictionary> _domains;
+    // The values as last synchronised, to which a failed synchronisation goes back.
+    std::map<std::string, PlistDictionary> _synchronized;
+    std::map<std::string, PreferencesFailure> _unreadable;
     std::set<std::string> _unsynchronized;
     std::vector<std::string> _synchronizeCalls;
     bool _synchronizeFails = false;
