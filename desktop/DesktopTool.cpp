@@ -195,7 +195,8 @@ int demo(const Arguments& arguments, std::ostream& out, std::ostream& err) {
 
         PlistDictionary click = desktop.clickToolbarItem(std::nullopt);
         out << "== Click on the toolbar button: " << describe(click) << "\n";
-        HostPlatform host("quaymark-desktop", desktop.systemRoot(), desktop.home());
+        HostPlatform host("quaymark-desktop", kPreferencesDomain, desktop.systemRoot(),
+                          desktop.home());
         TerminalIdentifiers terminals(host.platform());
         out << "== The button typed into Terminal:\n   "
             << terminals.commandWithPath(terminals.fixedPath(folder.string())) << "\n";

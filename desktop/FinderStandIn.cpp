@@ -8,6 +8,7 @@
 
 #include "AtomicFile.h"
 #include "FilePreferences.h"
+#include "HostSystem.h"
 #include "PlistCodec.h"
 #include "Url.h"
 
@@ -51,7 +52,8 @@ FinderStandIn::FinderStandIn(SystemRoot root, std::string home)
     : _root(std::move(root)), _home(std::move(home)), _channel(_root), _workspace(_root, _home) {}
 
 void FinderStandIn::loadToolbar() {
-    FilePreferences preferences(_home + "/Library/Preferences");
+    StderrLog log("Finder");
+    FilePreferences preferences = FilePreferences::forHome(_home, log);
     _toolbar = preferences.copyAppValue(kToolbarKey, kFinderDomain);
     PlistDictionary record{{"Pid", PlistValue::integer(getpid())}};
     if (_toolbar)
@@ -121,7 +123,8 @@ PlistDictionary FinderStandIn::addItem(const std::string& path) {
     toolbar.set("TB Item Identifiers", identifiers);
     toolbar.set("TB Item Plists", plists);
 
-    FilePreferences preferences(_home + "/Library/Preferences");
+    StderrLog log("Finder");
+    FilePreferences preferences = FilePreferences::forHome(_home, log);
     preferences.setAppValue(kToolbarKey, PlistValue(toolbar), kFinderDomain);
     if (!preferences.appSynchronize(kFinderDomain))
         return failure("cannot save the toolbar");

@@ -1,33 +1,40 @@
 #include "AtomicFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <filesystem>
+
+#include "Posix.h"
 
 namespace quaymark {
 
-bool writeFileAtomically(const std::string& path, std::string_view bytes) {
+bool writeFileAtomically(const std::string& path, std::string_view bytes,
+                         const AtomicWriteOptions& options) {
     // The temporary name ends in ".tmp", which no reader of these folders takes for a file.
-    std::string temporary = path + "." + std::to_string(getpid()) + ".tmp";
-    int out = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (out < 0)
+    std::string temporary =
+        options.temporaryPath.value_or(path + "." + std::to_string(::getpid()) + ".tmp");
+    FileDescriptor out = openFile(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
+    if (!out)
         return false;
-    bool written = true;
-    while (written && !bytes.empty()) {
-        ssize_t count = write(out, bytes.data(), bytes.size());
-        if (count < 0 && errno == EINTR)
-            continue;
-        written = count > 0;
-        if (written)
-            bytes.remove_prefix(static_cast<std::size_t>(count));
+    // fchmod, not the mode given to open(), which the umask would cut down.
+    bool written = ::fchmod(out.get(), options.mode) == 0 && writeAll(out.get(), bytes) &&
+                   ::fsync(out.get()) == 0;
+    written = out.close() && written;
+    written = written && ::rename(temporary.c_str(), path.c_str()) == 0;
+    if (!written) {
+        int error = errno;
+        ::unlink(temporary.c_str());
+        errno = error;
+        return false;
     }
-    written = written && fsync(out) == 0;
-    written = close(out) == 0 && written;
-    written = written && rename(temporary.c_str(), path.c_str()) == 0;
-    if (!written)
-        unlink(temporary.c_str());
-    return written;
+    if (options.durability == Durability::File)
+        return true;
+    std::string folder = std::filesystem::path(path).parent_path().string();
+    FileDescriptor directory = openFile(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
+    // EINVAL: a file system that cannot sync folders; the rename is as durable as it gets.
+    return directory && (::fsync(directory.get()) == 0 || errno == EINVAL);
 }
 
 bool writePlistFileAtomically(const std::string& path, const PlistValue& value,

@@ -6,14 +6,18 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
+#include <cctype>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
+#include <thread>
+#include <variant>
 
+#include "AtomicFile.h"
 #include "PlistCodec.h"
+#include "Posix.h"
 
 namespace quaymark {
 
@@ -23,138 +27,111 @@ namespace {
 // "<domain>.plist.corrupt-<unix time>-<pid>-<counter>".
 constexpr std::size_t kMaxDomainLength = 200;
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : _fd(fd) {}
-    ~FileDescriptor() {
-        if (_fd >= 0)
-            ::close(_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
+constexpr const char* kNotAPropertyList = "not a property list";
+constexpr const char* kNotADictionary = "not a dictionary at the top";
 
-    int get() const { return _fd; }
-    explicit operator bool() const { return _fd >= 0; }
-    // Some file systems report a failed write only when the file is closed.
-    bool close() { return ::close(std::exchange(_fd, -1)) == 0; }
-
-private:
-    int _fd;
-};
-
-int openFile(const std::string& path, int flags, mode_t mode = 0) {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+std::string reasonOf(int error) {
+    if (error == EACCES || error == EPERM)
+        return "permission denied";
+    std::string reason = std::strerror(error);
+    if (!reason.empty())
+        reason[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(reason[0])));
+    return reason;
 }
 
-enum class ReadOutcome { Read, Missing, Failed };
-
-struct FileContents {
-    ReadOutcome outcome;
-    std::string bytes;
+struct StoredDomain {
+    PlistDictionary values;
+    PlistFormat format = PlistFormat::Xml;
     mode_t mode = 0600;
 };
 
-FileContents readFile(const std::string& path) {
-    // O_NONBLOCK so that a FIFO put in the file's place cannot hang the open.
-    FileDescriptor file(openFile(path, O_RDONLY | O_NONBLOCK));
-    if (!file)
-        return {errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Failed, {}};
+struct Missing {};
+// The file's values, Missing when there is no file, or why it could not be read.
+using Loaded = std::variant<StoredDomain, Missing, std::string>;
+
+Loaded load(const std::string& path) {
     struct stat status {};
-    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        return {ReadOutcome::Failed, {}};
-    }
-    FileContents contents{ReadOutcome::Read, {}, static_cast<mode_t>(status.st_mode & 07777)};
-    char buffer[65536];
-    for (;;) {
-        ssize_t count = ::read(file.get(), buffer, sizeof buffer);
-        if (count == 0)
-            return contents;
-        if (count < 0 && errno != EINTR)
-            return {ReadOutcome::Failed, {}};
-        if (count > 0)
-            contents.bytes.append(buffer, static_cast<std::size_t>(count));
-    }
+    if (::stat(path.c_str(), &status) != 0)
+        return errno == ENOENT ? Loaded(Missing{}) : Loaded(reasonOf(errno));
+    // Looked at before opening: opening a FIFO could block, and opening a device could act.
+    if (!S_ISREG(status.st_mode))
+        return "not a regular file";
+    // O_NONBLOCK in case a FIFO took the file's place since the stat.
+    FileDescriptor file = openFile(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    if (!file)
+        return errno == ENOENT ? Loaded(Missing{}) : Loaded(reasonOf(errno));
+    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
+        return "not a regular file";
+    std::string bytes;
+    if (!readAll(file.get(), bytes))
+        return reasonOf(errno);
+    std::optional<DecodedPlist> decoded = decodePlist(bytes);
+    if (!decoded)
+        return kNotAPropertyList;
+    if (!decoded->value.asDictionary())
+        return kNotADictionary;
+    return StoredDomain{std::move(*decoded->value.asDictionary()), decoded->format,
+                        static_cast<mode_t>(status.st_mode & 07777)};
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t count = ::write(fd, bytes.data(), bytes.size());
-        if (count < 0 && errno != EINTR)
-            return false;
-        if (count > 0)
-            bytes.remove_prefix(static_cast<std::size_t>(count));
-    }
-    return true;
-}
-
-// Gives a file that cannot be parsed a name of its own, never replacing an earlier one.
-bool moveAside(const std::string& path) {
+// Gives a file that cannot be parsed a name of its own, never replacing an earlier one; the
+// new name, or nothing when the file could not be moved.
+std::optional<std::string> moveAside(const std::string& path) {
     std::string base =
         path + ".corrupt-" + std::to_string(std::time(nullptr)) + "-" + std::to_string(::getpid());
     for (int attempt = 0; attempt < 1000; ++attempt) {
         std::string target = attempt == 0 ? base : base + "-" + std::to_string(attempt);
-        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-            return true;
-        }
+        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+            return target;
         if (errno == EEXIST)
             continue;
         if (errno != EINVAL && errno != ENOSYS)
-            return false;
+            return std::nullopt;
         // A file system without RENAME_NOREPLACE: link() will not replace a file either.
         if (::link(path.c_str(), target.c_str()) != 0) {
             if (errno == EEXIST)
                 continue;
-            return false;
+            return std::nullopt;
         }
-        return ::unlink(path.c_str()) == 0;
+        return ::unlink(path.c_str()) == 0 ? std::optional(target) : std::nullopt;
     }
-    return false;
+    return std::nullopt;
 }
 
-// One temporary name per domain is enough: only the holder of the lock writes it, and what a
-// writer killed halfway leaves there is truncated by the next one (and never read).
-bool replaceFile(const std::string& path, std::string_view bytes, mode_t mode) {
-    std::string temporary = path + ".tmp";
-    FileDescriptor file(openFile(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600));
-    if (!file)
-        return false;
-    bool replaced = ::fchmod(file.get(), mode) == 0 && writeAll(file.get(), bytes) &&
-                    ::fsync(file.get()) == 0 && file.close() &&
-                    ::rename(temporary.c_str(), path.c_str()) == 0;
-    // Best effort: a temporary file left behind is harmless, as above.
-    if (!replaced)
-        ::unlink(temporary.c_str());
-    return replaced;
+// flock has no timed form, and interrupting a blocking one would take a process-wide signal
+// handler. So the lock is tried without blocking, with sleeps growing from 1 ms to 64 ms in
+// between: a lock held for a moment is taken at once, and a stuck one costs about a hundred
+// wake-ups before the time limit.
+bool lockWithin(int fd, std::chrono::milliseconds timeLimit) {
+    auto deadline = std::chrono::steady_clock::now() + timeLimit;
+    std::chrono::milliseconds pause(1);
+    for (;;) {
+        if (retryOnInterrupt([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0)
+            return true;
+        auto now = std::chrono::steady_clock::now();
+        if (errno != EWOULDBLOCK || now >= deadline)
+            return false;
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
+        pause = std::min(pause * 2, std::chrono::milliseconds(64));
+    }
 }
 
-// Makes the rename itself durable.
-bool syncFolder(const std::string& folder) {
-    FileDescriptor directory(openFile(folder, O_RDONLY | O_DIRECTORY));
-    if (!directory)
-        return false;
-    // EINVAL: a file system that cannot sync directories; the rename is as durable as it gets.
-    return ::fsync(directory.get()) == 0 || errno == EINVAL;
-}
-
-bool lockExclusively(int fd) {
-    int result;
-    do {
-        result = ::flock(fd, LOCK_EX);
-    } while (result != 0 && errno == EINTR);
-    return result == 0;
+std::string durationText(std::chrono::milliseconds duration) {
+    if (duration.count() % 1000 == 0)
+        return std::to_string(duration.count() / 1000) + " s";
+    return std::to_string(duration.count()) + " ms";
 }
 
 }  // namespace
 
-FilePreferences::FilePreferences(std::string preferencesFolder)
-    : _folder(std::move(preferencesFolder)) {}
+FilePreferences::FilePreferences(std::string preferencesFolder, Log& log,
+                                 FilePreferencesOptions options)
+    : _folder(std::move(preferencesFolder)), _log(log), _options(std::move(options)) {}
 
-FilePreferences FilePreferences::forHome(const std::string& homePath) {
-    return FilePreferences(homePath + "/Library/Preferences");
+FilePreferences FilePreferences::forHome(const std::string& homePath, Log& log,
+                                         FilePreferencesOptions options) {
+    return FilePreferences(homePath + "/Library/Preferences", log, std::move(options));
 }
 
 std::optional<std::string> FilePreferences::fileOfDomain(const std::string& domain) const {
@@ -179,10 +156,9 @@ std::optional<PlistValue> FilePreferences::copyAppValue(const std::string& key,
     std::optional<std::string> file = fileOfDomain(domain);
     if (!file)
         return std::nullopt;
-    std::optional<DecodedPlist> decoded = readPlistFile(*file);
-    // A file that is not a dictionary at the top reads as empty, as an unparseable one does.
-    const PlistDictionary* values = decoded ? decoded->value.asDictionary() : nullptr;
-    const PlistValue* value = values ? values->find(key) : nullptr;
+    Loaded loaded = load(*file);
+    const StoredDomain* stored = std::get_if<StoredDomain>(&loaded);
+    const PlistValue* value = stored ? stored->values.find(key) : nullptr;
     if (value == nullptr)
         return std::nullopt;
     return *value;
@@ -199,8 +175,7 @@ void FilePreferences::setAppValue(const std::string& key, std::optional<PlistVal
     if (problem) {
         // As CFPreferences does with a value that is not a property list: say so and go on,
         // rather than keep a change that would make every later synchronisation fail.
-        std::fprintf(stderr, "FilePreferences: not setting %s in %s: it holds %s\n", key.c_str(),
-                     domain.c_str(), problem->c_str());
+        _log.log("Preferences: not setting " + key + " in " + domain + ": it holds " + *problem);
         return;
     }
     std::lock_guard lock(_mutex);
@@ -218,14 +193,9 @@ std::optional<PreferencesFailure> FilePreferences::readFailure(const std::string
     std::optional<std::string> file = fileOfDomain(domain);
     if (!file)
         return PreferencesFailure{domain, "not a valid domain name"};
-    FileContents contents = readFile(*file);
-    if (contents.outcome == ReadOutcome::Missing)
-        return std::nullopt;
-    if (contents.outcome == ReadOutcome::Failed)
-        return PreferencesFailure{*file, "could not be read"};
-    std::optional<DecodedPlist> decoded = decodePlist(contents.bytes);
-    if (!decoded || !decoded->value.asDictionary())
-        return PreferencesFailure{*file, "not a property list"};
+    Loaded loaded = load(*file);
+    if (const std::string* reason = std::get_if<std::string>(&loaded))
+        return PreferencesFailure{*file, *reason};
     return std::nullopt;
 }
 
@@ -238,56 +208,63 @@ std::optional<PreferencesFailure> FilePreferences::synchronize(const std::string
     // Nothing to write, and no cache to refresh: every read goes to the file.
     if (pending == _pending.end())
         return std::nullopt;
-    bool written = synchronizeLocked(*file, pending->second);
+    // Dropped whatever happens: changes kept after a failure could later be written over a
+    // file that has changed since, on the strength of a state nobody looked at.
+    PendingChanges changes = std::move(pending->second);
     _pending.erase(pending);
-    if (!written)
-        return PreferencesFailure{*file, "could not be written"};
-    return std::nullopt;
+    return write(domain, *file, changes);
 }
 
-bool FilePreferences::synchronizeLocked(const std::string& file, const PendingChanges& changes) {
+std::optional<PreferencesFailure> FilePreferences::write(const std::string& domain,
+                                                         const std::string& file,
+                                                         const PendingChanges& changes) {
     std::error_code error;
     std::filesystem::create_directories(_folder, error);
     if (error)
-        return false;
-    FileDescriptor lock(openFile(file + ".lock", O_RDWR | O_CREAT, 0600));
-    if (!lock || !lockExclusively(lock.get()))
-        return false;
+        return PreferencesFailure{_folder, reasonOf(error.value())};
+    FileDescriptor lock = openFile(file + ".lock", O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
+    if (!lock)
+        return PreferencesFailure{file + ".lock", reasonOf(errno)};
+    if (!lockWithin(lock.get(), _options.lockTimeLimit))
+        return PreferencesFailure{
+            file, "lock not obtained within " + durationText(_options.lockTimeLimit)};
 
-    FileContents current = readFile(file);
-    // A file that is there but cannot be read must not be replaced by one without its keys.
-    if (current.outcome == ReadOutcome::Failed)
-        return false;
-    PlistDictionary values;
-    PlistFormat format = PlistFormat::Xml;
-    mode_t mode = 0600;
-    if (current.outcome == ReadOutcome::Read) {
-        std::optional<DecodedPlist> decoded = decodePlist(current.bytes);
-        if (decoded && decoded->value.asDictionary()) {
-            values = std::move(*decoded->value.asDictionary());
-            format = decoded->format;
-            mode = current.mode;
-        } else if (!moveAside(file)) {
-            return false;
-        }
+    Loaded loaded = load(file);
+    StoredDomain stored;
+    if (auto* values = std::get_if<StoredDomain>(&loaded)) {
+        stored = std::move(*values);
+    } else if (auto* reason = std::get_if<std::string>(&loaded)) {
+        bool unparseable = *reason == kNotAPropertyList || *reason == kNotADictionary;
+        // Another program's file we did not understand stays as it is, byte for byte.
+        if (domain != _options.ownDomain || !unparseable)
+            return PreferencesFailure{file, *reason};
+        std::optional<std::string> movedTo = moveAside(file);
+        if (!movedTo)
+            return PreferencesFailure{file, *reason + ", and it could not be moved aside"};
+        _log.log("Preferences: " + file + " is " + *reason + "; moved it to " + *movedTo +
+                 " and started afresh");
     }
     for (const auto& [key, value] : changes) {
         if (value) {
-            values.set(key, *value);
+            stored.values.set(key, *value);
         } else {
-            values.remove(key);
+            stored.values.remove(key);
         }
     }
-    PlistValue contents(std::move(values));
+    PlistValue contents(std::move(stored.values));
     // Keeping a value (one with control characters, say) matters more than keeping the XML
     // format; binary is what macOS itself writes preference files in. Binary takes everything
     // decodePlist gives and setAppValue lets through.
-    if (format == PlistFormat::Xml && plistEncodingProblem(contents, PlistFormat::Xml)) {
-        format = PlistFormat::Binary;
+    if (stored.format == PlistFormat::Xml && plistEncodingProblem(contents, PlistFormat::Xml))
+        stored.format = PlistFormat::Binary;
+    // One temporary name per domain is enough: only the holder of the lock writes it.
+    if (!writeFileAtomically(file, encodePlist(contents, stored.format),
+                             {.mode = stored.mode,
+                              .durability = Durability::FileAndFolder,
+                              .temporaryPath = file + ".tmp"})) {
+        return PreferencesFailure{file, "could not be written: " + reasonOf(errno)};
     }
-    // When only the folder sync fails, the file is already replaced; applying the changes
-    // again at the next attempt is harmless.
-    return replaceFile(file, encodePlist(contents, format), mode) && syncFolder(_folder);
+    return std::nullopt;
 }
 
 }  // namespace quaymark

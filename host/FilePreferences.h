@@ -1,6 +1,7 @@
 // Preference domains as property-list files in one folder, shared safely between processes.
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -9,32 +10,44 @@
 #include <vector>
 
 #include "Preferences.h"
+#include "System.h"
 
 namespace quaymark {
 
-// Domain D lives in <folder>/D.plist. Reads go to the file afresh each time: writers replace
-// it by an atomic rename, so a reader sees the old file or the new one, whole. appSynchronize
-// holds an exclusive flock on <folder>/D.plist.lock (the lock cannot be on the file itself,
-// whose inode each write replaces), re-reads the file and applies this process's changes key by
-// key, so keys other processes wrote in the meantime survive. The file keeps its format (new
-// files are XML). A file that cannot be parsed, or holds no dictionary, is renamed to
-// D.plist.corrupt-<unix time>-<pid>, never over an earlier one, and the domain starts empty.
+struct FilePreferencesOptions {
+    // The domain of this program's own settings (empty: none). Only its file is moved aside
+    // when it is not a property list; any other domain's file that cannot be read is left
+    // exactly as it is, and writes to that domain fail.
+    std::string ownDomain{};
+    // How long synchronize waits for another process's lock before it gives up.
+    std::chrono::milliseconds lockTimeLimit = std::chrono::seconds(5);
+};
+
+// Domain D lives in <folder>/D.plist. Reads go to the file afresh each time and take no lock:
+// writers replace it by an atomic rename, so a reader sees the old file or the new one, whole.
+// synchronize holds an exclusive flock on <folder>/D.plist.lock (the lock cannot be on the
+// file itself, whose inode each write replaces), re-reads the file and applies this process's
+// changes key by key, so keys other processes wrote in the meantime survive. The file keeps
+// its format and mode (new files are XML, 0600). The own domain's file that is not a property
+// list is renamed to D.plist.corrupt-<unix time>-<pid>, never over an earlier one, and the
+// domain starts empty.
 class FilePreferences : public Preferences {
 public:
-    explicit FilePreferences(std::string preferencesFolder);
+    FilePreferences(std::string preferencesFolder, Log& log, FilePreferencesOptions options = {});
     // The preferences of the user whose home folder is `homePath`.
-    static FilePreferences forHome(const std::string& homePath);
+    static FilePreferences forHome(const std::string& homePath, Log& log,
+                                   FilePreferencesOptions options = {});
 
-    // Nothing also when the domain's file is missing, unreadable or cannot be parsed.
+    // Nothing also when the domain's file cannot be read (readFailure says why).
     std::optional<PlistValue> copyAppValue(const std::string& key,
                                            const std::string& domain) override;
     // A value no property-list file can hold unaltered (a string with a NUL byte or invalid
-    // UTF-8, a date beyond 1932..2069) is not taken: the call is logged and changes nothing.
+    // UTF-8, say) is not taken: the call is logged and changes nothing.
     void setAppValue(const std::string& key, std::optional<PlistValue> value,
                      const std::string& domain) override;
     std::optional<PreferencesFailure> readFailure(const std::string& domain) override;
-    // Fails when the domain name is refused, or the folder, lock or file cannot be made,
-    // read or written.
+    // Fails when the domain name is refused, the lock is not obtained in time, the file
+    // cannot be read (and is not the own domain's unparseable one), or it cannot be written.
     std::optional<PreferencesFailure> synchronize(const std::string& domain) override;
 
     const std::string& folder() const { return _folder; }
@@ -47,9 +60,12 @@ private:
     // In the order first set, so new keys are appended to the file in that order.
     using PendingChanges = std::vector<std::pair<std::string, std::optional<PlistValue>>>;
 
-    bool synchronizeLocked(const std::string& file, const PendingChanges& changes);
+    std::optional<PreferencesFailure> write(const std::string& domain, const std::string& file,
+                                            const PendingChanges& changes);
 
     std::string _folder;
+    Log& _log;
+    FilePreferencesOptions _options;
     std::mutex _mutex;
     std::map<std::string, PendingChanges> _pending;
 };

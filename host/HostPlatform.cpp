@@ -6,14 +6,16 @@
 
 namespace quaymark {
 
-HostPlatform::HostPlatform(std::string processName)
-    : HostPlatform(std::move(processName), SystemRoot::fromEnvironment(),
+HostPlatform::HostPlatform(std::string processName, std::string ownDomain)
+    : HostPlatform(std::move(processName), std::move(ownDomain), SystemRoot::fromEnvironment(),
                    HostFileManager::homeFromEnvironment()) {}
 
-HostPlatform::HostPlatform(std::string processName, SystemRoot root, std::string home)
-    : _root(std::move(root)),
+HostPlatform::HostPlatform(std::string processName, std::string ownDomain, SystemRoot root,
+                           std::string home)
+    : _log(std::move(processName)),
+      _root(std::move(root)),
       _home(std::move(home)),
-      _preferences(_home + "/Library/Preferences"),
+      _preferences(FilePreferences::forHome(_home, _log, {.ownDomain = std::move(ownDomain)})),
       _workspace(_root, _home),
       _fileManager(_root, _home),
       _mainBundle(HostBundle::forRunningExecutable(_root)),
@@ -26,8 +28,7 @@ HostPlatform::HostPlatform(std::string processName, SystemRoot root, std::string
                   _workspace, FinderWindowsFile::pathForHome(_home));
           })),
       _appleScript(std::make_unique<SystemEventsRunner>(_root, _workspace)),
-      _application(_runLoop),
-      _log(std::move(processName)) {
+      _application(_runLoop) {
     _platform.reset(new Platform{_preferences, _workspace, _fileManager, _mainBundle, _tasks,
                                  *_scripting, *_appleScript, _clock, _runLoop, _application, _log});
 }

@@ -18,14 +18,18 @@ namespace quaymark {
 class HostPlatform {
 public:
     // The system root and home of this process's environment (QUAYMARK_SYSTEM_ROOT, HOME).
-    explicit HostPlatform(std::string processName);
-    HostPlatform(std::string processName, SystemRoot root, std::string home);
+    // `ownDomain` names the program's own preference domain (see FilePreferencesOptions).
+    HostPlatform(std::string processName, std::string ownDomain);
+    HostPlatform(std::string processName, std::string ownDomain, SystemRoot root,
+                 std::string home);
     ~HostPlatform();
 
     Platform& platform() { return *_platform; }
     const SystemRoot& systemRoot() const { return _root; }
 
 private:
+    // First, since the services below log through it.
+    StderrLog _log;
     SystemRoot _root;
     std::string _home;
     FilePreferences _preferences;
@@ -38,7 +42,6 @@ private:
     SystemClock _clock;
     BasicRunLoop _runLoop;
     RunLoopApplication _application;
-    StderrLog _log;
     std::unique_ptr<Platform> _platform;
 };
 

@@ -4,9 +4,38 @@
 
 #include <cstdio>
 #include <ctime>
+#include <string_view>
 #include <thread>
 
+#include "Posix.h"
+
 namespace quaymark {
+
+namespace {
+
+std::string oneLine(std::string_view text) {
+    std::string line;
+    line.reserve(text.size());
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (c == '\n') {
+            line += "\\n";
+        } else if (c == '\t') {
+            line += "\\t";
+        } else if (c == '\r') {
+            line += "\\r";
+        } else if (byte < 0x20 || byte == 0x7f) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            line += escaped;
+        } else {
+            line += c;
+        }
+    }
+    return line;
+}
+
+}  // namespace
 
 PlistDate SystemClock::now() {
     auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
@@ -82,9 +111,13 @@ void StderrLog::log(const std::string& message) {
     localtime_r(&seconds, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-    std::fprintf(stderr, "%s.%03lld %s[%d] %s\n", stamp, static_cast<long long>(milliseconds),
-                 _processName.c_str(), static_cast<int>(getpid()), message.c_str());
-    std::fflush(stderr);
+    char prefix[64];
+    std::snprintf(prefix, sizeof prefix, "%s.%03lld ", stamp, static_cast<long long>(milliseconds));
+    std::string line = prefix + oneLine(_processName) + "[" + std::to_string(getpid()) + "] " +
+                       oneLine(message) + "\n";
+    // One write, so that lines of processes sharing the stream do not interleave; a log that
+    // cannot be written has nowhere to say so.
+    writeAll(_fd, line);
 }
 
 }  // namespace quaymark

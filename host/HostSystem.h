@@ -44,14 +44,18 @@ private:
     RunLoop& _runLoop;
 };
 
-// "2026-12-06 16:13:14.123 Name[pid] message" on standard error.
+// "2026-12-06 16:13:14.123 Name[pid] message" on standard error (or `fd`), one line whatever
+// the message holds: line feeds, tabs and other control characters are written as \n, \t,
+// \xNN, so that a reason text cannot forge or split a line of the log.
 class StderrLog : public Log {
 public:
-    explicit StderrLog(std::string processName) : _processName(std::move(processName)) {}
+    explicit StderrLog(std::string processName, int fd = 2)
+        : _processName(std::move(processName)), _fd(fd) {}
     void log(const std::string& message) override;
 
 private:
     std::string _processName;
+    int _fd;
 };
 
 }  // namespace quaymark

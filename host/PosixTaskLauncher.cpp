@@ -1,9 +1,5 @@
 #include "PosixTaskLauncher.h"
 
-#include <sys/wait.h>
-
-#include <cerrno>
-
 #include "PlatformException.h"
 #include "Spawn.h"
 
@@ -20,12 +16,10 @@ public:
     int waitUntilExit() override {
         if (_status)
             return *_status;
-        int status = 0;
-        while (waitpid(_pid, &status, 0) < 0) {
-            if (errno != EINTR)
-                return -1;
-        }
-        _status = exitStatusOf(status);
+        std::optional<int> status = waitForChild(_pid);
+        if (!status)
+            return -1;
+        _status = exitStatusOf(*status);
         return *_status;
     }
 
@@ -37,14 +31,14 @@ private:
 }  // namespace
 
 std::unique_ptr<Task> PosixTaskLauncher::launch(const TaskOptions& options) {
-    SpawnRequest request;
-    request.executable = _root.map(options.launchPath);
-    request.arguments = options.arguments;
-    request.workingDirectory = options.currentDirectory;
-    request.environment = options.environment ? *options.environment : currentEnvironment();
-    request.standardOutput = options.standardOutput;
-    request.standardError = options.standardError;
-    SpawnResult started = spawnProcess(request);
+    SpawnResult started = spawnProcess({
+        .executable = _root.map(options.launchPath),
+        .arguments = options.arguments,
+        .workingDirectory = options.currentDirectory,
+        .environment = options.environment ? *options.environment : currentEnvironment(),
+        .standardOutput = options.standardOutput,
+        .standardError = options.standardError,
+    });
     if (!started)
         throw PlatformException("NSInvalidArgumentException", started.error);
     return std::make_unique<PosixTask>(started.pid);

@@ -7,6 +7,7 @@
 
 #include "HostPlatform.h"
 #include "InstallerCommand.h"
+#include "QuaymarkPreferences.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv + 1, argv + argc);
@@ -17,7 +18,7 @@ int main(int argc, char** argv) {
             stderr);
         return 1;
     }
-    quaymark::HostPlatform host("Quaymark");
+    quaymark::HostPlatform host("Quaymark", quaymark::kPreferencesDomain);
     quaymark::Platform& platform = host.platform();
     return quaymark::runInstallerCommand(
         arguments, quaymark::FinderToolBarController::sharedInstance(platform), platform, std::cout,

@@ -3,7 +3,6 @@
 // Quaymark's preference file and the main program's launches.
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 #include "ApplicationRegistry.h"
 #include "EndToEndTest.h"
 #include "QuaymarkPreferences.h"
+#include "Spawn.h"
 #include "TerminalIdentifiers.h"
 
 namespace quaymark {
@@ -350,47 +350,30 @@ TEST_F(StartedApplicationTest, ATerminalAClickStartedEndsOnSigterm) {
 class VirtualDisplay {
 public:
     VirtualDisplay() {
-        int numberPipe[2];
-        if (pipe2(numberPipe, O_CLOEXEC) != 0)
+        std::optional<Pipe> numberPipe = makePipe();
+        if (!numberPipe)
             return;
         // Xvfb writes the display number it took to descriptor 3 once it accepts clients.
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, numberPipe[1], 3);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        sigset_t none;
-        sigemptyset(&none);
-        posix_spawnattr_setsigmask(&attributes, &none);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-        std::vector<std::string> arguments = {kXvfb, "-displayfd", "3", "-nolisten",
-                                              "tcp", "-screen",    "0", "800x600x24"};
-        std::vector<char*> argv;
-        for (std::string& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        char* envp[] = {nullptr};
-        if (posix_spawn(&_pid, kXvfb, &actions, &attributes, argv.data(), envp) != 0)
-            _pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
-        close(numberPipe[1]);
+        _pid = spawnProcess({.executable = kXvfb,
+                             .arguments = {"-displayfd", "3", "-nolisten", "tcp", "-screen", "0",
+                                           "800x600x24"},
+                             .standardOutput = TaskStream::Discard,
+                             .standardError = TaskStream::Discard,
+                             .descriptor3 = numberPipe->writeEnd.get()})
+                   .pid;
+        numberPipe->writeEnd.close();
         std::string number;
-        pollfd waiting{numberPipe[0], POLLIN, 0};
+        pollfd waiting{numberPipe->readEnd.get(), POLLIN, 0};
         char buffer[16];
         // Xvfb is ready within a second; ten allow for a loaded machine.
         while (_pid > 0 && poll(&waiting, 1, 10000) > 0) {
-            ssize_t got = read(numberPipe[0], buffer, sizeof buffer);
+            ssize_t got = read(numberPipe->readEnd.get(), buffer, sizeof buffer);
             if (got <= 0)
                 break;
             number.append(buffer, static_cast<std::size_t>(got));
             if (number.find('\n') != std::string::npos)
                 break;
         }
-        close(numberPipe[0]);
         if (!number.empty() && number.back() == '\n')
             _display = ":" + number.substr(0, number.size() - 1);
     }

@@ -9,6 +9,7 @@
 
 #include "ApplicationRegistry.h"
 #include "FilePreferences.h"
+#include "HostSystem.h"
 #include "QuaymarkPreferences.h"
 #include "TerminalStandIn.h"
 
@@ -115,14 +116,16 @@ void EndToEndTest::layOut(const DesktopOptions& options) {
 }
 
 void EndToEndTest::storePreferences(const PlistDictionary& values) {
-    FilePreferences preferences = FilePreferences::forHome(home());
+    StderrLog log("EndToEndTest");
+    FilePreferences preferences = FilePreferences::forHome(home(), log);
     for (const auto& [key, value] : values)
         preferences.setAppValue(key, value, kPreferencesDomain);
     ASSERT_TRUE(preferences.appSynchronize(kPreferencesDomain));
 }
 
 std::optional<PlistValue> EndToEndTest::storedPreference(const std::string& key) const {
-    return FilePreferences::forHome(home()).copyAppValue(key, kPreferencesDomain);
+    StderrLog log("EndToEndTest");
+    return FilePreferences::forHome(home(), log).copyAppValue(key, kPreferencesDomain);
 }
 
 void EndToEndTest::chooseTerminal(const std::string& identifier, bool useWindow) {

@@ -1,35 +1,39 @@
-// Preference files shared between processes: pending changes, locking, kills, damaged files.
+// Preference files shared between processes: merging, locking, kills, files we cannot read.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
-#include <filesystem>
 #include <functional>
 #include <random>
 #include <thread>
-#include <vector>
 
 #include "FilePreferences.h"
 #include "HostTestSupport.h"
 #include "PlistCodec.h"
-
-extern char** environ;
+#include "Posix.h"
+#include "Spawn.h"
 
 namespace quaymark {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 const std::string kDomain = "com.example.shared";
+const std::string kOwnDomain = "com.example.own";
 const std::string kWriter = QUAYMARK_PREFERENCE_WRITER;
+
+struct LinesLog : Log {
+    void log(const std::string& message) override { lines.push_back(message); }
+    std::vector<std::string> lines;
+};
 
 class FilePreferencesTest : public ::testing::Test {
 protected:
-    fs::path home() const { return directory.path() / "home"; }
-    fs::path folder() const { return home() / "Library" / "Preferences"; }
+    fs::path folder() const { return directory.path() / "Library" / "Preferences"; }
     fs::path file(const std::string& domain = kDomain) const {
         return folder() / (domain + ".plist");
     }
@@ -38,107 +42,92 @@ protected:
     }
     std::vector<std::string> namesInFolder() const {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder())) {
+        for (const auto& entry : fs::directory_iterator(folder()))
             names.push_back(entry.path().filename().string());
-        }
         std::sort(names.begin(), names.end());
         return names;
     }
+    testing::ProcessResult writer(std::vector<std::string> arguments) const {
+        arguments.insert(arguments.begin(), {kWriter, folder().string()});
+        return testing::runProcess(arguments, {}, 3min);
+    }
 
     testing::TemporaryDirectory directory;
-    FilePreferences ours = FilePreferences::forHome(home().string());
+    LinesLog log;
+    FilePreferences ours =
+        FilePreferences::forHome(directory.path().string(), log, {.ownDomain = kOwnDomain});
     // What another process sees and does: its own pending changes, its own locks.
-    FilePreferences theirs{folder().string()};
+    FilePreferences theirs{folder().string(), log};
 };
 
-TEST_F(FilePreferencesTest, ChangesAreSeenHereAtOnceAndElsewhereAfterSynchronising) {
-    ours.setAppValue("color", PlistValue("blue"), kDomain);
-    EXPECT_EQ(ours.copyAppValue("color", kDomain), PlistValue("blue"));
-    EXPECT_FALSE(theirs.copyAppValue("color", kDomain));
-    ASSERT_TRUE(ours.appSynchronize(kDomain));
-    EXPECT_EQ(theirs.copyAppValue("color", kDomain), PlistValue("blue"));
-    EXPECT_EQ(stored()->format, PlistFormat::Xml);
+TEST_F(FilePreferencesTest, ChangesMergeKeyByKeyKeepingTheFilesFormatAndMode) {
+    testing::writeFile(file(), encodePlist(PlistDictionary{{"first", PlistValue::integer(1)},
+                                                           {"second", "two"}},
+                                           PlistFormat::Binary));
+    fs::permissions(file(), fs::perms(0640));
+    ours.setAppValue("first", PlistValue::integer(10), kDomain);
+    ours.setAppValue("second", std::nullopt, kDomain);
+    EXPECT_EQ(ours.copyAppValue("first", kDomain), PlistValue::integer(10));
+    EXPECT_EQ(theirs.copyAppValue("first", kDomain), PlistValue::integer(1));
+    theirs.setAppValue("foreign", PlistValue::boolean(true), kDomain);
+    ASSERT_EQ(theirs.synchronize(kDomain), std::nullopt);
+    ASSERT_EQ(ours.synchronize(kDomain), std::nullopt);
 
-    ours.setAppValue("color", std::nullopt, kDomain);
-    EXPECT_FALSE(ours.copyAppValue("color", kDomain));
-    EXPECT_EQ(theirs.copyAppValue("color", kDomain), PlistValue("blue"));
-    ASSERT_TRUE(ours.appSynchronize(kDomain));
-    EXPECT_FALSE(theirs.copyAppValue("color", kDomain));
-    EXPECT_EQ(stored()->value, PlistValue(PlistDictionary{}));
+    EXPECT_EQ(theirs.copyAppValue("first", kDomain), PlistValue::integer(10));
+    EXPECT_EQ(stored()->format, PlistFormat::Binary);
+    EXPECT_EQ(stored()->value.description(),
+              PlistValue(PlistDictionary{{"first", PlistValue::integer(10)},
+                                         {"foreign", PlistValue::boolean(true)}})
+                  .description());
+    EXPECT_EQ(fs::status(file()).permissions(), fs::perms(0640));
 }
 
 TEST_F(FilePreferencesTest, DomainNamesThatCouldLeaveTheFolderAreRefused) {
-    for (const std::string& domain :
-         {std::string(), std::string("."), std::string(".."), std::string("../escape"),
-          std::string("a/b"), std::string("/tmp/x"), std::string("a\0b", 3)}) {
-        SCOPED_TRACE(PlistValue(domain).description());
+    for (const std::string& domain : {std::string(), std::string("."), std::string(".."),
+                                      std::string("a/b"), std::string("a\0b", 3)}) {
         ours.setAppValue("key", PlistValue::integer(1), domain);
-        EXPECT_FALSE(ours.appSynchronize(domain));
-        EXPECT_FALSE(ours.fileOfDomain(domain));
+        EXPECT_TRUE(ours.synchronize(domain)) << PlistValue(domain).description();
     }
     EXPECT_TRUE(fs::is_empty(directory.path()));
     ours.setAppValue("key", PlistValue::integer(1), "odd..but.fine");
-    EXPECT_TRUE(ours.appSynchronize("odd..but.fine"));
-    EXPECT_TRUE(stored("odd..but.fine"));
+    EXPECT_FALSE(ours.synchronize("odd..but.fine"));
+    EXPECT_EQ(stored("odd..but.fine")->format, PlistFormat::Xml);
 }
 
 TEST_F(FilePreferencesTest, WritersInManyProcessesLoseNoKey) {
-    constexpr int kWriters = 8;
-    constexpr int kKeysEach = 200;
     for (int keysPerSync : {4, 20}) {
-        SCOPED_TRACE(std::to_string(keysPerSync) + " keys per synchronisation");
         std::string domain = "com.example.many" + std::to_string(keysPerSync);
-        std::vector<testing::ProcessResult> results(kWriters);
-        std::vector<std::thread> writers;
-        for (int w = 0; w < kWriters; ++w) {
-            writers.emplace_back([&, w] {
-                results[w] = testing::runProcess(
-                    {kWriter, folder().string(), domain, "w" + std::to_string(w) + "-",
-                     std::to_string(kKeysEach), std::to_string(keysPerSync)},
-                    {}, std::chrono::minutes(3));
+        std::vector<testing::ProcessResult> results(8);
+        std::vector<std::thread> threads;
+        for (std::size_t w = 0; w < results.size(); ++w) {
+            threads.emplace_back([&, w] {
+                results[w] = writer({domain, "w" + std::to_string(w) + "-", "200",
+                                     std::to_string(keysPerSync)});
             });
         }
-        for (std::thread& writer : writers)
-            writer.join();
-        for (const testing::ProcessResult& result : results) {
+        for (std::thread& thread : threads)
+            thread.join();
+        for (const testing::ProcessResult& result : results)
             EXPECT_EQ(result.exitStatus, 0) << result.output;
-        }
         std::optional<DecodedPlist> decoded = stored(domain);
-        ASSERT_TRUE(decoded && decoded->value.asDictionary());
-        const PlistDictionary& values = *decoded->value.asDictionary();
-        std::vector<std::string> lost;
-        for (int w = 0; w < kWriters; ++w) {
-            for (int n = 0; n < kKeysEach; ++n) {
+        const PlistDictionary* values = decoded ? decoded->value.asDictionary() : nullptr;
+        ASSERT_TRUE(values);
+        int lost = 0;
+        for (std::size_t w = 0; w < results.size(); ++w) {
+            for (int n = 0; n < 200; ++n) {
                 std::string key = "w" + std::to_string(w) + "-" + std::to_string(n);
-                if (values.find(key) == nullptr || *values.find(key) != PlistValue(key)) {
-                    lost.push_back(key);
-                }
+                lost += values->find(key) == nullptr || *values->find(key) != PlistValue(key);
             }
         }
-        EXPECT_EQ(values.size(), std::size_t{kWriters * kKeysEach});
-        EXPECT_TRUE(lost.empty()) << lost.size() << " keys lost, the first " << lost.front();
+        EXPECT_EQ(lost, 0) << keysPerSync << " keys per synchronisation";
+        EXPECT_EQ(values->size(), 1600u);
     }
 }
 
-pid_t startWriter(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), kWriter);
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    return posix_spawn(&pid, kWriter.c_str(), nullptr, nullptr, argv.data(), environ) == 0 ? pid
-                                                                                           : -1;
-}
-
 // QUAYMARK_TEST_SEED replays a failed run.
-unsigned testSeed() {
-    const char* seed = std::getenv("QUAYMARK_TEST_SEED");
-    return seed ? static_cast<unsigned>(std::stoul(seed)) : std::random_device()();
-}
-
 TEST_F(FilePreferencesTest, AWriterKilledAtAnyMomentLeavesAWholeFile) {
-    const unsigned seed = testSeed();
+    const char* given = std::getenv("QUAYMARK_TEST_SEED");
+    const unsigned seed = given ? static_cast<unsigned>(std::stoul(given)) : std::random_device()();
     SCOPED_TRACE("QUAYMARK_TEST_SEED=" + std::to_string(seed));
     std::mt19937 random(seed);
     for (PlistFormat format : {PlistFormat::Xml, PlistFormat::Binary}) {
@@ -146,128 +135,141 @@ TEST_F(FilePreferencesTest, AWriterKilledAtAnyMomentLeavesAWholeFile) {
         testing::writeFile(file(), encodePlist(PlistDictionary{{"start", "start"}}, format));
         std::size_t keysBefore = 1;
         for (int run = 0; run < 25; ++run) {
-            SCOPED_TRACE("kill " + std::to_string(run));
             // Values of 4 KiB make each write long enough for kills to land inside it.
-            pid_t writer = startWriter(
-                {folder().string(), kDomain, "run" + std::to_string(run) + "-", "0", "1", "4096"});
-            ASSERT_GT(writer, 0);
+            SpawnResult started = spawnProcess(
+                {.executable = kWriter,
+                 .arguments = {folder().string(), kDomain, "run" + std::to_string(run) + "-",
+                               "0", "1", "4096"}});
+            ASSERT_TRUE(started) << started.error;
             std::this_thread::sleep_for(std::chrono::microseconds(random() % 60000));
-            ::kill(writer, SIGKILL);
-            int status = 0;
-            ASSERT_EQ(::waitpid(writer, &status, 0), writer);
-            EXPECT_TRUE(WIFSIGNALED(status)) << "the writer ended by itself";
+            ::kill(started.pid, SIGKILL);
+            EXPECT_EQ(exitStatusOf(waitForChild(started.pid).value_or(0)), 128 + SIGKILL);
 
             std::optional<DecodedPlist> decoded = stored();
-            ASSERT_TRUE(decoded && decoded->value.asDictionary());
+            ASSERT_TRUE(decoded && decoded->value.asDictionary()) << "kill " << run;
             EXPECT_EQ(decoded->format, format);
-            const PlistDictionary& values = *decoded->value.asDictionary();
-            EXPECT_GE(values.size(), keysBefore);
-            keysBefore = values.size();
-            for (const auto& [key, value] : values) {
+            EXPECT_GE(decoded->value.asDictionary()->size(), keysBefore);
+            keysBefore = decoded->value.asDictionary()->size();
+            for (const auto& [key, value] : *decoded->value.asDictionary())
                 ASSERT_TRUE(value.asString() && value.asString()->starts_with(key)) << key;
-            }
-            for (const std::string& name : namesInFolder()) {
-                EXPECT_TRUE(name == kDomain + ".plist" || name == kDomain + ".plist.lock" ||
-                            name == kDomain + ".plist.tmp")
-                    << name;
-            }
         }
         EXPECT_GT(keysBefore, 1u) << "no writer ever got a key in";
         // The next synchronisation takes over whatever temporary file a killed writer left.
         ours.setAppValue("after", PlistValue("kills"), kDomain);
-        ASSERT_TRUE(ours.appSynchronize(kDomain));
+        ASSERT_EQ(ours.synchronize(kDomain), std::nullopt);
         EXPECT_EQ(namesInFolder(),
                   (std::vector<std::string>{kDomain + ".plist", kDomain + ".plist.lock"}));
     }
 }
 
-TEST_F(FilePreferencesTest, AnUnparseableFileIsMovedAsideIntactAndTheDomainStartsAfresh) {
-    const PlistValue kept = PlistDictionary{{"kept", "yes"}, {"more", PlistArray{"a", "b"}}};
-    const std::string xml = encodePlist(kept, PlistFormat::Xml);
-    const std::string binary = encodePlist(kept, PlistFormat::Binary);
-    const std::pair<const char*, std::string> cases[] = {
-        {"garbage", "\x01\x02 no property list"},
-        {"XML cut before its closing tag", xml.substr(0, xml.rfind("</plist>"))},
-        {"binary cut short", binary.substr(0, binary.size() - 1)},
-        {"an array at the top", encodePlist(PlistArray{"kept"}, PlistFormat::Xml)},
+// What is at the file's place: its type, and its bytes when it is a regular file.
+std::string snapshot(const fs::path& path) {
+    auto type = fs::symlink_status(path).type();
+    return std::to_string(static_cast<int>(type)) +
+           (type == fs::file_type::regular ? testing::readFile(path) : "");
+}
+
+TEST_F(FilePreferencesTest, AFileWeCannotReadIsLeftAloneUnlessItIsOurOwnUnparseableOne) {
+    const std::string xml = encodePlist(PlistDictionary{{"kept", "yes"}}, PlistFormat::Xml);
+    const std::string binary = encodePlist(PlistDictionary{{"kept", "yes"}}, PlistFormat::Binary);
+    const std::string notAList = "not a property list";
+    const std::pair<std::string, std::function<void(const fs::path&)>> cases[] = {
+        {"not a regular file", [](const fs::path& path) { ::mkfifo(path.c_str(), 0600); }},
+        {"not a regular file", [](const fs::path& path) { fs::create_directories(path); }},
+        {"not a regular file",
+         [](const fs::path& path) {
+             sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+             path.string().copy(address.sun_path, sizeof address.sun_path - 1);
+             int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+             ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+             ::close(fd);
+         }},
+        {notAList, [&](const fs::path& path) { testing::writeFile(path, "\x01\x02 garbage"); }},
+        {notAList, [&](const fs::path& path) { testing::writeFile(path, xml.substr(0, 60)); }},
+        {notAList, [&](const fs::path& path) { testing::writeFile(path, binary.substr(1)); }},
+        {"not a dictionary at the top",
+         [](const fs::path& path) {
+             testing::writeFile(path, encodePlist(PlistArray{"kept"}, PlistFormat::Xml));
+         }},
     };
-    for (const auto& [name, bytes] : cases) {
-        SCOPED_TRACE(name);
-        fs::remove_all(folder());
-        // Twice within a second: the second file moved aside must not replace the first.
-        for (int round = 0; round < 2; ++round) {
-            testing::writeFile(file(), bytes);
-            EXPECT_FALSE(ours.copyAppValue("kept", kDomain));
-            ours.setAppValue("fresh", PlistValue::integer(round), kDomain);
-            ASSERT_TRUE(ours.appSynchronize(kDomain));
-            std::optional<DecodedPlist> decoded = stored();
-            ASSERT_TRUE(decoded);
-            EXPECT_EQ(decoded->format, PlistFormat::Xml);
-            EXPECT_EQ(decoded->value,
-                      PlistValue(PlistDictionary{{"fresh", PlistValue::integer(round)}}));
-        }
-        int movedAside = 0;
-        for (const std::string& moved : namesInFolder()) {
-            if (!moved.starts_with(kDomain + ".plist.corrupt-"))
+    for (const auto& [reason, place] : cases) {
+        for (const std::string& domain : {kDomain, kOwnDomain}) {
+            SCOPED_TRACE(reason + " in " + domain);
+            fs::remove_all(folder());
+            fs::create_directories(folder());
+            place(file(domain));
+            const std::string before = snapshot(file(domain));
+            const PreferencesFailure failure{file(domain).string(), reason};
+            EXPECT_EQ(ours.readFailure(domain), failure);
+            log.lines.clear();
+            ours.setAppValue("fresh", PlistValue::integer(1), domain);
+            if (domain == kDomain || reason == "not a regular file") {
+                EXPECT_EQ(ours.synchronize(domain), failure);
+                EXPECT_EQ(snapshot(file(domain)), before);
+                EXPECT_FALSE(ours.copyAppValue("fresh", domain)) << "the change was kept";
                 continue;
-            ++movedAside;
-            EXPECT_EQ(testing::readFile(folder() / moved), bytes) << moved;
+            }
+            EXPECT_EQ(ours.synchronize(domain), std::nullopt);
+            EXPECT_EQ(ours.copyAppValue("fresh", domain), PlistValue::integer(1));
+            ASSERT_EQ(log.lines.size(), 1u);
+            EXPECT_NE(log.lines[0].find(file(domain).string() + " is " + reason),
+                      std::string::npos);
+            // Again within the second: the file moved aside must not replace the first one.
+            place(file(domain));
+            ours.setAppValue("fresh", PlistValue::integer(1), domain);
+            EXPECT_EQ(ours.synchronize(domain), std::nullopt);
+            std::vector<std::string> names = namesInFolder();
+            ASSERT_EQ(names.size(), 4u);
+            EXPECT_EQ(snapshot(folder() / names[1]), before) << names[1];
+            EXPECT_EQ(snapshot(folder() / names[2]), before) << names[2];
         }
-        EXPECT_EQ(movedAside, 2);
     }
 }
 
-TEST_F(FilePreferencesTest, ABinaryFileStaysBinaryAndKeepsKeysWrittenMeanwhile) {
-    testing::writeFile(
-        file(), encodePlist(PlistDictionary{{"first", PlistValue::integer(1)}, {"second", "two"}},
-                            PlistFormat::Binary));
-    ours.setAppValue("first", PlistValue::integer(10), kDomain);
-    theirs.setAppValue("foreign", PlistValue::boolean(true), kDomain);
-    ASSERT_TRUE(theirs.appSynchronize(kDomain));
-    ASSERT_TRUE(ours.appSynchronize(kDomain));
-
-    std::optional<DecodedPlist> decoded = stored();
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(decoded->format, PlistFormat::Binary);
-    PlistValue expected = PlistDictionary{{"first", PlistValue::integer(10)},
-                                          {"second", "two"},
-                                          {"foreign", PlistValue::boolean(true)}};
-    EXPECT_EQ(decoded->value.description(), expected.description());
-}
-
-TEST_F(FilePreferencesTest, AFailedSynchronisationKeepsTheChangesForTheNextOne) {
-    struct Obstacle {
-        const char* name;
-        std::function<void()> place;
-    };
-    const Obstacle obstacles[] = {
-        {"a folder in the file's place", [&] { fs::create_directories(file()); }},
-        {"a file in the folder's place", [&] { testing::writeFile(folder(), "x"); }},
-    };
-    for (const Obstacle& obstacle : obstacles) {
-        SCOPED_TRACE(obstacle.name);
-        fs::remove_all(home());
-        obstacle.place();
-        ours.setAppValue("kept", PlistValue("pending"), kDomain);
-        EXPECT_FALSE(ours.appSynchronize(kDomain));
-        EXPECT_EQ(ours.copyAppValue("kept", kDomain), PlistValue("pending"));
-        fs::remove_all(home());
-        EXPECT_TRUE(ours.appSynchronize(kDomain));
-        EXPECT_EQ(theirs.copyAppValue("kept", kDomain), PlistValue("pending"));
+TEST_F(FilePreferencesTest, AFileWeMayNotReadIsLeftAlone) {
+    testing::writeFile(file(), encodePlist(PlistDictionary{{"kept", "yes"}}, PlistFormat::Xml));
+    fs::permissions(file(), fs::perms::none);
+    std::vector<std::string> arguments = {kDomain, "try"};
+    // Root reads any file whatever its mode: the writer runs without that capability.
+    if (::geteuid() == 0) {
+        if (::access("/usr/bin/setpriv", X_OK) != 0)
+            GTEST_SKIP() << "running as root, and no setpriv to drop CAP_DAC_OVERRIDE with";
+        arguments = {"/usr/bin/setpriv", "--bounding-set=-dac_override,-dac_read_search", "--",
+                     kWriter, folder().string(), kDomain, "try"};
     }
+    testing::ProcessResult result = ::geteuid() == 0 ? testing::runProcess(arguments, {})
+                                                     : writer(arguments);
+    EXPECT_EQ(result.output, "permission denied|permission denied\n");
+    fs::permissions(file(), fs::perms::owner_read);
+    EXPECT_EQ(stored()->value, PlistValue(PlistDictionary{{"kept", "yes"}}));
 }
 
-TEST_F(FilePreferencesTest, ValuesNoFileCanHoldAreRefusedAndOnesXmlCannotMakeTheFileBinary) {
+TEST_F(FilePreferencesTest, AStuckLockFailsTheWriteWithinItsBoundAndBlocksNoReader) {
+    testing::writeFile(file(), encodePlist(PlistDictionary{{"kept", "yes"}}, PlistFormat::Xml));
+    FileDescriptor holder = openFile(file().string() + ".lock", O_RDWR | O_CREAT, 0600);
+    ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0);
+    FilePreferences quick(folder().string(), log, {.lockTimeLimit = 300ms});
+    quick.setAppValue("fresh", PlistValue("no"), kDomain);
+    auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(quick.synchronize(kDomain),
+              (PreferencesFailure{file().string(), "lock not obtained within 300 ms"}));
+    auto waited = std::chrono::steady_clock::now() - before;
+    EXPECT_GE(waited, 300ms);
+    EXPECT_LT(waited, 1s);
+    EXPECT_FALSE(quick.copyAppValue("fresh", kDomain)) << "the change was kept";
+    EXPECT_EQ(quick.copyAppValue("kept", kDomain), PlistValue("yes"));
+}
+
+TEST_F(FilePreferencesTest, ValuesNoFileCanHoldAreLoggedAndOnesXmlCannotMakeTheFileBinary) {
     ours.setAppValue("text", PlistValue("before"), kDomain);
     ours.setAppValue("text", PlistValue(std::string("a\0b", 3)), kDomain);
     EXPECT_EQ(ours.copyAppValue("text", kDomain), PlistValue("before"));
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_TRUE(log.lines[0].starts_with("Preferences: not setting text in " + kDomain));
     ours.setAppValue("bell", PlistValue("ring\a"), kDomain);
-    ASSERT_TRUE(ours.appSynchronize(kDomain));
-
-    std::optional<DecodedPlist> decoded = stored();
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(decoded->format, PlistFormat::Binary);
-    EXPECT_EQ(decoded->value, PlistValue(PlistDictionary{{"text", "before"}, {"bell", "ring\a"}}));
+    ASSERT_EQ(ours.synchronize(kDomain), std::nullopt);
+    EXPECT_EQ(stored()->format, PlistFormat::Binary);
+    EXPECT_EQ(stored()->value, PlistValue(PlistDictionary{{"text", "before"}, {"bell", "ring\a"}}));
 }
 
 }  // namespace

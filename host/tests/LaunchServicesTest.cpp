@@ -122,7 +122,7 @@ TEST_F(LaunchServicesTest, FactsKeptForOtherProcessesNeverHideAChangedBundle) {
 }
 
 TEST_F(LaunchServicesTest, TerminalsAreDetectedInTheirOrderFromRealBundleTrees) {
-    HostPlatform host("test", SystemRoot(root.string()), home.string());
+    HostPlatform host("test", "com.example.test", SystemRoot(root.string()), home.string());
     TerminalIdentifiers terminals(host.platform());
     EXPECT_TRUE(terminals.installedTerminals().empty());
 

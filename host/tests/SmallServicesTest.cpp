@@ -1,15 +1,21 @@
-// The small host services: atomic file replacement, ending processes, the run loop.
+// The small host services: atomic files, starting and ending processes, the run loop, the log,
+// and Finder's windows file.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <thread>
 
 #include "ApplicationRegistry.h"
 #include "AtomicFile.h"
+#include "FinderWindows.h"
 #include "HostSystem.h"
 #include "HostTestSupport.h"
+#include "HostWorkspace.h"
+#include "PlatformException.h"
 #include "Spawn.h"
 
 namespace quaymark {
@@ -18,44 +24,53 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-TEST(AtomicFileTest, ReplacesWholeAndLeavesNothingBeside) {
+TEST(AtomicFileTest, ReplacesWholeWithTheModeAskedAndLeavesNothingBeside) {
     testing::TemporaryDirectory directory;
     std::string path = (directory.path() / "state").string();
     ASSERT_TRUE(writeFileAtomically(path, "first"));
-    ASSERT_TRUE(writeFileAtomically(path, "second, longer"));
-    EXPECT_EQ(testing::readFile(path), "second, longer");
-    EXPECT_EQ(std::distance(fs::directory_iterator(directory.path()), fs::directory_iterator()), 1);
-
+    ASSERT_TRUE(writeFileAtomically(path, "second", {.mode = 0644}));
+    EXPECT_EQ(testing::readFile(path), "second");
+    EXPECT_EQ(fs::status(path).permissions(), fs::perms(0644));
     // A folder that is not there: a failure, and no temporary file anywhere.
     EXPECT_FALSE(writeFileAtomically((directory.path() / "missing" / "state").string(), "x"));
     EXPECT_EQ(std::distance(fs::directory_iterator(directory.path()), fs::directory_iterator()), 1);
 }
 
+TEST(SpawnTest, CapturedStreamsAndDescriptorThreeReachTheirPipes) {
+    std::optional<Pipe> extra = makePipe();
+    ASSERT_TRUE(extra);
+    ProcessOutcome ran = runAndCollect(
+        {.executable = "/bin/sh",
+         .arguments = {"-c", "echo out; echo err >&2; echo three >&3; exit 3"},
+         .capture = Capture::Both,
+         .descriptor3 = extra->writeEnd.get()},
+        10s);
+    extra->writeEnd.close();
+    std::string three;
+    ASSERT_TRUE(readAll(extra->readEnd.get(), three));
+    EXPECT_EQ(std::tie(ran.exitStatus, ran.output, ran.errorOutput, three),
+              (std::tuple<int, std::string, std::string, std::string>(3, "out\n", "err\n",
+                                                                      "three\n")));
+    ran = runAndCollect({.executable = "/bin/sleep", .arguments = {"10"},
+                         .capture = Capture::StandardOutput}, 200ms);
+    EXPECT_TRUE(ran.timedOut);
+    EXPECT_EQ(spawnProcess({.executable = "/no/such/program"}).error,
+              "/no/such/program: No such file or directory");
+}
+
 TEST(EndProcessTest, EndsAProcessThatIgnoresSigtermWithSigkill) {
-    struct Case {
-        const char* name;
-        const char* script;
-    };
-    const Case cases[] = {
-        {"ends on SIGTERM", "exec sleep 30"},
-        {"ignores SIGTERM", "trap '' TERM; while :; do sleep 0.05; done"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        SpawnRequest request;
-        request.executable = "/bin/sh";
-        request.arguments = {"-c", c.script};
+    for (const char* script : {"exec sleep 30", "trap '' TERM; while :; do sleep 0.05; done"}) {
         // Detached, as the applications of a desktop are: no child of ours to reap.
-        request.detached = true;
-        // Nothing of it may hold the test runner's output open after it has ended.
-        request.standardOutput = TaskStream::Discard;
-        request.standardError = TaskStream::Discard;
-        SpawnResult started = spawnProcess(request);
+        SpawnResult started = spawnProcess({.executable = "/bin/sh",
+                                            .arguments = {"-c", script},
+                                            .standardOutput = TaskStream::Discard,
+                                            .standardError = TaskStream::Discard,
+                                            .detached = true});
         ASSERT_TRUE(started) << started.error;
         // Let the shell set its trap before it is signalled.
         std::this_thread::sleep_for(100ms);
         auto before = std::chrono::steady_clock::now();
-        EXPECT_TRUE(endProcess(started.pid, 300ms));
+        EXPECT_TRUE(endProcess(started.pid, 300ms)) << script;
         EXPECT_FALSE(processStartTime(started.pid));
         EXPECT_LT(std::chrono::steady_clock::now() - before, 3s);
     }
@@ -76,16 +91,51 @@ TEST(BasicRunLoopTest, RunsPostedWorkAndReturnsAfterItsSliceOrWhenStopped) {
     EXPECT_EQ(done, 1);
     EXPECT_GE(slice, 200ms);
     EXPECT_LT(slice, 2s);
-
     RunLoopApplication application(loop);
-    int status = application.run([&] {
-        loop.post([&] {
-            ++done;
-            application.terminate();
-        });
-    });
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(application.run([&] { loop.post([&] { ++done, application.terminate(); }); }), 0);
     EXPECT_EQ(done, 2);
+}
+
+TEST(StderrLogTest, EveryMessageIsOneLine) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain /path", "plain /path"},
+        {"two\nlines\r\n", "two\\nlines\\r\\n"},
+        {"tab\tbell\a\x1b[31mdel\x7f", "tab\\tbell\\x07\\x1b[31mdel\\x7f"},
+        {"caf\xc3\xa9 \\n", "caf\xc3\xa9 \\n"},
+    };
+    testing::TemporaryDirectory directory;
+    FileDescriptor file = openFile((directory.path() / "log").string(), O_RDWR | O_CREAT, 0600);
+    StderrLog log("Name\nForged", file.get());
+    for (const auto& [message, _] : cases)
+        log.log(message);
+    std::istringstream lines(testing::readFile(directory.path() / "log"));
+    std::string prefix = "Name\\nForged[" + std::to_string(getpid()) + "] ";
+    for (const auto& [message, written] : cases) {
+        std::string line;
+        ASSERT_TRUE(std::getline(lines, line));
+        EXPECT_EQ(line.substr(24), prefix + written) << line;
+    }
+    EXPECT_TRUE(lines.peek() == EOF);
+}
+
+TEST(FinderWindowsTest, ScriptingAnswersWithTheFrontWindowOnlyWhileFinderRuns) {
+    testing::TemporaryDirectory directory;
+    std::string home = (directory.path() / "home").string();
+    FinderWindowsFile windows{FinderWindowsFile::pathForHome(home)};
+    HostWorkspace workspace(SystemRoot((directory.path() / "root").string()), home);
+    FinderStandInScripting finder(workspace, FinderWindowsFile::pathForHome(home));
+    ASSERT_TRUE(windows.openWindow({"file:///first/"}));
+    EXPECT_THROW(finder.frontWindowTargetUrl(), PlatformException);
+    // This test process stands in for Finder's process.
+    ASSERT_TRUE(workspace.registry().add({getpid(), "com.apple.finder", "Finder"}));
+    EXPECT_EQ(finder.frontWindowTargetUrl(), "file:///first/");
+    ASSERT_TRUE(windows.openWindow({std::nullopt}));
+    EXPECT_EQ(finder.frontWindowTargetUrl(), std::nullopt);
+    ASSERT_TRUE(windows.closeFrontWindow());
+    EXPECT_EQ(finder.frontWindowTargetUrl(), "file:///first/");
+    ASSERT_TRUE(windows.closeAllWindows());
+    EXPECT_THROW(finder.frontWindowTargetUrl(), PlatformException);
+    workspace.registry().remove(getpid());
 }
 
 }  // namespace

@@ -76,8 +76,8 @@ public:
         std::string contents = encodePlist(PlistValue(finderPreferences(format)), format);
         fileSize = contents.size();
         std::ofstream(directory->path() / "com.apple.finder.plist", std::ios::binary) << contents;
-        preferences.emplace(directory->path().string());
         test.emplace();
+        preferences.emplace(directory->path().string(), test->log);
         test->fileManager.addFolder("/Applications/Quaymark.app/Contents/MacOS/QuaymarkHelper.app");
         // Finder runs throughout, so every restart ends after its first slice, which the
         // manual run loop does not wait for.

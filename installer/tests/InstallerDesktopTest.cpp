@@ -80,27 +80,19 @@ protected:
         Environment environment = currentEnvironment();
         for (const auto& [name, value] : desktop.environment())
             environment[name] = value;
-        std::vector<std::string> strings;
-        for (const auto& [name, value] : environment)
-            strings.push_back(name + "=" + value);
-        std::vector<char*> envp;
-        for (std::string& entry : strings)
-            envp.push_back(entry.data());
-        envp.push_back(nullptr);
-        std::vector<char*> argv = {program.data(), const_cast<char*>(command.c_str()), nullptr};
-
+        // The log is appended to, and must hold this run alone.
+        fs::remove(log);
         auto started = steady_clock::now();
-        pid_t pid = fork();
-        if (pid == 0) {
-            int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int in = open("/dev/null", O_RDONLY);
-            dup2(in, STDIN_FILENO);
-            dup2(out, STDOUT_FILENO);
-            dup2(out, STDERR_FILENO);
-            execve(program.c_str(), argv.data(), envp.data());
-            _exit(127);
-        }
+        SpawnResult spawned = spawnProcess({.executable = program,
+                                            .arguments = {command},
+                                            .environment = environment,
+                                            .logFile = log.string()});
         QuaymarkRun run;
+        if (!spawned) {
+            run.output = spawned.error;
+            return run;
+        }
+        pid_t pid = spawned.pid;
         int status = 0;
         while (waitpid(pid, &status, WNOHANG) == 0) {
             if (steady_clock::now() - started > limit) {

@@ -40,7 +40,7 @@ protected:
     fs::path file = folder / "com.apple.finder.plist";
     fs::path before = directory.path() / "before.plist";
     TestPlatform test;
-    FilePreferences preferences{folder.string()};
+    FilePreferences preferences{folder.string(), test.log};
     Platform platform{preferences,  test.workspace,   test.fileManager, test.mainBundle,
                       test.tasks,   test.scripting,   test.appleScript, test.clock,
                       test.runLoop, test.application, test.log};

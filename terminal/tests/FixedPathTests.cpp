@@ -1,9 +1,8 @@
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <random>
 
+#include "Spawn.h"
 #include "TerminalFixture.h"
 
 namespace quaymark {
@@ -87,40 +86,18 @@ TEST_F(FixedPath, EqualsReplacingTheSetCharacterByCharacter) {
 
 // What `<shell> -c 'printf %s <word>'` prints; nothing when the shell cannot be run.
 std::optional<std::string> printThroughShell(const std::string& shell, const std::string& word) {
-    int pipeEnds[2];
-    if (pipe(pipeEnds) != 0)
-        return std::nullopt;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
-    std::string script = "printf %s " + word;
-    std::vector<std::string> arguments{shell, "-f", "-c", script};
+    std::vector<std::string> arguments{"-f", "-c", "printf %s " + word};
     if (shell.ends_with("bash"))
-        arguments[1] = "--norc";
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    char path[] = "PATH=/usr/bin:/bin";
-    char locale[] = "LC_ALL=C.UTF-8";
-    char* envp[] = {path, locale, nullptr};
-    pid_t pid = 0;
-    int spawned = posix_spawn(&pid, shell.c_str(), &actions, nullptr, argv.data(), envp);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeEnds[1]);
-    std::string output;
-    char buffer[256];
-    for (ssize_t n; spawned == 0 && (n = read(pipeEnds[0], buffer, sizeof buffer)) > 0;) {
-        output.append(buffer, static_cast<std::size_t>(n));
-    }
-    close(pipeEnds[0]);
-    int status = 0;
-    if (spawned != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0) {
+        arguments[0] = "--norc";
+    ProcessOutcome ran =
+        runAndCollect({.executable = shell,
+                       .arguments = arguments,
+                       .environment = {{"PATH", "/usr/bin:/bin"}, {"LC_ALL", "C.UTF-8"}},
+                       .capture = Capture::StandardOutput},
+                      std::chrono::seconds(30));
+    if (ran.exitStatus != 0)
         return std::nullopt;
-    }
-    return output;
+    return ran.output;
 }
 
 class RealShell : public TerminalFixture, public ::testing::WithParamInterface<const char*> {};
