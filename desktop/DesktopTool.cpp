@@ -16,6 +16,7 @@
 #include "Desktop.h"
 #include "HostPlatform.h"
 #include "PlatformException.h"
+#include "QuaymarkPreferences.h"
 #include "Spawn.h"
 #include "TerminalIdentifiers.h"
 #include "TerminalStandIn.h"
