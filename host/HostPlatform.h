@@ -20,8 +20,7 @@ public:
     // The system root and home of this process's environment (QUAYMARK_SYSTEM_ROOT, HOME).
     // `ownDomain` names the program's own preference domain (see FilePreferencesOptions).
     HostPlatform(std::string processName, std::string ownDomain);
-    HostPlatform(std::string processName, std::string ownDomain, SystemRoot root,
-                 std::string home);
+    HostPlatform(std::string processName, std::string ownDomain, SystemRoot root, std::string home);
     ~HostPlatform();
 
     Platform& platform() { return *_platform; }

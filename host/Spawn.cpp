@@ -119,10 +119,10 @@ SpawnResult spawnProcess(const SpawnRequest& request) {
     // The report pipe closes on exec, so reading end-of-file means the exec succeeded.
     std::optional<Pipe> report = makePipe();
     std::optional<Pipe> pidPipe = request.detached ? makePipe() : Pipe{};
-    bool captureOutput = request.capture == Capture::StandardOutput ||
-                         request.capture == Capture::Both;
-    bool captureError = request.capture == Capture::StandardError ||
-                        request.capture == Capture::Both;
+    bool captureOutput =
+        request.capture == Capture::StandardOutput || request.capture == Capture::Both;
+    bool captureError =
+        request.capture == Capture::StandardError || request.capture == Capture::Both;
     std::optional<Pipe> output = captureOutput ? makePipe() : Pipe{};
     std::optional<Pipe> errorOutput = captureError ? makePipe() : Pipe{};
     if (!report || !pidPipe || !output || !errorOutput)

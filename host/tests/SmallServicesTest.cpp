@@ -39,20 +39,21 @@ TEST(AtomicFileTest, ReplacesWholeWithTheModeAskedAndLeavesNothingBeside) {
 TEST(SpawnTest, CapturedStreamsAndDescriptorThreeReachTheirPipes) {
     std::optional<Pipe> extra = makePipe();
     ASSERT_TRUE(extra);
-    ProcessOutcome ran = runAndCollect(
-        {.executable = "/bin/sh",
-         .arguments = {"-c", "echo out; echo err >&2; echo three >&3; exit 3"},
-         .capture = Capture::Both,
-         .descriptor3 = extra->writeEnd.get()},
-        10s);
+    ProcessOutcome ran =
+        runAndCollect({.executable = "/bin/sh",
+                       .arguments = {"-c", "echo out; echo err >&2; echo three >&3; exit 3"},
+                       .capture = Capture::Both,
+                       .descriptor3 = extra->writeEnd.get()},
+                      10s);
     extra->writeEnd.close();
     std::string three;
     ASSERT_TRUE(readAll(extra->readEnd.get(), three));
-    EXPECT_EQ(std::tie(ran.exitStatus, ran.output, ran.errorOutput, three),
-              (std::tuple<int, std::string, std::string, std::string>(3, "out\n", "err\n",
-                                                                      "three\n")));
-    ran = runAndCollect({.executable = "/bin/sleep", .arguments = {"10"},
-                         .capture = Capture::StandardOutput}, 200ms);
+    EXPECT_EQ(
+        std::tie(ran.exitStatus, ran.output, ran.errorOutput, three),
+        (std::tuple<int, std::string, std::string, std::string>(3, "out\n", "err\n", "three\n")));
+    ran = runAndCollect(
+        {.executable = "/bin/sleep", .arguments = {"10"}, .capture = Capture::StandardOutput},
+        200ms);
     EXPECT_TRUE(ran.timedOut);
     EXPECT_EQ(spawnProcess({.executable = "/no/such/program"}).error,
               "/no/such/program: No such file or directory");
