@@ -13,7 +13,7 @@ namespace {
 
 // The identifier of the terminal to open. A stored value of another type than a string
 // names no terminal, so the click leads to the settings window where one can be chosen.
-std::string chosenTerminal(Platform& platform, TerminalIdentifiers& terminals) {
+std::string chosenTerminal(Platform platform, TerminalIdentifiers& terminals) {
     std::optional<PlistValue> stored =
         platform.preferences.copyAppValue(preference_key::kTerminalIdentifier, kPreferencesDomain);
     if (!stored)
@@ -24,7 +24,7 @@ std::string chosenTerminal(Platform& platform, TerminalIdentifiers& terminals) {
 
 // A missing date, or a value that is not a date, makes the update check due, so that a
 // damaged value never stops the periodic check.
-bool updateCheckDue(Platform& platform) {
+bool updateCheckDue(Platform platform) {
     std::optional<PlistValue> stored =
         platform.preferences.copyAppValue(preference_key::kLastLaunchDate, kPreferencesDomain);
     std::optional<PlistDate> last = stored ? stored->asDate() : std::nullopt;
@@ -35,7 +35,7 @@ bool updateCheckDue(Platform& platform) {
 
 }  // namespace
 
-Url AppDelegate::quaymarkURL(Platform& platform) {
+Url AppDelegate::quaymarkURL(Platform platform) {
     std::string path = platform.mainBundle.bundlePath();
     for (int i = 0; i < 3; ++i)
         path = stringByDeletingLastPathComponent(path);
@@ -53,7 +53,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     _platform.application.terminate();
 }
 
-int runQuaymarkHelper(Platform& platform) {
+int runQuaymarkHelper(Platform platform) {
     TerminalIdentifiers terminals(platform);
     std::string identifier = chosenTerminal(platform, terminals);
     bool inNewWindow =

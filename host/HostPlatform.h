@@ -23,7 +23,7 @@ public:
     HostPlatform(std::string processName, std::string ownDomain, SystemRoot root, std::string home);
     ~HostPlatform();
 
-    Platform& platform() { return *_platform; }
+    Platform platform() { return *_platform; }
     const SystemRoot& systemRoot() const { return _root; }
 
 private:

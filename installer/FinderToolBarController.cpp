@@ -80,7 +80,7 @@ PlistArray stringArray(const auto& strings) {
 
 }  // namespace
 
-FinderToolBarController& FinderToolBarController::sharedInstance(Platform& platform) {
+FinderToolBarController& FinderToolBarController::sharedInstance(Platform platform) {
     // A function-local static is made once, and safely when two threads call first together,
     // as dispatch_once guarantees.
     static FinderToolBarController instance(platform);

@@ -67,7 +67,7 @@ public:
     // The one instance of the process, made by the first call (safely from any thread) with
     // that call's services and kept until the process ends. Later calls get the same instance
     // whatever platform they pass: the argument of every call after the first is ignored.
-    static FinderToolBarController& sharedInstance(Platform& platform);
+    static FinderToolBarController& sharedInstance(Platform platform);
 
     // Refreshes the icon, adds one button entry (whether or not one is there already), saves
     // the configuration and restarts Finder; the outcome of saving and of the restart.

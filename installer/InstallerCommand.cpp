@@ -66,7 +66,7 @@ int uninstall(FinderToolBarController& controller, std::ostream& out, std::ostre
 }
 
 // The registered defaults of the settings application: the main bundle's "defaults" resource.
-PlistDictionary registeredDefaults(Platform& platform) {
+PlistDictionary registeredDefaults(Platform platform) {
     std::optional<std::string> path = platform.mainBundle.pathForResource("defaults", "plist");
     std::optional<PlistValue> defaults =
         path ? platform.fileManager.propertyListWithContentsOfFile(*path) : std::nullopt;
@@ -75,7 +75,7 @@ PlistDictionary registeredDefaults(Platform& platform) {
     return *defaults->asDictionary();
 }
 
-int status(FinderToolBarController& controller, Platform& platform, std::ostream& out) {
+int status(FinderToolBarController& controller, Platform platform, std::ostream& out) {
     int entries = controller.buttonEntryCount();
     out << "Toolbar button: ";
     if (entries == 0) {
@@ -118,7 +118,7 @@ int status(FinderToolBarController& controller, Platform& platform, std::ostream
 }  // namespace
 
 int runInstallerCommand(const std::vector<std::string>& arguments,
-                        FinderToolBarController& controller, Platform& platform, std::ostream& out,
+                        FinderToolBarController& controller, Platform platform, std::ostream& out,
                         std::ostream& err) {
     if (arguments.size() == 1) {
         const std::string& command = arguments.front();

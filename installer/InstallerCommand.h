@@ -20,7 +20,7 @@ inline constexpr int kCommandUsageError = 2;
 // Carries out the command the arguments (without the program name) name, reporting on `out`
 // and problems on `err`; one of the statuses above. Unknown words are a usage error.
 int runInstallerCommand(const std::vector<std::string>& arguments,
-                        FinderToolBarController& controller, Platform& platform, std::ostream& out,
+                        FinderToolBarController& controller, Platform platform, std::ostream& out,
                         std::ostream& err);
 
 }  // namespace quaymark

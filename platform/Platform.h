@@ -11,6 +11,8 @@
 
 namespace quaymark {
 
+// Passed by value everywhere: a bundle of references, cheap to copy. The services it names
+// must outlive every copy.
 struct Platform {
     Preferences& preferences;
     Workspace& workspace;

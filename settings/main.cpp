@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     quaymark::HostPlatform host("Quaymark", quaymark::kPreferencesDomain);
-    quaymark::Platform& platform = host.platform();
+    quaymark::Platform platform = host.platform();
     return quaymark::runInstallerCommand(
         arguments, quaymark::FinderToolBarController::sharedInstance(platform), platform, std::cout,
         std::cerr);
