@@ -1,11 +1,10 @@
-// The small host services: atomic files, starting and ending processes, the run loop, the log,
-// and Finder's windows file.
+// The small host services: atomic files, starting and ending processes, the log, and Finder's
+// windows file.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <filesystem>
 #include <thread>
 
@@ -75,26 +74,6 @@ TEST(EndProcessTest, EndsAProcessThatIgnoresSigtermWithSigkill) {
         EXPECT_FALSE(processStartTime(started.pid));
         EXPECT_LT(std::chrono::steady_clock::now() - before, 3s);
     }
-}
-
-TEST(BasicRunLoopTest, RunsPostedWorkAndReturnsAfterItsSliceOrWhenStopped) {
-    BasicRunLoop loop;
-    std::atomic<int> done = 0;
-    auto before = std::chrono::steady_clock::now();
-    // Work posted from another thread wakes the loop during its slice.
-    std::thread poster([&] {
-        std::this_thread::sleep_for(20ms);
-        loop.post([&] { ++done; });
-    });
-    loop.runFor(200ms);
-    poster.join();
-    auto slice = std::chrono::steady_clock::now() - before;
-    EXPECT_EQ(done, 1);
-    EXPECT_GE(slice, 200ms);
-    EXPECT_LT(slice, 2s);
-    RunLoopApplication application(loop);
-    EXPECT_EQ(application.run([&] { loop.post([&] { ++done, application.terminate(); }); }), 0);
-    EXPECT_EQ(done, 2);
 }
 
 TEST(StderrLogTest, EveryMessageIsOneLine) {

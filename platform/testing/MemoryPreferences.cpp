@@ -5,15 +5,10 @@ namespace quaymark {
 std::optional<PlistValue> MemoryPreferences::copyAppValue(const std::string& key,
                                                           const std::string& domain) {
     _calls.record("Preferences.copyAppValue", domain + " " + key);
-    if (_unreadable.contains(domain))
-        return std::nullopt;
     auto found = _domains.find(domain);
-    if (found == _domains.end())
-        return std::nullopt;
-    const PlistValue* value = found->second.find(key);
-    if (value == nullptr)
-        return std::nullopt;
-    return *value;
+    const PlistValue* value =
+        found == _domains.end() || _unreadable.contains(domain) ? nullptr : found->second.find(key);
+    return value ? std::optional(*value) : std::nullopt;
 }
 
 void MemoryPreferences::setAppValue(const std::string& key, std::optional<PlistValue> value,
@@ -30,9 +25,7 @@ void MemoryPreferences::setAppValue(const std::string& key, std::optional<PlistV
 std::optional<PreferencesFailure> MemoryPreferences::readFailure(const std::string& domain) {
     _calls.record("Preferences.readFailure", domain);
     auto unreadable = _unreadable.find(domain);
-    if (unreadable == _unreadable.end())
-        return std::nullopt;
-    return unreadable->second;
+    return unreadable == _unreadable.end() ? std::nullopt : std::optional(unreadable->second);
 }
 
 std::optional<PreferencesFailure> MemoryPreferences::synchronize(const std::string& domain) {

@@ -26,17 +26,17 @@ public:
     void store(const std::string& key, PlistValue value, const std::string& domain);
     // The values of the domain as this process sees them now.
     PlistDictionary values(const std::string& domain) const;
-    // The domains passed to appSynchronize, in call order.
+    // The domains passed to synchronize, in call order.
     const std::vector<std::string>& synchronizeCalls() const { return _synchronizeCalls; }
     // True when setAppValue changed the domain after its last synchronisation.
     bool hasUnsynchronizedChanges(const std::string& domain) const {
         return _unsynchronized.contains(domain);
     }
-    // synchronize fails while set, and drops the unsynchronised changes of the domain as a
-    // failed write does.
+    // synchronize fails while set, dropping the domain's unsynchronised changes as a failed
+    // write does.
     void setSynchronizeFails(bool fails) { _synchronizeFails = fails; }
-    // The domain reads as unreadable (nothing stored, readFailure names `failure`) while set;
-    // writes to it then fail with the same failure.
+    // While set, the domain reads as nothing stored, readFailure names `failure`, and writes to
+    // it fail with it.
     void setUnreadable(const std::string& domain, std::optional<PreferencesFailure> failure);
 
 private:
