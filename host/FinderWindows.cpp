@@ -9,6 +9,7 @@
 #include "AtomicFile.h"
 #include "PlatformException.h"
 #include "PlistCodec.h"
+#include "Posix.h"
 
 namespace quaymark {
 
@@ -63,15 +64,12 @@ template <typename Change>
 bool FinderWindowsFile::change(Change&& edit) {
     std::error_code error;
     fs::create_directories(fs::path(_path).parent_path(), error);
-    int lock = open((_path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock < 0)
+    FileDescriptor lock = openFile(_path + ".lock", O_RDWR | O_CREAT, 0600);
+    if (!lock || retryOnInterrupt([&] { return flock(lock.get(), LOCK_EX); }) != 0)
         return false;
-    flock(lock, LOCK_EX);
     std::vector<FinderWindow> windows = decodeWindows(readPlistFile(_path));
     bool changed = edit(windows);
-    bool written = changed && writePlistFileAtomically(_path, encodeWindows(windows));
-    close(lock);
-    return changed && written;
+    return changed && writePlistFileAtomically(_path, encodeWindows(windows));
 }
 
 bool FinderWindowsFile::openWindow(const FinderWindow& window) {

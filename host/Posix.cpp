@@ -1,7 +1,6 @@
 #include "Posix.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,23 +56,6 @@ bool readExactly(int fd, void* data, std::size_t size) {
         size -= static_cast<std::size_t>(count);
     }
     return true;
-}
-
-bool waitReadable(int fd, std::chrono::milliseconds timeLimit) {
-    auto deadline = std::chrono::steady_clock::now() + timeLimit;
-    for (;;) {
-        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline -
-                                                                 std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return false;
-        pollfd waiting{fd, POLLIN, 0};
-        // Recomputed after EINTR so that signals cannot stretch the wait.
-        int ready = ::poll(&waiting, 1, static_cast<int>(left.count()));
-        if (ready > 0)
-            return true;
-        if (ready < 0 && errno != EINTR)
-            return false;
-    }
 }
 
 std::optional<int> waitForChild(pid_t pid) {

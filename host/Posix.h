@@ -5,7 +5,6 @@
 #include <sys/types.h>
 
 #include <cerrno>
-#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -63,8 +62,6 @@ bool writeAll(int fd, std::string_view bytes);
 bool readAll(int fd, std::string& bytes);
 // Reads exactly `size` bytes; false at an early end of file or an error. Async-signal-safe.
 bool readExactly(int fd, void* data, std::size_t size);
-// Waits until `fd` can be read or the time limit passes; false when it passed.
-bool waitReadable(int fd, std::chrono::milliseconds timeLimit);
 
 // waitpid() retried on EINTR; the wait status, nothing when `pid` is no child to wait for.
 std::optional<int> waitForChild(pid_t pid);
