@@ -10,6 +10,9 @@ namespace quaymark {
 
 // Why a domain's stored values could not be read or written: the file (or other store) and
 // the reason, e.g. {"/home/u/Library/Preferences/com.apple.finder.plist", "not a property list"}.
+// Reasons are short lowercase phrases: "not a property list", "not a dictionary at the top",
+// "not a regular file", "permission denied", "lock not obtained within 5 s", or the system's
+// own words for an I/O error.
 struct PreferencesFailure {
     std::string file;
     std::string reason;
