@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -99,23 +101,42 @@ std::optional<std::string> moveAside(const std::string& path) {
 }
 
 // flock has no timed form, and interrupting a blocking one would take a process-wide signal
-// handler. So the lock is tried without blocking, with sleeps growing from 1 ms to 4 ms in
-// between. The sleeps stay short because nothing queues the waiters: one that slept longer
-// would keep losing the lock to writers that come back at once (eight processes writing in a
-// loop starved one past 5 s with 64 ms sleeps). At most about 1250 wake-ups in 5 s.
+// handler. Polling with LOCK_NB is no answer either: nothing queues the pollers, and one that
+// sleeps between tries keeps losing the lock to writers that come straight back (eight
+// processes writing in a loop kept one waiting 2.4 s with sleeps of at most 4 ms, against
+// 0.4 s for a blocking flock, whose waiters the kernel wakes the moment the lock is let go).
+// So the blocking flock runs on a thread of its own, on a second descriptor of the same open
+// file, while this thread waits with the time limit. The lock belongs to the open file, so
+// once taken it is ours; the waiter then closes its descriptor and ends. A waiter given up on
+// stays blocked until the lock comes free, and lets it go at once by closing the last
+// descriptor of that file.
 bool lockWithin(int fd, std::chrono::milliseconds timeLimit) {
-    auto deadline = std::chrono::steady_clock::now() + timeLimit;
-    std::chrono::milliseconds pause(1);
-    for (;;) {
-        if (retryOnInterrupt([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0)
-            return true;
-        auto now = std::chrono::steady_clock::now();
-        if (errno != EWOULDBLOCK || now >= deadline)
-            return false;
-        std::this_thread::sleep_for(
-            std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
-        pause = std::min(pause * 2, std::chrono::milliseconds(4));
+    if (retryOnInterrupt([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0)
+        return true;
+    if (errno != EWOULDBLOCK)
+        return false;
+    FileDescriptor waiterFd(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    if (!waiterFd)
+        return false;
+    struct Wait {
+        std::mutex mutex;
+        std::condition_variable done;
+        std::optional<bool> locked;
+    };
+    auto wait = std::make_shared<Wait>();
+    try {
+        std::thread([wait, waiterFd = std::move(waiterFd)] {
+            bool locked = retryOnInterrupt([&] { return ::flock(waiterFd.get(), LOCK_EX); }) == 0;
+            std::lock_guard guard(wait->mutex);
+            wait->locked = locked;
+            wait->done.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        return false;
     }
+    std::unique_lock guard(wait->mutex);
+    return wait->done.wait_for(guard, timeLimit, [&] { return wait->locked.has_value(); }) &&
+           *wait->locked;
 }
 
 std::string durationText(std::chrono::milliseconds duration) {
