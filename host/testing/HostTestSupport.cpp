@@ -40,9 +40,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv,
 ProcessResult runPython(const std::string& script, const std::vector<std::string>& arguments) {
     std::vector<std::string> argv = {QUAYMARK_TEST_PYTHON, "-c", script};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    std::map<std::string, std::string> environment = {{"PATH", "/usr/bin:/bin"},
-                                                      {"LANG", "C.UTF-8"}};
-    return runProcess(argv, environment);
+    return runProcess(argv, {{"PATH", "/usr/bin:/bin"}, {"LANG", "C.UTF-8"}});
 }
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeLimit) {

@@ -9,11 +9,8 @@
 #include "HostSystem.h"
 
 int main(int argc, char** argv) {
-    if (argc != 6 && argc != 7) {
-        std::fprintf(stderr, "usage: %s folder domain prefix count keys-per-sync [length]\n",
-                     argv[0]);
+    if (argc != 6 && argc != 7)
         return 2;
-    }
     quaymark::StderrLog log("preference_writer");
     quaymark::FilePreferences preferences(argv[1], log);
     const long count = std::stol(argv[4]);

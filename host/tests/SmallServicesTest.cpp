@@ -1,5 +1,4 @@
-// The small host services: atomic files, starting and ending processes, the log, and Finder's
-// windows file.
+// The small host services: atomic files, starting and ending processes, the log.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,11 +9,8 @@
 
 #include "ApplicationRegistry.h"
 #include "AtomicFile.h"
-#include "FinderWindows.h"
 #include "HostSystem.h"
 #include "HostTestSupport.h"
-#include "HostWorkspace.h"
-#include "PlatformException.h"
 #include "Spawn.h"
 
 namespace quaymark {
@@ -46,10 +42,8 @@ TEST(SpawnTest, CapturedStreamsAndDescriptorThreeReachTheirPipes) {
                       10s);
     extra->writeEnd.close();
     std::string three;
-    ASSERT_TRUE(readAll(extra->readEnd.get(), three));
-    EXPECT_EQ(
-        std::tie(ran.exitStatus, ran.output, ran.errorOutput, three),
-        (std::tuple<int, std::string, std::string, std::string>(3, "out\n", "err\n", "three\n")));
+    EXPECT_TRUE(readAll(extra->readEnd.get(), three) && ran.exitStatus == 3);
+    EXPECT_EQ(ran.output + ran.errorOutput + three, "out\nerr\nthree\n");
     ran = runAndCollect(
         {.executable = "/bin/sleep", .arguments = {"10"}, .capture = Capture::StandardOutput},
         200ms);
@@ -96,26 +90,6 @@ TEST(StderrLogTest, EveryMessageIsOneLine) {
         EXPECT_EQ(line.substr(24), prefix + written) << line;
     }
     EXPECT_TRUE(lines.peek() == EOF);
-}
-
-TEST(FinderWindowsTest, ScriptingAnswersWithTheFrontWindowOnlyWhileFinderRuns) {
-    testing::TemporaryDirectory directory;
-    std::string home = (directory.path() / "home").string();
-    FinderWindowsFile windows{FinderWindowsFile::pathForHome(home)};
-    HostWorkspace workspace(SystemRoot((directory.path() / "root").string()), home);
-    FinderStandInScripting finder(workspace, FinderWindowsFile::pathForHome(home));
-    ASSERT_TRUE(windows.openWindow({"file:///first/"}));
-    EXPECT_THROW(finder.frontWindowTargetUrl(), PlatformException);
-    // This test process stands in for Finder's process.
-    ASSERT_TRUE(workspace.registry().add({getpid(), "com.apple.finder", "Finder"}));
-    EXPECT_EQ(finder.frontWindowTargetUrl(), "file:///first/");
-    ASSERT_TRUE(windows.openWindow({std::nullopt}));
-    EXPECT_EQ(finder.frontWindowTargetUrl(), std::nullopt);
-    ASSERT_TRUE(windows.closeFrontWindow());
-    EXPECT_EQ(finder.frontWindowTargetUrl(), "file:///first/");
-    ASSERT_TRUE(windows.closeAllWindows());
-    EXPECT_THROW(finder.frontWindowTargetUrl(), PlatformException);
-    workspace.registry().remove(getpid());
 }
 
 }  // namespace
