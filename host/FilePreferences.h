@@ -48,6 +48,7 @@ public:
     std::optional<PreferencesFailure> readFailure(const std::string& domain) override;
     // Fails when the domain name is refused, the lock is not obtained in time, the file
     // cannot be read (and is not the own domain's unparseable one), or it cannot be written.
+    // With no change pending it touches nothing and succeeds.
     std::optional<PreferencesFailure> synchronize(const std::string& domain) override;
 
     const std::string& folder() const { return _folder; }
