@@ -1,5 +1,4 @@
-// The one home of descriptor and system-call plumbing: a descriptor owner, the EINTR loop,
-// whole reads and writes.
+// Descriptor plumbing in one place: a descriptor owner, the EINTR loop, whole reads and writes.
 #pragma once
 
 #include <sys/types.h>
