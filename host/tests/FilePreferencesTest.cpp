@@ -16,6 +16,7 @@
 #include "FilePreferences.h"
 #include "HostTestSupport.h"
 #include "PlistCodec.h"
+#include "RecordingLog.h"
 #include "Spawn.h"
 
 namespace quaymark {
@@ -27,11 +28,6 @@ using namespace std::chrono_literals;
 const std::string kDomain = "com.example.shared";
 const std::string kOwnDomain = "com.example.own";
 const std::string kWriter = QUAYMARK_PREFERENCE_WRITER;
-
-struct LinesLog : Log {
-    void log(const std::string& message) override { lines.push_back(message); }
-    std::vector<std::string> lines;
-};
 
 class FilePreferencesTest : public ::testing::Test {
 protected:
@@ -53,7 +49,8 @@ protected:
     }
 
     testing::TemporaryDirectory directory;
-    LinesLog log;
+    CallLog calls;
+    RecordingLog log{calls};
     FilePreferences ours =
         FilePreferences::forHome(directory.path().string(), log, {.ownDomain = kOwnDomain});
     // What another process sees and does: its own pending changes, its own locks.
@@ -77,8 +74,8 @@ TEST_F(FilePreferencesTest, ChangesMergeKeyByKeyKeepingFormatAndModeAndRefusingW
               PlistValue(PlistDictionary{{"one", "10"}, {"theirs", PlistValue::boolean(true)}})
                   .description());
     EXPECT_EQ(fs::status(file()).permissions(), fs::perms(0640));
-    ASSERT_EQ(log.lines.size(), 1u);
-    EXPECT_TRUE(log.lines[0].starts_with("Preferences: not setting nul in " + kDomain));
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_TRUE(log.lines()[0].starts_with("Preferences: not setting nul in " + kDomain));
 
     // A new file is XML unless it holds what XML cannot carry.
     ours.setAppValue("bell", PlistValue("ring"), "com.example.xml");
@@ -216,7 +213,7 @@ TEST_F(FilePreferencesTest, AFileWeCannotReadIsLeftAloneUnlessItIsOurOwnUnparsea
             const std::string before = snapshot(file(domain));
             const PreferencesFailure failure{file(domain).string(), reason};
             EXPECT_EQ(ours.readFailure(domain), failure);
-            log.lines.clear();
+            const std::size_t logged = log.lines().size();
             ours.setAppValue("fresh", PlistValue::integer(1), domain);
             if (domain == kDomain || reason == "not a regular file" || reason.starts_with("perm")) {
                 EXPECT_EQ(ours.synchronize(domain), failure);
@@ -226,8 +223,8 @@ TEST_F(FilePreferencesTest, AFileWeCannotReadIsLeftAloneUnlessItIsOurOwnUnparsea
             }
             EXPECT_EQ(ours.synchronize(domain), std::nullopt);
             EXPECT_EQ(ours.copyAppValue("fresh", domain), PlistValue::integer(1));
-            ASSERT_EQ(log.lines.size(), 1u);
-            EXPECT_NE(log.lines[0].find(failure.file + " is " + reason), std::string::npos);
+            ASSERT_EQ(log.lines().size(), logged + 1);
+            EXPECT_NE(log.lines().back().find(failure.file + " is " + reason), std::string::npos);
             // Again within the second: the file moved aside must not replace the first one.
             place(file(domain));
             ours.setAppValue("fresh", PlistValue::integer(1), domain);
