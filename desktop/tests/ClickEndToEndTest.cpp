@@ -9,8 +9,9 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstdlib>
+#include <set>
 #include <sstream>
+#include <thread>
 
 #include "ApplicationRegistry.h"
 #include "EndToEndTest.h"
@@ -23,137 +24,68 @@ namespace {
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
+using terminal_identifier::kAppleTerminal;
+using terminal_identifier::kITerm;
+using terminal_identifier::kITerm2;
 
 // A folder whose name a shell would misread unescaped.
 const char* const kProjectFolder = "Projects/It's a \"test\" (1)";
 
 // ---- Each opener, not running and running, new window and new tab ----
 
-enum class Before { NotRunning, RunningWithAWindow, RunningWithoutWindows };
+enum class Before { NotRunning, Running, RunningWithoutWindows };
+enum class Open { Window, Tab };
 
 struct OpenerCase {
-    const char* name;
     const char* application;  // as Desktop::startApplication names it
     const char* identifier;
     const char* iTerm2Version;
     Before before;
-    bool useWindow;
+    Open open;
     // Tab counts of the windows afterwards, front window first; the command runs in the
     // front window's last tab, which is the selected one.
     std::vector<std::size_t> tabsAfter;
 };
 
+std::string nameOf(const OpenerCase& c) {
+    const char* before[] = {"NotRunning", "Running", "RunningWithoutWindows"};
+    return c.application +
+           std::string(c.application == std::string("iTerm2") && c.iTerm2Version[0] == '2'
+                           ? "Classic"
+                           : "") +
+           before[static_cast<int>(c.before)] + (c.open == Open::Window ? "Window" : "Tab");
+}
 void PrintTo(const OpenerCase& c, std::ostream* out) {
-    *out << c.name;
+    *out << nameOf(c);
 }
 
-using terminal_identifier::kAppleTerminal;
-using terminal_identifier::kITerm;
-using terminal_identifier::kITerm2;
 constexpr const char* kClassic = "2.9.1";
-constexpr const char* kNextGeneration = "3.4.0";
+constexpr const char* kNextGen = "3.4.0";
+using enum Before;
+using enum Open;
 
 // Not running: the application's first window takes the command, whatever is asked, with
 // no window or tab made and no keystroke sent. Running: a new window in front of the one
-// there was, or a new tab beside its tab.
+// there was, or a new tab beside its tab; with no window to put a tab in, a new window.
 const OpenerCase kOpenerCases[] = {
-    {"TerminalNotRunningWindow",
-     "Terminal",
-     kAppleTerminal,
-     kNextGeneration,
-     Before::NotRunning,
-     true,
-     {1}},
-    {"TerminalNotRunningTab",
-     "Terminal",
-     kAppleTerminal,
-     kNextGeneration,
-     Before::NotRunning,
-     false,
-     {1}},
-    {"TerminalRunningWindow",
-     "Terminal",
-     kAppleTerminal,
-     kNextGeneration,
-     Before::RunningWithAWindow,
-     true,
-     {1, 1}},
-    {"TerminalRunningTab",
-     "Terminal",
-     kAppleTerminal,
-     kNextGeneration,
-     Before::RunningWithAWindow,
-     false,
-     {2}},
-    {"ITermNotRunningWindow", "iTerm", kITerm, kNextGeneration, Before::NotRunning, true, {1}},
-    {"ITermNotRunningTab", "iTerm", kITerm, kNextGeneration, Before::NotRunning, false, {1}},
-    {"ITermRunningWindow",
-     "iTerm",
-     kITerm,
-     kNextGeneration,
-     Before::RunningWithAWindow,
-     true,
-     {1, 1}},
-    {"ITermRunningTab", "iTerm", kITerm, kNextGeneration, Before::RunningWithAWindow, false, {2}},
-    {"ITerm2ClassicNotRunningWindow", "iTerm2", kITerm2, kClassic, Before::NotRunning, true, {1}},
-    {"ITerm2ClassicNotRunningTab", "iTerm2", kITerm2, kClassic, Before::NotRunning, false, {1}},
-    {"ITerm2ClassicRunningWindow",
-     "iTerm2",
-     kITerm2,
-     kClassic,
-     Before::RunningWithAWindow,
-     true,
-     {1, 1}},
-    {"ITerm2ClassicRunningTab",
-     "iTerm2",
-     kITerm2,
-     kClassic,
-     Before::RunningWithAWindow,
-     false,
-     {2}},
-    {"ITerm2NextGenerationNotRunningWindow",
-     "iTerm2",
-     kITerm2,
-     kNextGeneration,
-     Before::NotRunning,
-     true,
-     {1}},
-    {"ITerm2NextGenerationNotRunningTab",
-     "iTerm2",
-     kITerm2,
-     kNextGeneration,
-     Before::NotRunning,
-     false,
-     {1}},
-    {"ITerm2NextGenerationRunningWindow",
-     "iTerm2",
-     kITerm2,
-     kNextGeneration,
-     Before::RunningWithAWindow,
-     true,
-     {1, 1}},
-    {"ITerm2NextGenerationRunningTab",
-     "iTerm2",
-     kITerm2,
-     kNextGeneration,
-     Before::RunningWithAWindow,
-     false,
-     {2}},
-    // With no window to put a tab in, a new window is made instead.
-    {"ITerm2NextGenerationRunningWithoutWindowsTab",
-     "iTerm2",
-     kITerm2,
-     kNextGeneration,
-     Before::RunningWithoutWindows,
-     false,
-     {1}},
-    {"ITerm2NextGenerationRunningWithoutWindowsWindow",
-     "iTerm2",
-     kITerm2,
-     kNextGeneration,
-     Before::RunningWithoutWindows,
-     true,
-     {1}},
+    {"Terminal", kAppleTerminal, kNextGen, NotRunning, Window, {1}},
+    {"Terminal", kAppleTerminal, kNextGen, NotRunning, Tab, {1}},
+    {"Terminal", kAppleTerminal, kNextGen, Running, Window, {1, 1}},
+    {"Terminal", kAppleTerminal, kNextGen, Running, Tab, {2}},
+    {"iTerm", kITerm, kNextGen, NotRunning, Window, {1}},
+    {"iTerm", kITerm, kNextGen, NotRunning, Tab, {1}},
+    {"iTerm", kITerm, kNextGen, Running, Window, {1, 1}},
+    {"iTerm", kITerm, kNextGen, Running, Tab, {2}},
+    {"iTerm2", kITerm2, kClassic, NotRunning, Window, {1}},
+    {"iTerm2", kITerm2, kClassic, NotRunning, Tab, {1}},
+    {"iTerm2", kITerm2, kClassic, Running, Window, {1, 1}},
+    {"iTerm2", kITerm2, kClassic, Running, Tab, {2}},
+    {"iTerm2", kITerm2, kNextGen, NotRunning, Window, {1}},
+    {"iTerm2", kITerm2, kNextGen, NotRunning, Tab, {1}},
+    {"iTerm2", kITerm2, kNextGen, Running, Window, {1, 1}},
+    {"iTerm2", kITerm2, kNextGen, Running, Tab, {2}},
+    {"iTerm2", kITerm2, kNextGen, RunningWithoutWindows, Window, {1}},
+    {"iTerm2", kITerm2, kNextGen, RunningWithoutWindows, Tab, {1}},
 };
 
 class OpenerTest : public EndToEndTest, public ::testing::WithParamInterface<OpenerCase> {};
@@ -165,13 +97,13 @@ TEST_P(OpenerTest, ClickRunsTheCommandInTheRightWindowOrTabAtTheFinderFolder) {
     ASSERT_NO_FATAL_FAILURE(layOut(options));
     std::string folder = makeFolder(kProjectFolder);
     ASSERT_TRUE(desktop->openFinderWindow(folder));
-    if (c.before != Before::NotRunning) {
+    if (c.before != NotRunning) {
         ASSERT_NO_FATAL_FAILURE(startTerminal(c.application));
     }
-    if (c.before == Before::RunningWithoutWindows) {
+    if (c.before == RunningWithoutWindows) {
         ASSERT_NO_FATAL_FAILURE(closeTerminalWindows(c.identifier));
     }
-    ASSERT_NO_FATAL_FAILURE(chooseTerminal(c.identifier, c.useWindow));
+    ASSERT_NO_FATAL_FAILURE(chooseTerminal(c.identifier, c.open == Window));
     std::optional<PlistValue> lastLaunch = storedPreference(preference_key::kLastLaunchDate);
 
     ASSERT_TRUE(click());
@@ -192,18 +124,108 @@ TEST_P(OpenerTest, ClickRunsTheCommandInTheRightWindowOrTabAtTheFinderFolder) {
     }
     // The click opened only the chosen terminal, and no update launch came with it.
     for (const char* other : {kAppleTerminal, kITerm, kITerm2}) {
-        if (std::string(other) != c.identifier) {
-            EXPECT_FALSE(inspectTerminal(desktop->systemRoot(), other)) << other;
-        }
+        EXPECT_TRUE(other == std::string(c.identifier) ||
+                    !inspectTerminal(desktop->systemRoot(), other))
+            << other;
     }
     EXPECT_EQ(storedPreference(preference_key::kLastLaunchDate), lastLaunch);
     EXPECT_EQ(mainProgramLaunches(), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(EachTerminal, OpenerTest, ::testing::ValuesIn(kOpenerCases),
-                         [](const ::testing::TestParamInfo<OpenerCase>& test) {
-                             return std::string(test.param.name);
-                         });
+                         [](const auto& test) { return nameOf(test.param); });
+
+// ---- Quick clicks, each before the last one's terminal is done ----
+
+struct RapidCase {
+    const char* name;
+    bool terminalRunning;
+    Open open;
+    int clicks;
+    milliseconds apart;
+};
+
+class RapidClickTest : public EndToEndTest, public ::testing::WithParamInterface<RapidCase> {};
+
+// A click while the button program runs only brings it to the front, as launching a running
+// application does; every window or tab a click did open runs the command exactly once.
+TEST_P(RapidClickTest, EveryWindowOrTabAClickOpensRunsTheCommandOnceAtTheFolder) {
+    const RapidCase& c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(layOut());
+    std::string folder = makeFolder(kProjectFolder);
+    ASSERT_TRUE(desktop->openFinderWindow(folder));
+    if (c.terminalRunning) {
+        ASSERT_NO_FATAL_FAILURE(startTerminal("Terminal"));
+    }
+    ASSERT_NO_FATAL_FAILURE(chooseTerminal(kAppleTerminal, c.open == Window));
+    // Its output is not the line typed, so each run of the command shows once on screen.
+    ASSERT_NO_FATAL_FAILURE(
+        storePreferences({{preference_key::kTerminalCommand, "cd %PATH%; echo ran-$((40+2))"}}));
+
+    std::set<std::int64_t> helpers;
+    for (int i = 0; i < c.clicks; ++i) {
+        PlistDictionary answer = desktop->clickToolbarItem(std::nullopt);
+        const PlistValue* pid = answer.find("Pid");
+        ASSERT_TRUE(pid && pid->asInteger()) << answer;
+        helpers.insert(*pid->asInteger());
+        std::this_thread::sleep_for(c.apart);
+    }
+    for (std::int64_t helper : helpers) {
+        ASSERT_TRUE(testing::waitUntil([&] { return !processStartTime(static_cast<int>(helper)); },
+                                       seconds(20)));
+    }
+
+    std::size_t leftAtHome = c.terminalRunning ? 1 : 0;  // the tab that was there before
+    auto faults = [&] {
+        std::ostringstream out;
+        std::size_t atHome = 0;
+        for (const TerminalWindowState& window : windowsOf(kAppleTerminal)) {
+            for (const TerminalTabState& tab : window.tabs) {
+                std::size_t runs = 0;
+                for (auto at = tab.screen.find("ran-42"); at != std::string::npos;
+                     at = tab.screen.find("ran-42", at + 1)) {
+                    ++runs;
+                }
+                if (tab.shellDirectory == home() && runs == 0) {
+                    ++atHome;
+                } else if (tab.shellDirectory != folder || runs != 1) {
+                    out << "a tab in " << printable(tab.shellDirectory) << " ran it " << runs
+                        << " times\n";
+                }
+            }
+        }
+        if (atHome != leftAtHome)
+            out << atHome << " tabs in the home folder, not " << leftAtHome << "\n";
+        return out.str();
+    };
+    EXPECT_TRUE(testing::waitUntil([&] { return faults().empty(); }))
+        << faults() << describe(kAppleTerminal);
+    // One button program ran per window or tab opened; the clicks in between found it running.
+    EXPECT_EQ(tabCounts(kAppleTerminal), c.open == Window
+                                             ? std::vector<std::size_t>(helpers.size(), 1)
+                                             : std::vector<std::size_t>{helpers.size() + 1})
+        << helpers.size() << " button programs ran\n"
+        << describe(kAppleTerminal);
+
+    // Finder takes its signals with sigwait and so blocks them; what it launches must not
+    // inherit that, or a terminal a click started could not be ended by SIGTERM.
+    if (c.terminalRunning)
+        return;
+    std::vector<RunningApplication> terminals = desktop->runningApplications();
+    std::erase_if(terminals,
+                  [](const auto& each) { return each.bundleIdentifier != kAppleTerminal; });
+    ASSERT_EQ(terminals.size(), 1u);
+    ASSERT_EQ(kill(terminals[0].pid, SIGTERM), 0);
+    EXPECT_TRUE(
+        testing::waitUntil([&] { return !processStartTime(terminals[0].pid); }, seconds(3)));
+}
+
+const RapidCase kRapidCases[] = {
+    {"ThirtyClicksInTabModeWhileTerminalRuns", true, Tab, 30, milliseconds(40)},
+    {"ThreeClicksInWindowModeWhileTerminalDoesNotRun", false, Window, 3, milliseconds(0)},
+};
+INSTANTIATE_TEST_SUITE_P(Clicks, RapidClickTest, ::testing::ValuesIn(kRapidCases),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 // ---- What Finder's front window shows ----
 
@@ -213,46 +235,38 @@ TEST_F(FinderTargetTest, TheTerminalOpensAtTheFolderTheFrontWindowLeadsTo) {
     ASSERT_NO_FATAL_FAILURE(layOut());
     ASSERT_NO_FATAL_FAILURE(startTerminal("Terminal"));
     ASSERT_NO_FATAL_FAILURE(chooseTerminal(kAppleTerminal, true));
-
     std::string target = makeFolder("Targets/Real Folder");
-    std::string documents = makeFolder("Documents/Notes");
-    testing::writeFile(fs::path(documents) / "note.txt", "a file\n");
-    std::string links = makeFolder("Links");
-    fs::create_symlink(target, fs::path(links) / "alias of Real Folder");
-    fs::create_symlink(fs::path(links) / "alias of Real Folder",
-                       fs::path(links) / "alias of alias");
-    fs::create_symlink(fs::path(documents) / "note.txt", fs::path(links) / "alias of note.txt");
+    std::string notes = makeFolder("Documents/Notes");
+    testing::writeFile(fs::path(notes) / "note.txt", "a file\n");
+    fs::path links = makeFolder("Links");
+    fs::create_symlink(target, links / "alias");
+    fs::create_symlink(links / "alias", links / "alias of alias");
+    fs::create_symlink(fs::path(notes) / "note.txt", links / "alias of note.txt");
+    fs::create_symlink(links / "nowhere", links / "broken alias");
     std::string gone = makeFolder("Gone/Removed Folder");
 
-    struct Case {
-        const char* name;
-        std::optional<std::string> shown;  // what the front window shows; nothing: no window
-        std::string expected;
+    // What the front window shows (nothing: no window), and where the terminal opens.
+    const std::pair<std::optional<std::string>, std::string> cases[] = {
+        {std::nullopt, home() + "/Desktop"},
+        {links / "alias", target},
+        {links / "alias of alias", target},
+        {notes + "/note.txt", notes},
+        {links / "alias of note.txt", notes},
+        {links / "broken alias", links},
+        {gone, home() + "/Gone"},  // a folder that no longer exists
     };
-    const Case cases[] = {
-        {"no window: the Desktop", std::nullopt, home() + "/Desktop"},
-        {"an alias: the folder it leads to", links + "/alias of Real Folder", target},
-        {"a chain of aliases: the folder at its end", links + "/alias of alias", target},
-        {"a file: the folder holding it", documents + "/note.txt", documents},
-        {"an alias of a file: the folder holding the file", links + "/alias of note.txt",
-         documents},
-        {"a folder that no longer exists: its parent", gone, home() + "/Gone"},
-    };
-    ASSERT_TRUE(desktop->finderWindows().empty());
     std::size_t windows = 1;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [shown, expected] : cases) {
+        SCOPED_TRACE(shown.value_or("no window"));
         while (desktop->closeFinderWindow()) {
         }
-        if (c.shown) {
-            ASSERT_TRUE(desktop->openFinderWindow(*c.shown));
-        }
-        if (c.shown == gone)
+        ASSERT_TRUE(!shown || desktop->openFinderWindow(*shown));
+        if (shown == gone)
             fs::remove(gone);
 
         ASSERT_TRUE(click());
 
-        EXPECT_TRUE(waitUntilShellIsIn(kAppleTerminal, 0, c.expected));
+        EXPECT_TRUE(waitUntilShellIsIn(kAppleTerminal, 0, expected));
         // A new window each time, so that no earlier window in the same folder passes.
         EXPECT_EQ(windowsOf(kAppleTerminal).size(), ++windows) << describe(kAppleTerminal);
     }
@@ -260,89 +274,64 @@ TEST_F(FinderTargetTest, TheTerminalOpensAtTheFolderTheFrontWindowLeadsTo) {
 
 // ---- The three ways a click can go ----
 
-using HelperPathTest = EndToEndTest;
+struct HelperPathCase {
+    const char* name;
+    double lastLaunchAgo;             // seconds; three days make an update check due
+    const char* chosen;               // the terminal chosen; nothing stored when null
+    bool opensTerminal;               // else the settings open
+    const char* mainProgramLaunches;  // one line per launch
+    bool recordsTheLaunch;            // "Last Launch Date" becomes the time of the click
+};
 
-TEST_F(HelperPathTest, ARecentLastLaunchDateOpensTheTerminalOnly) {
-    ASSERT_NO_FATAL_FAILURE(layOut());
+class HelperPathTest : public EndToEndTest, public ::testing::WithParamInterface<HelperPathCase> {};
+
+TEST_P(HelperPathTest, TheClickOpensWhatItShouldAndChecksForUpdatesOnlyWhenDue) {
+    const HelperPathCase& c = GetParam();
+    DesktopOptions options;
+    options.iTerm = false;
+    ASSERT_NO_FATAL_FAILURE(layOut(options));
     std::string folder = makeFolder(kProjectFolder);
     ASSERT_TRUE(desktop->openFinderWindow(folder));
-    // Three days less a minute ago: not yet due.
-    PlistDate lastLaunch = PlistDate{now().sinceReferenceDate - 259200.0 + 60.0};
-    ASSERT_NO_FATAL_FAILURE(storePreferences({{preference_key::kLastLaunchDate, lastLaunch}}));
-
-    ASSERT_TRUE(click());
-
-    // With nothing else stored: Apple's Terminal, in a new window.
-    EXPECT_TRUE(waitUntilShellIsIn(kAppleTerminal, 0, folder));
-    EXPECT_EQ(storedPreference(preference_key::kLastLaunchDate), PlistValue(lastLaunch));
-    EXPECT_EQ(mainProgramLaunches(), "");
-}
-
-TEST_F(HelperPathTest, ADueUpdateOpensTheTerminalThenStartsTheMainProgramToCheckForUpdates) {
-    ASSERT_NO_FATAL_FAILURE(layOut());
-    std::string folder = makeFolder(kProjectFolder);
-    ASSERT_TRUE(desktop->openFinderWindow(folder));
-    ASSERT_NO_FATAL_FAILURE(storePreferences(
-        {{preference_key::kLastLaunchDate, PlistDate{now().sinceReferenceDate - 259200.0}}}));
+    PlistDate lastLaunch = PlistDate{now().sinceReferenceDate - c.lastLaunchAgo};
+    PlistDictionary stored{{preference_key::kLastLaunchDate, lastLaunch}};
+    if (c.chosen)
+        stored.set(preference_key::kTerminalIdentifier, c.chosen);
+    ASSERT_NO_FATAL_FAILURE(storePreferences(stored));
     double started = now().sinceReferenceDate;
 
     ASSERT_TRUE(click());
     double ended = now().sinceReferenceDate;
 
-    EXPECT_TRUE(waitUntilShellIsIn(kAppleTerminal, 0, folder));
-    ASSERT_TRUE(testing::waitUntil([&] { return !mainProgramLaunches().empty(); }));
-    EXPECT_EQ(mainProgramLaunches(), "checkUpdates=checkUpdates\n");
-    std::optional<PlistValue> stored = storedPreference(preference_key::kLastLaunchDate);
-    ASSERT_TRUE(stored && stored->asDate()) << (stored ? *stored : PlistValue("absent"));
-    // Property-list files keep whole seconds.
-    EXPECT_GE(stored->asDate()->sinceReferenceDate, started - 1.0);
-    EXPECT_LE(stored->asDate()->sinceReferenceDate, ended + 1.0);
+    if (c.opensTerminal) {  // with nothing else stored: Apple's Terminal, in a new window
+        EXPECT_TRUE(waitUntilShellIsIn(kAppleTerminal, 0, folder));
+    } else {
+        for (const char* terminal : {kAppleTerminal, kITerm, kITerm2})
+            EXPECT_FALSE(inspectTerminal(desktop->systemRoot(), terminal)) << describe(terminal);
+        EXPECT_TRUE(desktop->xtermWindows().empty());
+    }
+    ASSERT_TRUE(!*c.mainProgramLaunches ||
+                testing::waitUntil([&] { return !mainProgramLaunches().empty(); }));
+    EXPECT_EQ(mainProgramLaunches(), c.mainProgramLaunches);
+    std::optional<PlistValue> date = storedPreference(preference_key::kLastLaunchDate);
+    if (!c.recordsTheLaunch) {
+        EXPECT_EQ(date, PlistValue(lastLaunch));
+    } else {  // property-list files keep whole seconds
+        ASSERT_TRUE(date && date->asDate()) << (date ? *date : PlistValue("absent"));
+        EXPECT_GE(date->asDate()->sinceReferenceDate, started - 1.0);
+        EXPECT_LE(date->asDate()->sinceReferenceDate, ended + 1.0);
+    }
 }
 
-TEST_F(HelperPathTest, AChosenTerminalThatIsNotInstalledOpensTheSettingsInstead) {
-    DesktopOptions options;
-    options.iTerm = false;
-    ASSERT_NO_FATAL_FAILURE(layOut(options));
-    ASSERT_TRUE(desktop->openFinderWindow(makeFolder(kProjectFolder)));
+const HelperPathCase kHelperPathCases[] = {
+    {"ARecentLaunchOpensTheTerminalOnly", 259200.0 - 60.0, nullptr, true, "", false},
+    {"ADueUpdateAlsoStartsTheMainProgramToCheck", 259200.0, nullptr, true,
+     "checkUpdates=checkUpdates\n", true},
     // Long overdue, yet the settings path neither checks for updates nor records a launch.
-    PlistDate lastLaunch = PlistDate{now().sinceReferenceDate - 30 * 86400.0};
-    ASSERT_NO_FATAL_FAILURE(storePreferences({{preference_key::kTerminalIdentifier, kITerm},
-                                              {preference_key::kLastLaunchDate, lastLaunch}}));
-
-    ASSERT_TRUE(click());
-
-    ASSERT_TRUE(testing::waitUntil([&] { return !mainProgramLaunches().empty(); }));
-    EXPECT_EQ(mainProgramLaunches(), "checkUpdates=unset\n");
-    EXPECT_EQ(storedPreference(preference_key::kLastLaunchDate), PlistValue(lastLaunch));
-    // No terminal was opened.
-    for (const char* terminal : {kAppleTerminal, kITerm, kITerm2})
-        EXPECT_FALSE(inspectTerminal(desktop->systemRoot(), terminal)) << describe(terminal);
-    EXPECT_TRUE(desktop->xtermWindows().empty());
-}
-
-// ---- Applications a click started stay under the desktop's control ----
-
-using StartedApplicationTest = EndToEndTest;
-
-// Finder takes its signals with sigwait and so blocks them; what it launches must not
-// inherit that, or the terminal a click started could not be ended by SIGTERM.
-TEST_F(StartedApplicationTest, ATerminalAClickStartedEndsOnSigterm) {
-    ASSERT_NO_FATAL_FAILURE(layOut());
-    std::string folder = makeFolder(kProjectFolder);
-    ASSERT_TRUE(desktop->openFinderWindow(folder));
-    ASSERT_NO_FATAL_FAILURE(chooseTerminal(kAppleTerminal, true));
-    ASSERT_TRUE(click());
-    ASSERT_TRUE(waitUntilShellIsIn(kAppleTerminal, 0, folder));
-    std::vector<RunningApplication> running = desktop->runningApplications();
-    auto terminal = std::find_if(running.begin(), running.end(), [](const auto& application) {
-        return application.bundleIdentifier == kAppleTerminal;
-    });
-    ASSERT_NE(terminal, running.end());
-
-    ASSERT_EQ(kill(terminal->pid, SIGTERM), 0);
-
-    EXPECT_TRUE(testing::waitUntil([&] { return !processStartTime(terminal->pid); }, seconds(3)));
-}
+    {"AChosenTerminalNotInstalledOpensTheSettings", 30 * 86400.0, kITerm, false,
+     "checkUpdates=unset\n", false},
+};
+INSTANTIATE_TEST_SUITE_P(EachWay, HelperPathTest, ::testing::ValuesIn(kHelperPathCases),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 // ---- xterm, on a virtual X display ----
 

@@ -1,12 +1,10 @@
-// Launch services and files on real folder trees inside a private system root.
+// Launch services and tasks on real folder trees inside a private system root.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <thread>
-#include <tuple>
 
-#include "HostFileManager.h"
 #include "HostPlatform.h"
 #include "HostTestSupport.h"
 #include "HostWorkspace.h"
@@ -179,33 +177,6 @@ TEST_F(LaunchServicesTest, LaunchFailsForMissingOrBrokenBundles) {
     EXPECT_FALSE(
         launchServices.launchApplicationAtUrl(*Url::fromString("http://example.com/A.app"), {}));
     EXPECT_TRUE(launchServices.runningApplications().empty());
-}
-
-TEST_F(LaunchServicesTest, AliasesResolveThroughChainsAndOneLeadingNowhereIsNoFile) {
-    fs::create_directories(home / "Folder");
-    writeFile(home / "file.txt", "x");
-    fs::create_symlink(home / "Folder", home / "link");
-    fs::create_symlink(home / "link", home / "link to link");
-    fs::create_symlink(home / "file.txt", home / "file link");
-    fs::create_symlink(home / "gone", home / "broken");
-    HostFileManager files(SystemRoot(root.string()), home.string());
-    // Each item, what it leads to (nothing: leads nowhere), and whether that is a folder.
-    const std::tuple<const char*, const char*, bool> cases[] = {
-        {"Folder", "Folder", true},       {"file.txt", "file.txt", false},
-        {"link", "Folder", true},         {"link to link", "Folder", true},
-        {"file link", "file.txt", false}, {"broken", nullptr, false},
-    };
-    for (const auto& [name, target, isFolder] : cases) {
-        SCOPED_TRACE(name);
-        std::optional<AliasResolution> resolution = files.resolveAliasFile((home / name).string());
-        ASSERT_TRUE(resolution);
-        EXPECT_EQ(resolution->succeeded, target != nullptr);
-        EXPECT_EQ(resolution->resolvedPath, target ? (home / target).string() : "");
-        EXPECT_EQ(resolution->isFolder, isFolder);
-        EXPECT_EQ(resolution->wasAliased, target && std::string(name) != target);
-        EXPECT_EQ(files.fileExistsAtPath((home / name).string()), target != nullptr);
-    }
-    EXPECT_EQ(files.resolveAliasFile((home / "missing").string()), std::nullopt);
 }
 
 TEST_F(LaunchServicesTest, TasksRunInTheirDirectoryWithExactEnvironmentAndMergedStreams) {
