@@ -7,11 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <csignal>
-#include <set>
-#include <sstream>
-#include <thread>
 
 #include "ApplicationRegistry.h"
 #include "EndToEndTest.h"
@@ -23,18 +19,17 @@ namespace {
 
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
-using std::chrono::seconds;
-using terminal_identifier::kAppleTerminal;
-using terminal_identifier::kITerm;
-using terminal_identifier::kITerm2;
+using namespace terminal_identifier;
 
 // A folder whose name a shell would misread unescaped.
 const char* const kProjectFolder = "Projects/It's a \"test\" (1)";
 
-// ---- Each opener, not running and running, new window and new tab ----
+// ---- Each opener, not running and running, new window and new tab, one click or many ----
 
 enum class Before { NotRunning, Running, RunningWithoutWindows };
 enum class Open { Window, Tab };
+using enum Before;
+using enum Open;
 
 struct OpenerCase {
     const char* application;  // as Desktop::startApplication names it
@@ -42,18 +37,15 @@ struct OpenerCase {
     const char* iTerm2Version;
     Before before;
     Open open;
-    // Tab counts of the windows afterwards, front window first; the command runs in the
-    // front window's last tab, which is the selected one.
-    std::vector<std::size_t> tabsAfter;
+    int clicks = 1;  // more are clicked quickly: 40 ms apart in tab mode, at once in windows
 };
 
 std::string nameOf(const OpenerCase& c) {
     const char* before[] = {"NotRunning", "Running", "RunningWithoutWindows"};
-    return c.application +
-           std::string(c.application == std::string("iTerm2") && c.iTerm2Version[0] == '2'
-                           ? "Classic"
-                           : "") +
-           before[static_cast<int>(c.before)] + (c.open == Open::Window ? "Window" : "Tab");
+    bool classic = c.iTerm2Version[0] == '2' && c.identifier == std::string(kITerm2);
+    return c.application + std::string(classic ? "Classic" : "") +
+           before[static_cast<int>(c.before)] + (c.open == Window ? "Window" : "Tab") +
+           (c.clicks > 1 ? std::to_string(c.clicks) + "QuickClicks" : "");
 }
 void PrintTo(const OpenerCase& c, std::ostream* out) {
     *out << nameOf(c);
@@ -61,36 +53,38 @@ void PrintTo(const OpenerCase& c, std::ostream* out) {
 
 constexpr const char* kClassic = "2.9.1";
 constexpr const char* kNextGen = "3.4.0";
-using enum Before;
-using enum Open;
 
-// Not running: the application's first window takes the command, whatever is asked, with
-// no window or tab made and no keystroke sent. Running: a new window in front of the one
-// there was, or a new tab beside its tab; with no window to put a tab in, a new window.
 const OpenerCase kOpenerCases[] = {
-    {"Terminal", kAppleTerminal, kNextGen, NotRunning, Window, {1}},
-    {"Terminal", kAppleTerminal, kNextGen, NotRunning, Tab, {1}},
-    {"Terminal", kAppleTerminal, kNextGen, Running, Window, {1, 1}},
-    {"Terminal", kAppleTerminal, kNextGen, Running, Tab, {2}},
-    {"iTerm", kITerm, kNextGen, NotRunning, Window, {1}},
-    {"iTerm", kITerm, kNextGen, NotRunning, Tab, {1}},
-    {"iTerm", kITerm, kNextGen, Running, Window, {1, 1}},
-    {"iTerm", kITerm, kNextGen, Running, Tab, {2}},
-    {"iTerm2", kITerm2, kClassic, NotRunning, Window, {1}},
-    {"iTerm2", kITerm2, kClassic, NotRunning, Tab, {1}},
-    {"iTerm2", kITerm2, kClassic, Running, Window, {1, 1}},
-    {"iTerm2", kITerm2, kClassic, Running, Tab, {2}},
-    {"iTerm2", kITerm2, kNextGen, NotRunning, Window, {1}},
-    {"iTerm2", kITerm2, kNextGen, NotRunning, Tab, {1}},
-    {"iTerm2", kITerm2, kNextGen, Running, Window, {1, 1}},
-    {"iTerm2", kITerm2, kNextGen, Running, Tab, {2}},
-    {"iTerm2", kITerm2, kNextGen, RunningWithoutWindows, Window, {1}},
-    {"iTerm2", kITerm2, kNextGen, RunningWithoutWindows, Tab, {1}},
+    {"Terminal", kAppleTerminal, kNextGen, NotRunning, Window},
+    {"Terminal", kAppleTerminal, kNextGen, NotRunning, Tab},
+    {"Terminal", kAppleTerminal, kNextGen, Running, Window},
+    {"Terminal", kAppleTerminal, kNextGen, Running, Tab},
+    {"iTerm", kITerm, kNextGen, NotRunning, Window},
+    {"iTerm", kITerm, kNextGen, NotRunning, Tab},
+    {"iTerm", kITerm, kNextGen, Running, Window},
+    {"iTerm", kITerm, kNextGen, Running, Tab},
+    {"iTerm2", kITerm2, kClassic, NotRunning, Window},
+    {"iTerm2", kITerm2, kClassic, NotRunning, Tab},
+    {"iTerm2", kITerm2, kClassic, Running, Window},
+    {"iTerm2", kITerm2, kClassic, Running, Tab},
+    {"iTerm2", kITerm2, kNextGen, NotRunning, Window},
+    {"iTerm2", kITerm2, kNextGen, NotRunning, Tab},
+    {"iTerm2", kITerm2, kNextGen, Running, Window},
+    {"iTerm2", kITerm2, kNextGen, Running, Tab},
+    {"iTerm2", kITerm2, kNextGen, RunningWithoutWindows, Window},
+    {"iTerm2", kITerm2, kNextGen, RunningWithoutWindows, Tab},
+    {"Terminal", kAppleTerminal, kNextGen, Running, Tab, 30},
+    {"Terminal", kAppleTerminal, kNextGen, NotRunning, Window, 3},
 };
 
 class OpenerTest : public EndToEndTest, public ::testing::WithParamInterface<OpenerCase> {};
 
-TEST_P(OpenerTest, ClickRunsTheCommandInTheRightWindowOrTabAtTheFinderFolder) {
+// Not running, the application's first window takes the first click's command, whatever is
+// asked, with no window or tab made and no keystroke sent; running, each click makes a new
+// window in front, or a new tab beside the front window's last (a new window when there is
+// none). A click while the button program still runs only brings it to the front, as
+// launching a running application does, so one window or tab opens per program run.
+TEST_P(OpenerTest, EachWindowOrTabAClickOpensRunsTheCommandOnceAtTheFinderFolder) {
     const OpenerCase& c = GetParam();
     DesktopOptions options;
     options.iTerm2Version = c.iTerm2Version;
@@ -104,24 +98,48 @@ TEST_P(OpenerTest, ClickRunsTheCommandInTheRightWindowOrTabAtTheFinderFolder) {
         ASSERT_NO_FATAL_FAILURE(closeTerminalWindows(c.identifier));
     }
     ASSERT_NO_FATAL_FAILURE(chooseTerminal(c.identifier, c.open == Window));
+    // Its output is not the line typed, so each run of the command shows once on screen.
+    ASSERT_NO_FATAL_FAILURE(
+        storePreferences({{preference_key::kTerminalCommand, "cd %PATH%; echo ran-$((40+2))"}}));
     std::optional<PlistValue> lastLaunch = storedPreference(preference_key::kLastLaunchDate);
 
-    ASSERT_TRUE(click());
+    std::size_t ran = clickQuickly(c.clicks, milliseconds(c.open == Tab ? 40 : 0)).size();
+    ASSERT_TRUE(c.clicks == 1 ? ran == 1 : ran >= 1) << ran;
 
-    ASSERT_TRUE(waitUntilShellIsIn(c.identifier, 0, folder));
-    std::vector<TerminalWindowState> windows = windowsOf(c.identifier);
-    EXPECT_EQ(tabCounts(c.identifier), c.tabsAfter) << describe(c.identifier);
-    ASSERT_FALSE(windows.empty());
-    EXPECT_EQ(windows[0].selectedTab, windows[0].tabs.size() - 1) << describe(c.identifier);
-    // Every other tab is the one that was there before, untouched, in the home folder.
-    for (std::size_t w = 0; w < windows.size(); ++w) {
-        for (std::size_t t = 0; t < windows[w].tabs.size(); ++t) {
-            if (w == 0 && t == windows[0].selectedTab)
-                continue;
-            EXPECT_EQ(windows[w].tabs[t].shellDirectory, home()) << describe(c.identifier);
-            EXPECT_EQ(windows[w].tabs[t].screen.find(folder), std::string::npos);
+    std::size_t opened = ran + (c.before == Running ? 1 : 0);
+    auto faults = [&] {
+        std::string found;
+        std::size_t atHome = 0;
+        for (const TerminalWindowState& window : windowsOf(c.identifier)) {
+            for (const TerminalTabState& tab : window.tabs) {
+                std::size_t runs = 0;
+                for (auto at = tab.screen.find("ran-42"); at != std::string::npos;
+                     at = tab.screen.find("ran-42", at + 1)) {
+                    ++runs;
+                }
+                atHome += tab.shellDirectory == home() && runs == 0;
+                if ((tab.shellDirectory != home() || runs != 0) &&
+                    (tab.shellDirectory != folder || runs != 1)) {
+                    found += "a tab ran it " + std::to_string(runs) + " times\n";
+                }
+            }
         }
-    }
+        if (atHome != opened - ran)  // only a tab there before stays in the home folder
+            found += std::to_string(atHome) + " tabs in the home folder\n";
+        return found;
+    };
+    EXPECT_TRUE(testing::waitUntil([&] {
+        return faults().empty() && !windowsOf(c.identifier).empty();
+    })) << faults()
+        << describe(c.identifier);
+    std::vector<TerminalWindowState> windows = windowsOf(c.identifier);
+    ASSERT_FALSE(windows.empty());
+    EXPECT_EQ(tabCounts(c.identifier), c.open == Window ? std::vector<std::size_t>(opened, 1)
+                                                        : std::vector<std::size_t>{opened})
+        << ran << " button program runs\n"
+        << describe(c.identifier);
+    EXPECT_EQ(windows[0].selectedTab, windows[0].tabs.size() - 1) << describe(c.identifier);
+    EXPECT_EQ(windows[0].tabs.back().shellDirectory, folder);
     // The click opened only the chosen terminal, and no update launch came with it.
     for (const char* other : {kAppleTerminal, kITerm, kITerm2}) {
         EXPECT_TRUE(other == std::string(c.identifier) ||
@@ -130,102 +148,18 @@ TEST_P(OpenerTest, ClickRunsTheCommandInTheRightWindowOrTabAtTheFinderFolder) {
     }
     EXPECT_EQ(storedPreference(preference_key::kLastLaunchDate), lastLaunch);
     EXPECT_EQ(mainProgramLaunches(), "");
+
+    // Finder takes its signals with sigwait and so blocks them; what it launches must not
+    // inherit that, or a terminal a click started could not be ended by SIGTERM.
+    std::vector<RunningApplication> running = desktop->runningApplications();
+    std::erase_if(running, [&](const auto& each) { return each.bundleIdentifier != c.identifier; });
+    ASSERT_EQ(running.size(), 1u);
+    ASSERT_EQ(kill(running[0].pid, SIGTERM), 0);
+    EXPECT_TRUE(testing::waitUntil([&] { return !processStartTime(running[0].pid); }));
 }
 
 INSTANTIATE_TEST_SUITE_P(EachTerminal, OpenerTest, ::testing::ValuesIn(kOpenerCases),
                          [](const auto& test) { return nameOf(test.param); });
-
-// ---- Quick clicks, each before the last one's terminal is done ----
-
-struct RapidCase {
-    const char* name;
-    bool terminalRunning;
-    Open open;
-    int clicks;
-    milliseconds apart;
-};
-
-class RapidClickTest : public EndToEndTest, public ::testing::WithParamInterface<RapidCase> {};
-
-// A click while the button program runs only brings it to the front, as launching a running
-// application does; every window or tab a click did open runs the command exactly once.
-TEST_P(RapidClickTest, EveryWindowOrTabAClickOpensRunsTheCommandOnceAtTheFolder) {
-    const RapidCase& c = GetParam();
-    ASSERT_NO_FATAL_FAILURE(layOut());
-    std::string folder = makeFolder(kProjectFolder);
-    ASSERT_TRUE(desktop->openFinderWindow(folder));
-    if (c.terminalRunning) {
-        ASSERT_NO_FATAL_FAILURE(startTerminal("Terminal"));
-    }
-    ASSERT_NO_FATAL_FAILURE(chooseTerminal(kAppleTerminal, c.open == Window));
-    // Its output is not the line typed, so each run of the command shows once on screen.
-    ASSERT_NO_FATAL_FAILURE(
-        storePreferences({{preference_key::kTerminalCommand, "cd %PATH%; echo ran-$((40+2))"}}));
-
-    std::set<std::int64_t> helpers;
-    for (int i = 0; i < c.clicks; ++i) {
-        PlistDictionary answer = desktop->clickToolbarItem(std::nullopt);
-        const PlistValue* pid = answer.find("Pid");
-        ASSERT_TRUE(pid && pid->asInteger()) << answer;
-        helpers.insert(*pid->asInteger());
-        std::this_thread::sleep_for(c.apart);
-    }
-    for (std::int64_t helper : helpers) {
-        ASSERT_TRUE(testing::waitUntil([&] { return !processStartTime(static_cast<int>(helper)); },
-                                       seconds(20)));
-    }
-
-    std::size_t leftAtHome = c.terminalRunning ? 1 : 0;  // the tab that was there before
-    auto faults = [&] {
-        std::ostringstream out;
-        std::size_t atHome = 0;
-        for (const TerminalWindowState& window : windowsOf(kAppleTerminal)) {
-            for (const TerminalTabState& tab : window.tabs) {
-                std::size_t runs = 0;
-                for (auto at = tab.screen.find("ran-42"); at != std::string::npos;
-                     at = tab.screen.find("ran-42", at + 1)) {
-                    ++runs;
-                }
-                if (tab.shellDirectory == home() && runs == 0) {
-                    ++atHome;
-                } else if (tab.shellDirectory != folder || runs != 1) {
-                    out << "a tab in " << printable(tab.shellDirectory) << " ran it " << runs
-                        << " times\n";
-                }
-            }
-        }
-        if (atHome != leftAtHome)
-            out << atHome << " tabs in the home folder, not " << leftAtHome << "\n";
-        return out.str();
-    };
-    EXPECT_TRUE(testing::waitUntil([&] { return faults().empty(); }))
-        << faults() << describe(kAppleTerminal);
-    // One button program ran per window or tab opened; the clicks in between found it running.
-    EXPECT_EQ(tabCounts(kAppleTerminal), c.open == Window
-                                             ? std::vector<std::size_t>(helpers.size(), 1)
-                                             : std::vector<std::size_t>{helpers.size() + 1})
-        << helpers.size() << " button programs ran\n"
-        << describe(kAppleTerminal);
-
-    // Finder takes its signals with sigwait and so blocks them; what it launches must not
-    // inherit that, or a terminal a click started could not be ended by SIGTERM.
-    if (c.terminalRunning)
-        return;
-    std::vector<RunningApplication> terminals = desktop->runningApplications();
-    std::erase_if(terminals,
-                  [](const auto& each) { return each.bundleIdentifier != kAppleTerminal; });
-    ASSERT_EQ(terminals.size(), 1u);
-    ASSERT_EQ(kill(terminals[0].pid, SIGTERM), 0);
-    EXPECT_TRUE(
-        testing::waitUntil([&] { return !processStartTime(terminals[0].pid); }, seconds(3)));
-}
-
-const RapidCase kRapidCases[] = {
-    {"ThirtyClicksInTabModeWhileTerminalRuns", true, Tab, 30, milliseconds(40)},
-    {"ThreeClicksInWindowModeWhileTerminalDoesNotRun", false, Window, 3, milliseconds(0)},
-};
-INSTANTIATE_TEST_SUITE_P(Clicks, RapidClickTest, ::testing::ValuesIn(kRapidCases),
-                         [](const auto& test) { return std::string(test.param.name); });
 
 // ---- What Finder's front window shows ----
 
@@ -410,22 +344,12 @@ private:
 // Whether a child of the process runs with WINDOWID in its environment, which xterm gives
 // the shell it starts in the window it has made.
 bool shellWithWindowUnder(int parent) {
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator("/proc", error)) {
-        std::string stat = testing::readFile(entry.path() / "stat");
-        std::size_t close = stat.rfind(')');
-        if (close == std::string::npos)
-            continue;
-        std::istringstream fields(stat.substr(close + 1));
-        std::string state;
-        int parentPid = 0;
-        if (!(fields >> state >> parentPid) || parentPid != parent)
-            continue;
-        std::string environment = testing::readFile(entry.path() / "environ");
-        if (environment.starts_with("WINDOWID=") ||
-            environment.find(std::string("\0WINDOWID=", 10)) != std::string::npos) {
+    std::string pid = std::to_string(parent);
+    std::istringstream children(testing::readFile("/proc/" + pid + "/task/" + pid + "/children"));
+    for (int child = 0; children >> child;) {
+        std::string environment = testing::readFile("/proc/" + std::to_string(child) + "/environ");
+        if (('\0' + environment).find(std::string("\0WINDOWID=", 10)) != std::string::npos)
             return true;
-        }
     }
     return false;
 }
@@ -433,10 +357,8 @@ bool shellWithWindowUnder(int parent) {
 class XtermTest : public EndToEndTest {
 protected:
     void SetUp() override {
-        if (access(VirtualDisplay::kXvfb, X_OK) != 0)
-            GTEST_SKIP() << "Xvfb is not installed (Debian package xvfb)";
-        if (access("/usr/bin/xterm", X_OK) != 0)
-            GTEST_SKIP() << "xterm is not installed (Debian package xterm)";
+        if (access(VirtualDisplay::kXvfb, X_OK) != 0 || access("/usr/bin/xterm", X_OK) != 0)
+            GTEST_SKIP() << "Xvfb or xterm is not installed (Debian packages xvfb, xterm)";
         display.emplace();
         ASSERT_FALSE(display->display().empty()) << "Xvfb did not start";
         // Finder, and so the button program and xterm after it, inherit the display.
@@ -447,7 +369,6 @@ protected:
         unsetenv("DISPLAY");
         display.reset();
     }
-
     std::optional<VirtualDisplay> display;
 };
 
@@ -456,17 +377,12 @@ TEST_F(XtermTest, EachClickStartsOneXtermInTheFinderFolderWhateverTheWindowChoic
     // xterm is given the folder as the file system names it, never the escaped form.
     std::string folder = makeFolder("Projects/It's \"xterm\" here");
     ASSERT_TRUE(desktop->openFinderWindow(folder));
-    ASSERT_NO_FATAL_FAILURE(chooseTerminal(terminal_identifier::kXterm, false));
-
-    ASSERT_TRUE(click());
-    ASSERT_TRUE(testing::waitUntil([&] { return desktop->xtermWindows().size() == 1; }));
-    ASSERT_TRUE(click());
-    ASSERT_TRUE(testing::waitUntil([&] { return desktop->xtermWindows().size() == 2; }));
-
-    std::vector<XtermWindow> xterms = desktop->xtermWindows();
-    ASSERT_EQ(xterms.size(), 2u);
-    EXPECT_NE(xterms[0].pid, xterms[1].pid);
-    for (const XtermWindow& xterm : xterms) {
+    ASSERT_NO_FATAL_FAILURE(chooseTerminal(kXterm, false));
+    for (std::size_t clicks = 1; clicks <= 2; ++clicks) {
+        ASSERT_TRUE(click());
+        ASSERT_TRUE(testing::waitUntil([&] { return desktop->xtermWindows().size() == clicks; }));
+    }
+    for (const XtermWindow& xterm : desktop->xtermWindows()) {
         EXPECT_EQ(xterm.workingDirectory, folder);
         // xterm starts its shell only once its window is on the display.
         EXPECT_TRUE(testing::waitUntil([&] { return shellWithWindowUnder(xterm.pid); }))

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <sstream>
+#include <thread>
 
 #include "ApplicationRegistry.h"
 #include "FilePreferences.h"
@@ -131,20 +132,26 @@ void EndToEndTest::chooseTerminal(const std::string& identifier, bool useWindow)
                       {preference_key::kLastLaunchDate, now()}});
 }
 
-bool EndToEndTest::click() {
-    PlistDictionary answer = desktop->clickToolbarItem(std::nullopt);
-    const PlistValue* pid = answer.find("Pid");
-    std::optional<std::int64_t> helper = pid ? pid->asInteger() : std::nullopt;
-    if (!helper) {
-        ADD_FAILURE() << "Finder did not start the button program: " << answer;
-        return false;
+std::set<int> EndToEndTest::clickQuickly(int clicks, milliseconds apart) {
+    std::set<int> runs;
+    for (int i = 0; i < clicks; ++i) {
+        if (i > 0)
+            std::this_thread::sleep_for(apart);
+        PlistDictionary answer = desktop->clickToolbarItem(std::nullopt);
+        const PlistValue* pid = answer.find("Pid");
+        if (!pid || !pid->asInteger()) {
+            ADD_FAILURE() << "Finder did not start the button program: " << answer;
+            return {};
+        }
+        runs.insert(static_cast<int>(*pid->asInteger()));
     }
-    if (!testing::waitUntil([&] { return !processStartTime(static_cast<int>(*helper)); },
-                            kHelperTimeLimit)) {
-        ADD_FAILURE() << "QuaymarkHelper (pid " << *helper << ") did not end";
-        return false;
+    for (int helper : runs) {
+        if (!testing::waitUntil([&] { return !processStartTime(helper); }, kHelperTimeLimit)) {
+            ADD_FAILURE() << "QuaymarkHelper (pid " << helper << ") did not end";
+            return {};
+        }
     }
-    return true;
+    return runs;
 }
 
 std::string EndToEndTest::makeFolder(const fs::path& relative) const {

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,9 +51,11 @@ protected:
     // update launch comes with the click.
     void chooseTerminal(const std::string& identifier, bool useWindow);
 
-    // Clicks the button in Finder's toolbar and waits until the button program has ended;
-    // false (with the reason reported) when the click failed or the program did not end.
-    bool click();
+    // Clicks the button in Finder's toolbar `clicks` times, `apart` from each other, and waits
+    // until every button program run has ended; the pids of those runs, or nothing (with the
+    // reason reported) when a click failed or a run did not end.
+    std::set<int> clickQuickly(int clicks, std::chrono::milliseconds apart);
+    bool click() { return clickQuickly(1, {}).size() == 1; }
 
     // A folder under the home folder, made with its parents; its real path.
     std::string makeFolder(const std::filesystem::path& relative) const;
