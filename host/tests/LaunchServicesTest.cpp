@@ -28,13 +28,6 @@ std::string infoPlist(const std::string& identifier, const std::string& executab
 
 class LaunchServicesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        root = directory.path() / "root";
-        home = directory.path() / "home";
-        fs::create_directories(root / "Applications");
-        fs::create_directories(home);
-    }
-
     // A bundle whose executable prints a line on each output stream, appends its
     // environment's QM_NOTE and a line end to "<executable>.ran", then runs until
     // "<executable>.release" exists or it is deleted.
@@ -56,7 +49,7 @@ protected:
     }
 
     testing::TemporaryDirectory directory;
-    fs::path root, home;
+    fs::path root = directory.path() / "root", home = directory.path() / "home";
 };
 
 TEST_F(LaunchServicesTest, FindsBundlesInBothApplicationFoldersAndSeesEveryChange) {
