@@ -161,14 +161,27 @@ TEST_P(OpenerTest, EachWindowOrTabAClickOpensRunsTheCommandOnceAtTheFinderFolder
 INSTANTIATE_TEST_SUITE_P(EachTerminal, OpenerTest, ::testing::ValuesIn(kOpenerCases),
                          [](const auto& test) { return nameOf(test.param); });
 
-// ---- What Finder's front window shows ----
+// ---- Where the terminal opens, and whether the click checks for updates ----
 
-using FinderTargetTest = EndToEndTest;
+constexpr double kThreeDays = 259200.0;  // the time after which an update check is due
 
-TEST_F(FinderTargetTest, TheTerminalOpensAtTheFolderTheFrontWindowLeadsTo) {
-    ASSERT_NO_FATAL_FAILURE(layOut());
-    ASSERT_NO_FATAL_FAILURE(startTerminal("Terminal"));
-    ASSERT_NO_FATAL_FAILURE(chooseTerminal(kAppleTerminal, true));
+struct ClickPathCase {
+    const char* name;
+    const char* shown;     // what Finder's front window shows, under the home folder; none
+    const char* expected;  // where Terminal opens, under the home folder; null: no terminal
+    double lastLaunchAgo;  // seconds
+    const char* chosen;    // the terminal chosen; nothing stored when null
+    const char* mainProgramLaunches;  // one line per launch
+    bool recordsTheLaunch;            // "Last Launch Date" becomes the time of the click
+};
+
+class ClickPathTest : public EndToEndTest, public ::testing::WithParamInterface<ClickPathCase> {};
+
+TEST_P(ClickPathTest, TheClickOpensWhereFinderLeadsAndChecksForUpdatesOnlyWhenDue) {
+    const ClickPathCase& c = GetParam();
+    DesktopOptions options;
+    options.iTerm = false;
+    ASSERT_NO_FATAL_FAILURE(layOut(options));
     std::string target = makeFolder("Targets/Real Folder");
     std::string notes = makeFolder("Documents/Notes");
     testing::writeFile(fs::path(notes) / "note.txt", "a file\n");
@@ -177,55 +190,10 @@ TEST_F(FinderTargetTest, TheTerminalOpensAtTheFolderTheFrontWindowLeadsTo) {
     fs::create_symlink(links / "alias", links / "alias of alias");
     fs::create_symlink(fs::path(notes) / "note.txt", links / "alias of note.txt");
     fs::create_symlink(links / "nowhere", links / "broken alias");
+    makeFolder(kProjectFolder);
     std::string gone = makeFolder("Gone/Removed Folder");
-
-    // What the front window shows (nothing: no window), and where the terminal opens.
-    const std::pair<std::optional<std::string>, std::string> cases[] = {
-        {std::nullopt, home() + "/Desktop"},
-        {links / "alias", target},
-        {links / "alias of alias", target},
-        {notes + "/note.txt", notes},
-        {links / "alias of note.txt", notes},
-        {links / "broken alias", links},
-        {gone, home() + "/Gone"},  // a folder that no longer exists
-    };
-    std::size_t windows = 1;
-    for (const auto& [shown, expected] : cases) {
-        SCOPED_TRACE(shown.value_or("no window"));
-        while (desktop->closeFinderWindow()) {
-        }
-        ASSERT_TRUE(!shown || desktop->openFinderWindow(*shown));
-        if (shown == gone)
-            fs::remove(gone);
-
-        ASSERT_TRUE(click());
-
-        EXPECT_TRUE(waitUntilShellIsIn(kAppleTerminal, 0, expected));
-        // A new window each time, so that no earlier window in the same folder passes.
-        EXPECT_EQ(windowsOf(kAppleTerminal).size(), ++windows) << describe(kAppleTerminal);
-    }
-}
-
-// ---- The three ways a click can go ----
-
-struct HelperPathCase {
-    const char* name;
-    double lastLaunchAgo;             // seconds; three days make an update check due
-    const char* chosen;               // the terminal chosen; nothing stored when null
-    bool opensTerminal;               // else the settings open
-    const char* mainProgramLaunches;  // one line per launch
-    bool recordsTheLaunch;            // "Last Launch Date" becomes the time of the click
-};
-
-class HelperPathTest : public EndToEndTest, public ::testing::WithParamInterface<HelperPathCase> {};
-
-TEST_P(HelperPathTest, TheClickOpensWhatItShouldAndChecksForUpdatesOnlyWhenDue) {
-    const HelperPathCase& c = GetParam();
-    DesktopOptions options;
-    options.iTerm = false;
-    ASSERT_NO_FATAL_FAILURE(layOut(options));
-    std::string folder = makeFolder(kProjectFolder);
-    ASSERT_TRUE(desktop->openFinderWindow(folder));
+    ASSERT_TRUE(!c.shown || desktop->openFinderWindow(home() + "/" + c.shown));
+    fs::remove(gone);  // only after a window showed it
     PlistDate lastLaunch = PlistDate{now().sinceReferenceDate - c.lastLaunchAgo};
     PlistDictionary stored{{preference_key::kLastLaunchDate, lastLaunch}};
     if (c.chosen)
@@ -236,8 +204,8 @@ TEST_P(HelperPathTest, TheClickOpensWhatItShouldAndChecksForUpdatesOnlyWhenDue) 
     ASSERT_TRUE(click());
     double ended = now().sinceReferenceDate;
 
-    if (c.opensTerminal) {  // with nothing else stored: Apple's Terminal, in a new window
-        EXPECT_TRUE(waitUntilShellIsIn(kAppleTerminal, 0, folder));
+    if (c.expected) {  // with nothing else stored: Apple's Terminal, in a new window
+        EXPECT_TRUE(waitUntilShellIsIn(kAppleTerminal, 0, home() + "/" + c.expected));
     } else {
         for (const char* terminal : {kAppleTerminal, kITerm, kITerm2})
             EXPECT_FALSE(inspectTerminal(desktop->systemRoot(), terminal)) << describe(terminal);
@@ -256,15 +224,25 @@ TEST_P(HelperPathTest, TheClickOpensWhatItShouldAndChecksForUpdatesOnlyWhenDue) 
     }
 }
 
-const HelperPathCase kHelperPathCases[] = {
-    {"ARecentLaunchOpensTheTerminalOnly", 259200.0 - 60.0, nullptr, true, "", false},
-    {"ADueUpdateAlsoStartsTheMainProgramToCheck", 259200.0, nullptr, true,
-     "checkUpdates=checkUpdates\n", true},
+const ClickPathCase kClickPathCases[] = {
+    {"NoFinderWindowOpensTheDesktop", nullptr, "Desktop", 60, nullptr, "", false},
+    {"AnAliasOpensItsFolder", "Links/alias", "Targets/Real Folder", 60, nullptr, "", false},
+    {"AnAliasChainOpensTheFolderAtItsEnd", "Links/alias of alias", "Targets/Real Folder", 60,
+     nullptr, "", false},
+    {"AFileOpensItsFolder", "Documents/Notes/note.txt", "Documents/Notes", 60, nullptr, "", false},
+    {"AnAliasOfAFileOpensTheFileFolder", "Links/alias of note.txt", "Documents/Notes", 60, nullptr,
+     "", false},
+    {"ABrokenAliasOpensItsFolder", "Links/broken alias", "Links", 60, nullptr, "", false},
+    {"AVanishedFolderOpensItsParent", "Gone/Removed Folder", "Gone", 60, nullptr, "", false},
+    {"ALaunchJustUnderThreeDaysAgoChecksNothing", kProjectFolder, kProjectFolder, kThreeDays - 60,
+     nullptr, "", false},
+    {"ADueUpdateAlsoStartsTheMainProgramToCheck", kProjectFolder, kProjectFolder, kThreeDays,
+     nullptr, "checkUpdates=checkUpdates\n", true},
     // Long overdue, yet the settings path neither checks for updates nor records a launch.
-    {"AChosenTerminalNotInstalledOpensTheSettings", 30 * 86400.0, kITerm, false,
+    {"AChosenTerminalNotInstalledOpensTheSettings", kProjectFolder, nullptr, 30 * 86400.0, kITerm,
      "checkUpdates=unset\n", false},
 };
-INSTANTIATE_TEST_SUITE_P(EachWay, HelperPathTest, ::testing::ValuesIn(kHelperPathCases),
+INSTANTIATE_TEST_SUITE_P(EachWay, ClickPathTest, ::testing::ValuesIn(kClickPathCases),
                          [](const auto& test) { return std::string(test.param.name); });
 
 // ---- xterm, on a virtual X display ----
