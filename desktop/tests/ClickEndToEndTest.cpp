@@ -47,9 +47,6 @@ std::string nameOf(const OpenerCase& c) {
            before[static_cast<int>(c.before)] + (c.open == Window ? "Window" : "Tab") +
            (c.clicks > 1 ? std::to_string(c.clicks) + "QuickClicks" : "");
 }
-void PrintTo(const OpenerCase& c, std::ostream* out) {
-    *out << nameOf(c);
-}
 
 constexpr const char* kClassic = "2.9.1";
 constexpr const char* kNextGen = "3.4.0";
