@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <regex>
 
 #include "ApplicationRegistry.h"
 #include "EndToEndTest.h"
@@ -104,16 +105,14 @@ TEST_P(OpenerTest, EachWindowOrTabAClickOpensRunsTheCommandOnceAtTheFinderFolder
     ASSERT_TRUE(c.clicks == 1 ? ran == 1 : ran >= 1) << ran;
 
     std::size_t opened = ran + (c.before == Running ? 1 : 0);
+    const std::regex output("ran-42");
     auto faults = [&] {
         std::string found;
         std::size_t atHome = 0;
         for (const TerminalWindowState& window : windowsOf(c.identifier)) {
             for (const TerminalTabState& tab : window.tabs) {
-                std::size_t runs = 0;
-                for (auto at = tab.screen.find("ran-42"); at != std::string::npos;
-                     at = tab.screen.find("ran-42", at + 1)) {
-                    ++runs;
-                }
+                auto runs = std::distance(
+                    std::sregex_iterator(tab.screen.begin(), tab.screen.end(), output), {});
                 atHome += tab.shellDirectory == home() && runs == 0;
                 if ((tab.shellDirectory != home() || runs != 0) &&
                     (tab.shellDirectory != folder || runs != 1)) {
