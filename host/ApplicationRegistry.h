@@ -19,14 +19,14 @@ public:
     explicit ApplicationRegistry(std::string directory);
 
     // An exclusive lock on the registry, shared by every process of the desktop, held until
-    // it is destroyed. Not held (owning no descriptor) when the lock file could not be opened.
+    // it is destroyed. Not held (owning no descriptor) when the lock file could not be opened
+    // or locked.
     class Lock {
     public:
         explicit Lock(int fd) : _fd(fd) {}
         Lock(Lock&& other) noexcept : _fd(std::exchange(other._fd, -1)) {}
         Lock& operator=(Lock&&) = delete;
         ~Lock();
-        bool held() const { return _fd >= 0; }
 
     private:
         int _fd;

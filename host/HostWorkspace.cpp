@@ -188,7 +188,8 @@ int HostWorkspace::launchBundle(const std::string& bundlePath,
         return -1;
     // The check and the start are one step for the whole desktop: two launches a moment
     // apart (quick clicks, two programs asking for the same terminal) would otherwise both
-    // find the application missing and start it twice.
+    // find the application missing and start it twice. Without the lock (no runtime folder)
+    // the launch goes on unordered: the registry could not be written then either.
     ApplicationRegistry::Lock lock = _registry.lock();
     for (const RunningApplication& running : _registry.list()) {
         if (running.bundleIdentifier == info->bundleIdentifier) {
