@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <regex>
+#include <sstream>
 
 #include "ApplicationRegistry.h"
 #include "EndToEndTest.h"
