@@ -72,7 +72,8 @@ public:
 
     // "Finder", "Terminal", "iTerm", "iTerm2" or a bundle identifier; nothing when unknown.
     static std::optional<std::string> bundleIdentifierForApplication(const std::string& name);
-    // Starts the application through launch services; the pid, or -1.
+    // Starts the application through launch services, or brings it to the front when it runs
+    // already; its pid, or -1.
     int startApplication(const std::string& name) const;
     // Ends the application's registered processes by pid; false when none ran.
     bool stopApplication(const std::string& name) const;

@@ -36,7 +36,8 @@ The desktop folder comes from -d or from $QUAYMARK_DESKTOP.
                  [--iterm2-version 3.4.0] [--shell bash|zsh]
                           lay out a fresh desktop: system root, home, stand-in applications
   install [--home] [APP]  copy a built Quaymark.app into /Applications (or ~/Applications)
-  start APP               start Finder, Terminal, iTerm or iTerm2
+  start APP               start Finder, Terminal, iTerm or iTerm2 (one that runs comes to
+                          the front instead)
   stop APP|--all          end an application (or all of them) by pid
   open PATH               open a Finder window in front, showing PATH
   close                   close the front Finder window
@@ -309,12 +310,17 @@ int runDesktopTool(const std::vector<std::string>& argumentList, std::ostream& o
         return 0;
     }
     if (command == "start" && rest.size() == 1) {
+        std::vector<RunningApplication> before = desktop.runningApplications();
         int pid = desktop.startApplication(rest[0]);
         if (pid <= 0) {
             err << "cannot start " << rest[0] << "\n";
             return 1;
         }
-        out << rest[0] << " started, pid " << pid << "\n";
+        bool ranBefore =
+            std::any_of(before.begin(), before.end(),
+                        [&](const RunningApplication& each) { return each.pid == pid; });
+        out << rest[0] << (ranBefore ? " runs already and is now in front, pid " : " started, pid ")
+            << pid << "\n";
         return 0;
     }
     if (command == "stop" && (rest.size() == 1 || arguments.hasFlag("--all"))) {

@@ -1,6 +1,11 @@
 #include "ApplicationRegistry.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -55,6 +60,31 @@ bool endProcess(int pid, std::chrono::milliseconds grace) {
 
 ApplicationRegistry::ApplicationRegistry(std::string directory)
     : _directory(std::move(directory)) {}
+
+ApplicationRegistry::Lock::~Lock() {
+    if (_fd >= 0)
+        close(_fd);
+}
+
+ApplicationRegistry::Lock ApplicationRegistry::lock() {
+    std::error_code error;
+    fs::create_directories(_directory, error);
+    // Close-on-exec: an application started under the lock must not carry it away and hold
+    // it for as long as it runs.
+    int fd =
+        open((fs::path(_directory) / "registry.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return Lock(-1);
+    int result;
+    do {
+        result = flock(fd, LOCK_EX);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) {
+        close(fd);
+        return Lock(-1);
+    }
+    return Lock(fd);
+}
 
 bool ApplicationRegistry::add(const RunningApplication& application) {
     std::optional<unsigned long long> started = processStartTime(application.pid);

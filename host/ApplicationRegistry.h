@@ -4,6 +4,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Workspace.h"
@@ -16,6 +17,24 @@ namespace quaymark {
 class ApplicationRegistry {
 public:
     explicit ApplicationRegistry(std::string directory);
+
+    // An exclusive lock on the registry, shared by every process of the desktop, held until
+    // it is destroyed. Not held (owning no descriptor) when the lock file could not be opened
+    // or locked.
+    class Lock {
+    public:
+        explicit Lock(int fd) : _fd(fd) {}
+        Lock(Lock&& other) noexcept : _fd(std::exchange(other._fd, -1)) {}
+        Lock& operator=(Lock&&) = delete;
+        ~Lock();
+
+    private:
+        int _fd;
+    };
+    // Waits until no other process holds the lock. Whoever checks that an application runs
+    // and starts it when not takes the lock around both, so that two launches at the same
+    // moment cannot both find it missing.
+    Lock lock();
 
     // False when the entry could not be written.
     bool add(const RunningApplication& application);

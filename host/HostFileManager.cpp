@@ -15,8 +15,10 @@ namespace quaymark {
 namespace fs = std::filesystem;
 
 bool HostFileManager::fileExistsAtPath(const std::string& path) {
+    // Symbolic links are followed, as the system's file manager follows them: a link that
+    // leads nowhere is no file, so a dangling link at xterm's path is no installed xterm.
     struct stat info {};
-    return lstat(_root.map(path).c_str(), &info) == 0;
+    return stat(_root.map(path).c_str(), &info) == 0;
 }
 
 bool HostFileManager::isDirectoryAtPath(const std::string& path) {

@@ -186,6 +186,20 @@ int HostWorkspace::launchBundle(const std::string& bundlePath,
     std::optional<BundleInfo> info = readBundleInfo(realBundle);
     if (!info)
         return -1;
+    // The check and the start are one step for the whole desktop: two launches a moment
+    // apart (quick clicks, two programs asking for the same terminal) would otherwise both
+    // find the application missing and start it twice. Without the lock (no runtime folder)
+    // the launch goes on unordered: the registry could not be written then either.
+    ApplicationRegistry::Lock lock = _registry.lock();
+    for (const RunningApplication& running : _registry.list()) {
+        if (running.bundleIdentifier == info->bundleIdentifier) {
+            // As on a Mac: an application that runs is brought to the front, not started again.
+            // The bundle need not be the one it was started from, as long as it is the same
+            // application.
+            _registry.setFrontmost(running.pid);
+            return running.pid;
+        }
+    }
     SpawnRequest request;
     request.executable = realBundle + "/Contents/MacOS/" + info->executableName;
     request.environment = currentEnvironment();

@@ -46,7 +46,9 @@ public:
     bool setIconForFile(const std::optional<std::string>& imagePath,
                         const std::string& path) override;
 
-    // Starts the bundle at a path as the system names it; the new pid, or -1.
+    // Starts the bundle at a path as the system names it, unless an application with its
+    // bundle identifier runs on the desktop: that one is made frontmost instead. The pid of
+    // the application, or -1 when it could not be started.
     int launchBundle(const std::string& bundlePath, const Environment& extraEnvironment);
     ApplicationRegistry& registry() { return _registry; }
 

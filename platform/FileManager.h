@@ -21,7 +21,8 @@ class FileManager {
 public:
     virtual ~FileManager() = default;
 
-    // Whether anything (a file, folder or alias, even a broken one) is at the path.
+    // Whether a file or folder is at the path; symbolic links are followed, and one that
+    // leads nowhere counts as nothing.
     virtual bool fileExistsAtPath(const std::string& path) = 0;
     // False when nothing is there or it is not a folder (aliases are followed).
     virtual bool isDirectoryAtPath(const std::string& path) = 0;

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,12 +38,10 @@ class EndToEndTest : public ::testing::Test {
 protected:
     // Ends every application of the desktop and every xterm this test's clicks started.
     void TearDown() override;
-
     // Lays out the desktop, installs Quaymark in /Applications with its main program replaced
     // by a script that records each launch, starts Finder and drags the button program into
     // Finder's toolbar, as a user does.
     void layOut(const DesktopOptions& options = {});
-
     // Stores the values in Quaymark's preferences domain and writes the file out.
     void storePreferences(const PlistDictionary& values);
     std::optional<PlistValue> storedPreference(const std::string& key) const;
@@ -49,14 +49,14 @@ protected:
     // update launch comes with the click.
     void chooseTerminal(const std::string& identifier, bool useWindow);
 
-    // Clicks the button in Finder's toolbar and waits until the button program has ended;
-    // false (with the reason reported) when the click failed or the program did not end.
-    bool click();
-
+    // Clicks the button in Finder's toolbar `clicks` times, `apart` from each other, and waits
+    // until every button program run has ended; the pids of those runs, or nothing (with the
+    // reason reported) when a click failed or a run did not end.
+    std::set<int> clickQuickly(int clicks, std::chrono::milliseconds apart);
+    bool click() { return clickQuickly(1, {}).size() == 1; }
     // A folder under the home folder, made with its parents; its real path.
     std::string makeFolder(const std::filesystem::path& relative) const;
     std::string home() const { return desktop->home(); }
-
     // Starts the terminal application as launch services does and waits until its first
     // window's shell is in the home folder.
     void startTerminal(const std::string& name);
@@ -72,7 +72,6 @@ protected:
                                                   std::size_t window, const std::string& folder);
     // Every window and tab with its shell's folder and screen, for failure messages.
     std::string describe(const std::string& bundleIdentifier) const;
-
     // The main program's launches so far, one "checkUpdates=<value or unset>" line each.
     std::string mainProgramLaunches() const;
 
