@@ -1,5 +1,6 @@
-// Folder names a shell would misread: each one clicked through the whole chain onto a real
-// shell, and a thousand generated ones typed as the core's command into real bash and zsh.
+// Folder names a shell would misread, in real bash and zsh: each one clicked through the whole
+// chain onto a real shell, a thousand generated ones typed as the core's command, and paths
+// of several kilobytes clicked into a new window and a new tab of every terminal.
 #include <unistd.h>
 
 #include <csignal>
@@ -12,7 +13,9 @@
 #include "EndToEndTest.h"
 #include "QuaymarkPreferences.h"
 #include "TerminalIdentifiers.h"
+#include "TerminalStandIn.h"
 #include "TestPlatform.h"
+#include "TmuxServer.h"
 
 namespace quaymark {
 namespace {
@@ -64,15 +67,42 @@ std::vector<FolderName> hardFolderNames() {
     return names;
 }
 
-// The stand-in Terminal's shell: "bash" or "zsh".
-class FolderNamesTest : public EndToEndTest, public ::testing::WithParamInterface<const char*> {};
+// QUAYMARK_TEST_SEED=<number> repeats a run.
+unsigned seedForThisRun() {
+    if (const char* given = std::getenv("QUAYMARK_TEST_SEED"))
+        return static_cast<unsigned>(std::strtoul(given, nullptr, 10));
+    return std::random_device()();
+}
+
+std::string seedTrace(unsigned seed) {
+    return "seed " + std::to_string(seed) + " (QUAYMARK_TEST_SEED=" + std::to_string(seed) +
+           " repeats this run)";
+}
+
+// A command template that leaves the shell's folder after the cd in `result`, so that a path
+// no screen can show (control characters, bytes that are no UTF-8) is still read back whole;
+// "%%" is a single "%". A cd that failed leaves the folder the shell was in before.
+std::string recordingTemplate(const fs::path& result) {
+    return "cd %PATH%; printf '%%s' \"$PWD\" > '" + result.string() + ".tmp' && mv '" +
+           result.string() + ".tmp' '" + result.string() + "'";
+}
+
+// The stand-in terminals' shell: "bash" or "zsh".
+class FolderNamesTest : public EndToEndTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    void SetUp() override {
+        if (std::string(GetParam()) == "zsh" && access("/usr/bin/zsh", X_OK) != 0)
+            GTEST_SKIP() << "zsh is not installed";
+    }
+    DesktopOptions shellOptions() const {
+        DesktopOptions options;
+        options.shell = GetParam();
+        return options;
+    }
+};
 
 TEST_P(FolderNamesTest, EachHardNameLandsTheShellExactlyInTheFolder) {
-    if (std::string(GetParam()) == "zsh" && access("/usr/bin/zsh", X_OK) != 0)
-        GTEST_SKIP() << "zsh is not installed";
-    DesktopOptions options;
-    options.shell = GetParam();
-    ASSERT_NO_FATAL_FAILURE(layOut(options));
+    ASSERT_NO_FATAL_FAILURE(layOut(shellOptions()));
     ASSERT_NO_FATAL_FAILURE(startTerminal("Terminal"));
     ASSERT_NO_FATAL_FAILURE(chooseTerminal(terminal_identifier::kAppleTerminal, true));
 
@@ -89,11 +119,6 @@ TEST_P(FolderNamesTest, EachHardNameLandsTheShellExactlyInTheFolder) {
     EXPECT_FALSE(fs::exists(fs::path(home()) / "pwned"));
     EXPECT_FALSE(fs::exists(fs::path(home()) / "Names" / "pwned"));
 }
-
-INSTANTIATE_TEST_SUITE_P(TerminalShells, FolderNamesTest, ::testing::Values("bash", "zsh"),
-                         [](const ::testing::TestParamInfo<const char*>& test) {
-                             return std::string(test.param);
-                         });
 
 // ---- A thousand generated names typed into real shells ----
 
@@ -152,107 +177,15 @@ std::vector<std::string> generateNames(std::mt19937& random, std::size_t count) 
     return names;
 }
 
-// A tmux server of this test's own in its temporary folder, running one interactive shell;
-// ended by pid.
-class ShellInTmux {
-public:
-    ShellInTmux(const fs::path& folder, const std::vector<std::string>& shell)
-        : _socket((folder / "tmux.sock").string()) {
-        std::vector<std::string> start = {tmux(),        "-S", _socket, "-f",    "/dev/null",
-                                          "new-session", "-d", "-s",    "typed", "-x",
-                                          "200",         "-y", "50"};
-        start.insert(start.end(), shell.begin(), shell.end());
-        // The shell reads and writes UTF-8 whatever the machine's locale is.
-        _environment = {{"PATH", "/usr/bin:/bin"},
-                        {"HOME", folder.string()},
-                        {"LANG", "C.UTF-8"},
-                        {"PS1", "$ "},
-                        {"TERM", "xterm"}};
-        _started = testing::runProcess(start, _environment, seconds(10));
-        testing::ProcessResult pid = testing::runProcess(
-            {tmux(), "-S", _socket, "display-message", "-p", "#{pid}"}, _environment, seconds(10));
-        if (pid.exitStatus == 0)
-            _serverPid = std::atoi(pid.output.c_str());
-    }
-    ~ShellInTmux() {
-        if (_serverPid <= 0)
-            return;
-        endProcess(_serverPid, milliseconds(3000));
-    }
-    ShellInTmux(const ShellInTmux&) = delete;
-    ShellInTmux& operator=(const ShellInTmux&) = delete;
-
-    bool running() const { return _serverPid > 0; }
-    const testing::ProcessResult& startResult() const { return _started; }
-
-    // Types each line literally, then Return; several lines per tmux client, whose
-    // messages tmux keeps under 16 KiB.
-    testing::ProcessResult typeLines(const std::vector<std::string>& lines) const {
-        testing::ProcessResult result{0, ""};
-        std::vector<std::string> client = {tmux(), "-S", _socket};
-        std::size_t bytes = 0;
-        auto send = [&] {
-            if (client.size() > 3)
-                result = testing::runProcess(client, _environment, seconds(20));
-            client.resize(3);
-            bytes = 0;
-        };
-        for (const std::string& line : lines) {
-            if (bytes + line.size() > 8000)
-                send();
-            if (result.exitStatus != 0)
-                return result;
-            if (client.size() > 3)
-                client.push_back(";");
-            for (const char* word : {"send-keys", "-t", "typed:", "-l"})
-                client.push_back(word);
-            client.push_back(line);
-            for (const char* word : {";", "send-keys", "-t", "typed:", "Enter"})
-                client.push_back(word);
-            bytes += line.size() + 64;
-        }
-        send();
-        return result;
-    }
-
-private:
-    static std::string tmux() { return "/usr/bin/tmux"; }
-
-    std::string _socket;
-    std::map<std::string, std::string> _environment;
-    testing::ProcessResult _started;
-    int _serverPid = 0;
-};
-
-struct ShellCase {
-    const char* name;
-    std::vector<std::string> command;
-};
-
-void PrintTo(const ShellCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
-class TypedNamesTest : public ::testing::TestWithParam<ShellCase> {};
-
-// QUAYMARK_TEST_SEED=<number> repeats a run.
-unsigned seedForThisRun() {
-    if (const char* given = std::getenv("QUAYMARK_TEST_SEED"))
-        return static_cast<unsigned>(std::strtoul(given, nullptr, 10));
-    return std::random_device()();
-}
-
-TEST_P(TypedNamesTest, AThousandGeneratedNamesEachLandTheShellInTheirFolder) {
-    const ShellCase& shell = GetParam();
-    if (access(shell.command.front().c_str(), X_OK) != 0)
-        GTEST_SKIP() << shell.command.front() << " is not installed";
+TEST_P(FolderNamesTest, AThousandGeneratedNamesEachLandTheShellInTheirFolder) {
     const unsigned seed = seedForThisRun();
-    SCOPED_TRACE("seed " + std::to_string(seed) + " (QUAYMARK_TEST_SEED=" + std::to_string(seed) +
-                 " repeats this run)");
+    SCOPED_TRACE(seedTrace(seed));
     std::mt19937 random(seed);
     std::vector<std::string> names = generateNames(random, 1000);
+    ASSERT_NO_FATAL_FAILURE(layOut(shellOptions()));
+    ASSERT_NO_FATAL_FAILURE(startTerminal("Terminal"));
 
-    testing::TemporaryDirectory directory;
+    // The core's commands, each leaving its number and the shell's folder after the cd.
     fs::path results = directory.path() / "arrived";
     TestPlatform test;
     Platform platform = test.platform();
@@ -260,11 +193,7 @@ TEST_P(TypedNamesTest, AThousandGeneratedNamesEachLandTheShellInTheirFolder) {
     std::vector<std::string> folders;
     std::vector<std::string> commands;
     for (std::size_t i = 0; i < names.size(); ++i) {
-        fs::path folder = directory.path() / "names" / std::to_string(i) / names[i];
-        fs::create_directories(folder);
-        folders.push_back(folder.string());
-        // Each command leaves its number and the shell's folder after the cd, or its number
-        // and a mark that the cd failed; "%%" in the template is a single "%".
+        folders.push_back(makeFolder(fs::path("names") / std::to_string(i) / names[i]));
         std::string number = std::to_string(i);
         test.preferences.store(
             preference_key::kTerminalCommand,
@@ -272,13 +201,26 @@ TEST_P(TypedNamesTest, AThousandGeneratedNamesEachLandTheShellInTheirFolder) {
                        results.string() + "' || printf '" + number + " cd failed\\0' >> '" +
                        results.string() + "'"),
             kPreferencesDomain);
-        commands.push_back(terminals.commandWithPath(terminals.fixedPath(folder.string())));
+        commands.push_back(terminals.commandWithPath(terminals.fixedPath(folders.back())));
     }
 
-    ShellInTmux tmux(directory.path(), shell.command);
-    ASSERT_TRUE(tmux.running()) << tmux.startResult().output;
-    testing::ProcessResult typed = tmux.typeLines(commands);
-    ASSERT_EQ(typed.exitStatus, 0) << typed.output;
+    // Typed straight into the front window's shell, many lines per tmux client, whose
+    // messages tmux keeps under 16 KiB.
+    TmuxApplication terminal(
+        "Terminal", tmuxSocketPath(desktop->systemRoot(), terminal_identifier::kAppleTerminal));
+    std::string target = terminal.windowsFrontToBack().at(0) + ":";
+    std::vector<TmuxCommand> batch;
+    std::size_t bytes = 0;
+    for (const std::string& command : commands) {
+        batch.push_back({"send-keys", "-t", target, "-l", "--", TmuxServer::verbatim(command)});
+        batch.push_back({"send-keys", "-t", target, "Enter"});
+        bytes += command.size() + 64;
+        if (bytes > 8000 || &command == &commands.back()) {
+            ASSERT_NO_THROW(terminal.run(batch));
+            batch.clear();
+            bytes = 0;
+        }
+    }
 
     // Waits until every command has left its entry, or nothing more has come for a while.
     std::map<std::size_t, std::string> arrived;
@@ -286,7 +228,7 @@ TEST_P(TypedNamesTest, AThousandGeneratedNamesEachLandTheShellInTheirFolder) {
     auto progress = std::chrono::steady_clock::now();
     testing::waitUntil(
         [&] {
-            std::string written = testing::readFile(results);
+            std::string written = fs::exists(results) ? testing::readFile(results) : "";
             arrived.clear();
             std::size_t start = 0;
             for (std::size_t end; (end = written.find('\0', start)) != std::string::npos;
@@ -318,11 +260,131 @@ TEST_P(TypedNamesTest, AThousandGeneratedNamesEachLandTheShellInTheirFolder) {
     EXPECT_EQ(wrong, 0u) << "names of " << folders.size() << " did not land in their folder";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    RealShells, TypedNamesTest,
-    ::testing::Values(ShellCase{"bash", {"/usr/bin/bash", "--noprofile", "--norc"}},
-                      ShellCase{"zsh", {"/usr/bin/zsh", "-f"}}),
-    [](const ::testing::TestParamInfo<ShellCase>& test) { return std::string(test.param.name); });
+// ---- Paths of several kilobytes, which escape to more than a terminal's line buffer ----
+
+// What long paths are made of: pieces that escape to two to seven times their size, so that
+// a path of 2 to 4 KB escapes to 5 to 27 KB.
+const std::vector<std::string> kLongPathPieces[] = {
+    {" ", "'", "\"", "$(", ")", "`", "\n"},
+    {"\n", "\t", "a b"},
+    {"\xFF", "\x80", "\x01", "\x1B", "\x7F"},
+    {"é", "中", " ", "`", "\x02", "\xC0\xAF", "\n", "{a,b}", "*"},
+};
+
+// A path of at most `length` bytes under `parent`, in names of at most 200 bytes made of
+// `pieces`.
+fs::path longPath(const fs::path& parent, std::size_t length,
+                  const std::vector<std::string>& pieces, std::mt19937& random) {
+    std::uniform_int_distribution<std::size_t> piece(0, pieces.size() - 1);
+    fs::path path = parent;
+    while (true) {
+        std::string name;
+        for (const std::string* next = &pieces[piece(random)];
+             name.size() + next->size() <= 200 &&
+             path.string().size() + name.size() + next->size() < length;
+             next = &pieces[piece(random)]) {
+            name += *next;
+        }
+        if (name.empty())
+            return path;
+        path /= name;
+    }
+}
+
+struct LongPathCase {
+    const char* name;
+    const char* shell;
+    const char* application;  // as Desktop::startApplication names it
+    const char* identifier;
+    const char* iTerm2Version;
+    std::size_t pieces;  // which kLongPathPieces the window's path is made of; the tab's is next
+};
+
+void PrintTo(const LongPathCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class LongPathsTest : public EndToEndTest, public ::testing::WithParamInterface<LongPathCase> {};
+
+TEST_P(LongPathsTest, CommandsTypedIntoANewWindowAndANewTabArriveWhole) {
+    const LongPathCase& c = GetParam();
+    if (std::string(c.shell) == "zsh" && access("/usr/bin/zsh", X_OK) != 0)
+        GTEST_SKIP() << "zsh is not installed";
+    const unsigned seed = seedForThisRun();
+    SCOPED_TRACE(seedTrace(seed));
+    std::mt19937 random(seed);
+    // The shell starts a moment late, as one with a long start-up file does, so that what is
+    // typed into a new window or tab reaches it before its line editor runs.
+    fs::path shell = directory.path() / "slow" / c.shell;
+    fs::create_directories(shell.parent_path());
+    testing::writeFile(shell,
+                       std::string("#!/bin/sh\nsleep 0.3\nexec /usr/bin/") + c.shell + " \"$@\"\n");
+    fs::permissions(shell, fs::perms::owner_all);
+    DesktopOptions options;
+    options.shell = shell.string();
+    options.iTerm2Version = c.iTerm2Version;
+    ASSERT_NO_FATAL_FAILURE(layOut(options));
+    ASSERT_NO_FATAL_FAILURE(startTerminal(c.application));
+    TestPlatform test;
+    Platform platform = test.platform();
+
+    // A new window in front of the first one, then a new tab beside the new window's tab.
+    const std::pair<bool, std::vector<std::size_t>> clicks[] = {{true, {1, 1}}, {false, {2, 1}}};
+    for (std::size_t i = 0; i < std::size(clicks); ++i) {
+        const auto& [useWindow, tabsAfter] = clicks[i];
+        std::string folder =
+            longPath(home(), i == 0 ? 2600 : 4000,
+                     kLongPathPieces[(c.pieces + i) % std::size(kLongPathPieces)], random)
+                .string();
+        fs::create_directories(folder);
+        std::size_t escaped = TerminalIdentifiers(platform).fixedPath(folder).size();
+        SCOPED_TRACE(std::to_string(folder.size()) + " bytes, " + std::to_string(escaped) +
+                     " escaped: " + printable(folder));
+        // Shorter than a terminal's line buffer, the path would prove nothing.
+        ASSERT_GT(escaped, 5000u);
+        fs::path result = directory.path() / ("arrived-" + std::to_string(i));
+        ASSERT_NO_FATAL_FAILURE(storePreferences(
+            {{preference_key::kTerminalCommand, PlistValue(recordingTemplate(result))}}));
+        ASSERT_NO_FATAL_FAILURE(chooseTerminal(c.identifier, useWindow));
+        ASSERT_TRUE(desktop->openFinderWindow(folder));
+
+        ASSERT_TRUE(click());
+
+        ASSERT_TRUE(testing::waitUntil([&] { return fs::exists(result); }, seconds(40)))
+            << "the command never ran\n"
+            << describe(c.identifier);
+        EXPECT_EQ(printable(testing::readFile(result)), printable(folder));
+        std::vector<TerminalWindowState> windows = windowsOf(c.identifier);
+        EXPECT_EQ(tabCounts(c.identifier), tabsAfter) << describe(c.identifier);
+        ASSERT_FALSE(windows.empty());
+        EXPECT_EQ(windows[0].tabs.at(windows[0].selectedTab).shellDirectory, folder);
+    }
+}
+
+using terminal_identifier::kAppleTerminal;
+using terminal_identifier::kITerm;
+using terminal_identifier::kITerm2;
+
+// zsh's line editor takes seconds a line of tens of kilobytes, so it is given the longest
+// path once, where bash is given it twice.
+const LongPathCase kLongPathCases[] = {
+    {"TerminalBash", "bash", "Terminal", kAppleTerminal, "3.4.0", 0},
+    {"ITermBash", "bash", "iTerm", kITerm, "3.4.0", 1},
+    {"ITerm2ClassicBash", "bash", "iTerm2", kITerm2, "2.9.1", 2},
+    {"ITerm2NextGenerationBash", "bash", "iTerm2", kITerm2, "3.4.0", 1},
+    {"TerminalZsh", "zsh", "Terminal", kAppleTerminal, "3.4.0", 1},
+    {"ITermZsh", "zsh", "iTerm", kITerm, "3.4.0", 3},
+    {"ITerm2ClassicZsh", "zsh", "iTerm2", kITerm2, "2.9.1", 0},
+    {"ITerm2NextGenerationZsh", "zsh", "iTerm2", kITerm2, "3.4.0", 3},
+};
+
+INSTANTIATE_TEST_SUITE_P(EveryTerminalAndShell, LongPathsTest, ::testing::ValuesIn(kLongPathCases),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(TerminalShells, FolderNamesTest, ::testing::Values("bash", "zsh"),
+                         [](const ::testing::TestParamInfo<const char*>& test) {
+                             return std::string(test.param);
+                         });
 
 }  // namespace
 }  // namespace quaymark
