@@ -31,16 +31,17 @@ public:
     std::optional<std::string> frontWindow() const;
 
     // Opens a window in front of the others, with one tab, and types `line` into it as a
-    // line when given; the new window's session id. Raises when it could not be opened.
+    // line, as type() does, when given; the new window's session id. Raises when it could
+    // not be opened.
     std::string openWindow(const std::optional<std::string>& line = std::nullopt) const;
     // Opens a tab after the last tab of `window`; it becomes the selected tab and is given
     // `line` as a line when given. Raises when the window no longer exists.
     void openTab(const std::string& window,
                  const std::optional<std::string>& line = std::nullopt) const;
     // Types `text` literally (never read as key names) into the selected tab of `window`,
-    // then Return when asked. Lines are typed only once the tab's shell reads from its line
-    // editor (waiting kLineEditorTimeLimit at most), so that none is cut. Raises when the window no
-    // longer exists or `text` holds a NUL character, which no terminal can be given.
+    // then Return when asked, once the tab's shell reads from its line editor (waiting
+    // kLineEditorTimeLimit at most), so that no line is cut. Raises when the window no longer
+    // exists or `text` holds a NUL character, which no terminal can be given.
     void type(const std::string& window, const std::string& text, LineEnd lineEnd) const;
 
     // Runs tmux commands in one client; their output. Raises when any of them fails.
