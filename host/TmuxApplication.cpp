@@ -1,8 +1,13 @@
 #include "TmuxApplication.h"
 
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <charconv>
 #include <sstream>
+#include <thread>
 
 #include "PlatformException.h"
 
@@ -10,13 +15,13 @@ namespace quaymark {
 
 namespace {
 
-// What the commands that open a window or tab print: the window's session id and the pane
-// of the new tab.
-constexpr const char* kMadeFormat = "#{session_id} #{pane_id}";
+// How the commands that make or find a tab print it: its window's session id, its pane, and
+// the terminal device its shell reads.
+constexpr const char* kPaneFormat = "#{session_id} #{pane_id} #{pane_tty}";
 
 // Every window has this size, so that screens read the same whoever opened them.
 const TmuxCommand kNewSession = {"new-session", "-d", "-x", "200",      "-y",
-                                 "50",          "-P", "-F", kMadeFormat};
+                                 "50",          "-P", "-F", kPaneFormat};
 
 // Run right after the command that made a window (tmux aims them at what it made).
 const std::vector<TmuxCommand> kBringForward = {
@@ -37,6 +42,31 @@ bool isContinuationByte(char byte) {
 }
 
 }  // namespace
+
+bool waitUntilLineEditorReads(const std::string& ttyPath, std::chrono::milliseconds timeLimit) {
+    // O_NOCTTY: looking at the device must never make it this process's controlling terminal.
+    int device = open(ttyPath.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (device < 0)
+        return false;
+    auto deadline = std::chrono::steady_clock::now() + timeLimit;
+    std::chrono::milliseconds pause{1};
+    bool reading = false;
+    termios settings{};
+    while (tcgetattr(device, &settings) == 0) {
+        if ((settings.c_lflag & ICANON) == 0) {
+            reading = true;
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            break;
+        // The kernel tells no one when a terminal's modes change, so this looks again after a
+        // pause that grows to 20 ms: quick for a shell that starts at once, idle for a slow one.
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(20));
+    }
+    close(device);
+    return reading;
+}
 
 std::vector<std::string> splitForTyping(const std::string& text, std::size_t limit) {
     std::vector<std::string> parts;
@@ -121,40 +151,49 @@ std::string TmuxApplication::openWindow(const std::optional<std::string>& line) 
 
 void TmuxApplication::openTab(const std::string& window,
                               const std::optional<std::string>& line) const {
-    makeAndType({{"new-window", "-a", "-t", window + ":{end}", "-P", "-F", kMadeFormat}}, line);
+    makeAndType({{"new-window", "-a", "-t", window + ":{end}", "-P", "-F", kPaneFormat}}, line);
 }
 
-TmuxApplication::Made TmuxApplication::makeAndType(std::vector<TmuxCommand> commands,
+TmuxApplication::Pane TmuxApplication::runForPane(const std::vector<TmuxCommand>& commands) const {
+    std::istringstream printed(run(commands));
+    Pane pane;
+    printed >> pane.window >> pane.id >> pane.tty;
+    return pane;
+}
+
+TmuxApplication::Pane TmuxApplication::makeAndType(std::vector<TmuxCommand> commands,
                                                    const std::optional<std::string>& line) const {
+    // Refused before the tab is made, so that a text no terminal takes opens nothing.
     if (line)
         requireTypable(*line);
-    // A line that fits goes through the same client as the commands that make its tab.
-    bool typeNow = line && line->size() <= kMaximumTypedBytes;
-    if (typeNow) {
-        std::vector<TmuxCommand> typed = typing(std::nullopt, *line, LineEnd::Return);
-        commands.insert(commands.end(), typed.begin(), typed.end());
-    }
-    std::istringstream printed(run(commands));
-    Made made;
-    printed >> made.window >> made.pane;
-    if (line && !typeNow)
-        typeInto(made.pane, *line, LineEnd::Return);
+    Pane made = runForPane(commands);
+    if (line)
+        typeInto(made, *line, LineEnd::Return);
     return made;
 }
 
 void TmuxApplication::type(const std::string& window, const std::string& text,
                            LineEnd lineEnd) const {
+    requireTypable(text);
     // "$3:" is the active pane of the active window of session $3, as tmux finds it now.
-    typeInto(window + ":", text, lineEnd);
+    typeInto(runForPane({{"display-message", "-p", "-t", window + ":", kPaneFormat}}), text,
+             lineEnd);
 }
 
-void TmuxApplication::typeInto(const std::string& target, const std::string& text,
-                               LineEnd lineEnd) const {
-    requireTypable(text);
+void TmuxApplication::typeInto(const Pane& pane, const std::string& text, LineEnd lineEnd) const {
+    // A shell's line editor (readline in bash, zle in zsh) takes the terminal out of canonical
+    // mode while it reads a line, and puts it back before it runs the line. Text that reaches
+    // the terminal in canonical mode, before the new shell's editor has started or while a
+    // command runs, waits in the kernel's line buffer, which keeps 4095 bytes of a line and
+    // drops the rest: a long command would run cut short. Out of canonical mode the kernel
+    // holds back what it has no room for, tmux keeps it, and every byte reaches the editor.
+    // A tab whose program never leaves canonical mode is typed into once the wait gives up,
+    // as a terminal would.
+    waitUntilLineEditorReads(pane.tty, kLineEditorTimeLimit);
     std::vector<std::string> parts = splitForTyping(text, kMaximumTypedBytes);
     for (std::size_t i = 0; i + 1 < parts.size(); ++i)
-        run(typing(target, parts[i], LineEnd::None));
-    run(typing(target, parts.back(), lineEnd));
+        run(typing(pane.id, parts[i], LineEnd::None));
+    run(typing(pane.id, parts.back(), lineEnd));
 }
 
 void TmuxApplication::requireTypable(const std::string& text) const {
@@ -164,21 +203,14 @@ void TmuxApplication::requireTypable(const std::string& text) const {
     }
 }
 
-std::vector<TmuxCommand> TmuxApplication::typing(const std::optional<std::string>& target,
-                                                 const std::string& part, LineEnd lineEnd) {
-    auto sendKeys = [&](std::vector<std::string> keys) {
-        TmuxCommand command = {"send-keys"};
-        if (target)
-            command.insert(command.end(), {"-t", *target});
-        command.insert(command.end(), keys.begin(), keys.end());
-        return command;
-    };
+std::vector<TmuxCommand> TmuxApplication::typing(const std::string& target, const std::string& part,
+                                                 LineEnd lineEnd) {
     std::vector<TmuxCommand> commands;
     // -l: every character is typed as itself, so "Enter" or "C-c" arrive as text.
     if (!part.empty())
-        commands.push_back(sendKeys({"-l", "--", TmuxServer::verbatim(part)}));
+        commands.push_back({"send-keys", "-t", target, "-l", "--", TmuxServer::verbatim(part)});
     if (lineEnd == LineEnd::Return)
-        commands.push_back(sendKeys({"Enter"}));
+        commands.push_back({"send-keys", "-t", target, "Enter"});
     return commands;
 }
 

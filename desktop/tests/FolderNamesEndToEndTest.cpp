@@ -1,24 +1,23 @@
-// Folder names a shell would misread: each one clicked through the whole chain onto a real
-// shell, and a thousand generated ones typed as the core's command into real bash and zsh.
+// Folder names a shell would misread, in real bash and zsh: each one clicked through the whole
+// chain onto a real shell, a thousand generated ones typed as the core's command, and paths
+// of several kilobytes clicked into a new window and a new tab of every terminal.
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdlib>
-#include <map>
 #include <random>
 #include <set>
 
-#include "ApplicationRegistry.h"
 #include "EndToEndTest.h"
 #include "QuaymarkPreferences.h"
 #include "TerminalIdentifiers.h"
+#include "TerminalStandIn.h"
 #include "TestPlatform.h"
+#include "TmuxServer.h"
 
 namespace quaymark {
 namespace {
 
 namespace fs = std::filesystem;
-using std::chrono::milliseconds;
 using std::chrono::seconds;
 
 // The characters the core escapes with a backslash.
@@ -27,75 +26,76 @@ constexpr std::string_view kEscapedCharacters = "\\ !#^$%&*?()={}[]'`~|;<>\"";
 // NAME_MAX of Linux file systems.
 constexpr std::size_t kLongestName = 255;
 
-struct FolderName {
-    std::string label;
-    std::string name;
-};
+using terminal_identifier::kAppleTerminal;
 
-std::vector<FolderName> hardFolderNames() {
-    std::vector<FolderName> names = {
-        {"spaces", "two  words and spaces"},
-        {"blanks at both ends", " both ends "},
-        {"apostrophes", "it's 'single' quoted"},
-        {"double quotes", "say \"hello\""},
-        {"both quotes, unbalanced", "\"'\"'mixed'"},
-        {"command substitution", "$(touch pwned) and ${HOME}"},
-        {"backquotes", "`touch pwned`"},
-        {"a trailing backslash", "ends with\\"},
-        {"backslashes before other characters", "\\\\n\\t\\ \\$"},
-        {"a leading dash", "-rf --help"},
-        {"a tab", "tab\there"},
-        {"a line feed", "line\nfeed"},
-        {"tab and line feed together", "a\t\nb"},
-        {"Chinese", "中文文件夹"},
-        {"emoji", "🚀 launch 🎉"},
-        {"history expansion", "!! and !$"},
-        {"brace expansion", "{a,b}"},
-        {"a lone glob", "*"},
-        {"a tilde first", "~root"},
-        {"the placeholder and percent signs", "%PATH% 100%% done"},
-        {"all escaped characters at once", std::string(kEscapedCharacters)},
-    };
+// Spaces, quotes, substitutions, trailing backslashes, leading dashes, tabs and line feeds,
+// text beyond ASCII, history and brace expansion, globs, tildes, the placeholder, tmux key
+// names, each escaped character alone and all together, and a name of 255 bytes.
+std::vector<std::string> hardFolderNames() {
+    std::vector<std::string> names = {"two  words and spaces", " both ends ", "say \"hello\""};
+    names.insert(names.end(), {"it's 'single' quoted", "\"'\"'mixed'", "`touch pwned`"});
+    names.insert(names.end(), {"$(touch pwned) and ${HOME}", "ends with\\", "\\\\n\\t\\ \\$"});
+    names.insert(names.end(), {"-rf --help", "tab\there", "line\nfeed", "a\t\nb", "中文文件夹"});
+    names.insert(names.end(), {"🚀 launch 🎉", "!! and !$", "{a,b}", "*", "~root", "Enter"});
+    names.insert(names.end(), {"%PATH% 100%% done", "C-c"});
+    names.emplace_back(kEscapedCharacters);
     for (char c : kEscapedCharacters)
-        names.push_back({std::string("escaped character ") + c, std::string("a") + c + "b"});
+        names.push_back(std::string("a") + c + "b");
     std::string longName = "long: 'quotes' \"both\" $(x) `y` 漢字 🚀 ";
     longName.resize(kLongestName, 'x');
-    names.push_back({"a name of 255 bytes", longName});
+    names.push_back(longName);
     return names;
 }
 
-// The stand-in Terminal's shell: "bash" or "zsh".
-class FolderNamesTest : public EndToEndTest, public ::testing::WithParamInterface<const char*> {};
+// QUAYMARK_TEST_SEED=<number> repeats a run.
+unsigned seedForThisRun() {
+    if (const char* given = std::getenv("QUAYMARK_TEST_SEED"))
+        return static_cast<unsigned>(std::strtoul(given, nullptr, 10));
+    return std::random_device()();
+}
+
+// A command template that leaves the shell's folder after the cd in `result`, so that a path
+// no screen can show (control characters, bytes that are no UTF-8) is still read back whole;
+// "%%" is a single "%". A cd that failed leaves the folder the shell was in before. It ends
+// in ";", which tmux would take for the end of its own command.
+std::string recordingTemplate(const fs::path& result) {
+    return "cd %PATH%; printf '%%s' \"$PWD\" > '" + result.string() + "';";
+}
+
+// What recordingTemplate(result) left, empty until it has run; written in one piece.
+std::string arrived(const fs::path& result) {
+    return fs::exists(result) && fs::file_size(result) > 0 ? testing::readFile(result) : "";
+}
+
+// The stand-in terminals' shell: "bash" or "zsh".
+class FolderNamesTest : public EndToEndTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    void SetUp() override {
+        if (std::string(GetParam()) == "zsh" && access("/usr/bin/zsh", X_OK) != 0)
+            GTEST_SKIP() << "zsh is not installed";
+        options.shell = GetParam();
+    }
+    DesktopOptions options;
+};
 
 TEST_P(FolderNamesTest, EachHardNameLandsTheShellExactlyInTheFolder) {
-    if (std::string(GetParam()) == "zsh" && access("/usr/bin/zsh", X_OK) != 0)
-        GTEST_SKIP() << "zsh is not installed";
-    DesktopOptions options;
-    options.shell = GetParam();
     ASSERT_NO_FATAL_FAILURE(layOut(options));
     ASSERT_NO_FATAL_FAILURE(startTerminal("Terminal"));
-    ASSERT_NO_FATAL_FAILURE(chooseTerminal(terminal_identifier::kAppleTerminal, true));
+    ASSERT_NO_FATAL_FAILURE(chooseTerminal(kAppleTerminal, true));
 
-    for (const FolderName& hard : hardFolderNames()) {
-        SCOPED_TRACE(hard.label + ": " + printable(hard.name));
-        std::string folder = makeFolder(fs::path("Names") / hard.name);
+    for (const std::string& name : hardFolderNames()) {
+        SCOPED_TRACE(printable(name));
+        std::string folder = makeFolder(fs::path("Names") / name);
         ASSERT_TRUE(desktop->openFinderWindow(folder));
 
         ASSERT_TRUE(click());
 
-        EXPECT_TRUE(waitUntilShellIsIn(terminal_identifier::kAppleTerminal, 0, folder));
+        EXPECT_TRUE(waitUntilShellIsIn(kAppleTerminal, 0, folder));
     }
     // Nothing in a name was run as a command.
     EXPECT_FALSE(fs::exists(fs::path(home()) / "pwned"));
     EXPECT_FALSE(fs::exists(fs::path(home()) / "Names" / "pwned"));
 }
-
-INSTANTIATE_TEST_SUITE_P(TerminalShells, FolderNamesTest, ::testing::Values("bash", "zsh"),
-                         [](const ::testing::TestParamInfo<const char*>& test) {
-                             return std::string(test.param);
-                         });
-
-// ---- A thousand generated names typed into real shells ----
 
 // The kinds of pieces names are made of, each kind as likely as the others: plain text,
 // the characters the core escapes, control characters, text beyond ASCII, bytes that are
@@ -119,210 +119,170 @@ std::vector<std::vector<std::string>> namePieceKinds() {
 }
 
 // `count` different names, none "." or "..", none holding "/" or NUL, none above 255
-// bytes; one in fifty is near that length.
+// bytes; one in fifty is as long as a name can be, give or take a piece.
 std::vector<std::string> generateNames(std::mt19937& random, std::size_t count) {
     const std::vector<std::vector<std::string>> kinds = namePieceKinds();
-    std::uniform_int_distribution<std::size_t> kind(0, kinds.size() - 1);
-    std::uniform_int_distribution<std::size_t> shortLength(1, 24);
-    std::uniform_int_distribution<int> percent(0, 99);
-    auto nextPiece = [&]() -> const std::string& {
-        const std::vector<std::string>& pieces = kinds[kind(random)];
-        return pieces[std::uniform_int_distribution<std::size_t>(0, pieces.size() - 1)(random)];
-    };
     std::set<std::string> seen;
     std::vector<std::string> names;
     while (names.size() < count) {
-        bool isLong = percent(random) < 2;
-        std::size_t wanted = isLong ? kLongestName : shortLength(random);
         std::string name;
-        while (true) {
-            const std::string& next = nextPiece();
+        for (std::size_t n = random() % 50 == 0 ? kLongestName : 1 + random() % 24; n > 0; --n) {
+            const std::vector<std::string>& pieces = kinds[random() % kinds.size()];
+            const std::string& next = pieces[random() % pieces.size()];
             if (name.size() + next.size() > kLongestName)
                 break;
             name += next;
-            if (!isLong && --wanted == 0)
-                break;
-            if (isLong && name.size() >= kLongestName - 3)
-                break;
         }
-        if (name == "." || name == ".." || !seen.insert(name).second)
-            continue;
-        names.push_back(name);
+        if (name != "." && name != ".." && seen.insert(name).second)
+            names.push_back(name);
     }
     return names;
 }
 
-// A tmux server of this test's own in its temporary folder, running one interactive shell;
-// ended by pid.
-class ShellInTmux {
-public:
-    ShellInTmux(const fs::path& folder, const std::vector<std::string>& shell)
-        : _socket((folder / "tmux.sock").string()) {
-        std::vector<std::string> start = {tmux(),        "-S", _socket, "-f",    "/dev/null",
-                                          "new-session", "-d", "-s",    "typed", "-x",
-                                          "200",         "-y", "50"};
-        start.insert(start.end(), shell.begin(), shell.end());
-        // The shell reads and writes UTF-8 whatever the machine's locale is.
-        _environment = {{"PATH", "/usr/bin:/bin"},
-                        {"HOME", folder.string()},
-                        {"LANG", "C.UTF-8"},
-                        {"PS1", "$ "},
-                        {"TERM", "xterm"}};
-        _started = testing::runProcess(start, _environment, seconds(10));
-        testing::ProcessResult pid = testing::runProcess(
-            {tmux(), "-S", _socket, "display-message", "-p", "#{pid}"}, _environment, seconds(10));
-        if (pid.exitStatus == 0)
-            _serverPid = std::atoi(pid.output.c_str());
-    }
-    ~ShellInTmux() {
-        if (_serverPid <= 0)
-            return;
-        endProcess(_serverPid, milliseconds(3000));
-    }
-    ShellInTmux(const ShellInTmux&) = delete;
-    ShellInTmux& operator=(const ShellInTmux&) = delete;
-
-    bool running() const { return _serverPid > 0; }
-    const testing::ProcessResult& startResult() const { return _started; }
-
-    // Types each line literally, then Return; several lines per tmux client, whose
-    // messages tmux keeps under 16 KiB.
-    testing::ProcessResult typeLines(const std::vector<std::string>& lines) const {
-        testing::ProcessResult result{0, ""};
-        std::vector<std::string> client = {tmux(), "-S", _socket};
-        std::size_t bytes = 0;
-        auto send = [&] {
-            if (client.size() > 3)
-                result = testing::runProcess(client, _environment, seconds(20));
-            client.resize(3);
-            bytes = 0;
-        };
-        for (const std::string& line : lines) {
-            if (bytes + line.size() > 8000)
-                send();
-            if (result.exitStatus != 0)
-                return result;
-            if (client.size() > 3)
-                client.push_back(";");
-            for (const char* word : {"send-keys", "-t", "typed:", "-l"})
-                client.push_back(word);
-            client.push_back(line);
-            for (const char* word : {";", "send-keys", "-t", "typed:", "Enter"})
-                client.push_back(word);
-            bytes += line.size() + 64;
-        }
-        send();
-        return result;
-    }
-
-private:
-    static std::string tmux() { return "/usr/bin/tmux"; }
-
-    std::string _socket;
-    std::map<std::string, std::string> _environment;
-    testing::ProcessResult _started;
-    int _serverPid = 0;
-};
-
-struct ShellCase {
-    const char* name;
-    std::vector<std::string> command;
-};
-
-void PrintTo(const ShellCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
-class TypedNamesTest : public ::testing::TestWithParam<ShellCase> {};
-
-// QUAYMARK_TEST_SEED=<number> repeats a run.
-unsigned seedForThisRun() {
-    if (const char* given = std::getenv("QUAYMARK_TEST_SEED"))
-        return static_cast<unsigned>(std::strtoul(given, nullptr, 10));
-    return std::random_device()();
-}
-
-TEST_P(TypedNamesTest, AThousandGeneratedNamesEachLandTheShellInTheirFolder) {
-    const ShellCase& shell = GetParam();
-    if (access(shell.command.front().c_str(), X_OK) != 0)
-        GTEST_SKIP() << shell.command.front() << " is not installed";
+TEST_P(FolderNamesTest, AThousandGeneratedNamesEachLandTheShellInTheirFolder) {
     const unsigned seed = seedForThisRun();
-    SCOPED_TRACE("seed " + std::to_string(seed) + " (QUAYMARK_TEST_SEED=" + std::to_string(seed) +
-                 " repeats this run)");
+    SCOPED_TRACE("QUAYMARK_TEST_SEED=" + std::to_string(seed) + " repeats this run");
     std::mt19937 random(seed);
     std::vector<std::string> names = generateNames(random, 1000);
+    ASSERT_NO_FATAL_FAILURE(layOut(options));
+    ASSERT_NO_FATAL_FAILURE(startTerminal("Terminal"));
 
-    testing::TemporaryDirectory directory;
-    fs::path results = directory.path() / "arrived";
+    // The core's command for each folder, typed straight into the front window's shell, many
+    // lines per tmux client, whose messages tmux keeps under 16 KiB.
     TestPlatform test;
     Platform platform = test.platform();
     TerminalIdentifiers terminals(platform);
-    std::vector<std::string> folders;
-    std::vector<std::string> commands;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        fs::path folder = directory.path() / "names" / std::to_string(i) / names[i];
-        fs::create_directories(folder);
-        folders.push_back(folder.string());
-        // Each command leaves its number and the shell's folder after the cd, or its number
-        // and a mark that the cd failed; "%%" in the template is a single "%".
-        std::string number = std::to_string(i);
-        test.preferences.store(
-            preference_key::kTerminalCommand,
-            PlistValue("cd %PATH% && printf '" + number + " %%s\\0' \"$PWD\" >> '" +
-                       results.string() + "' || printf '" + number + " cd failed\\0' >> '" +
-                       results.string() + "'"),
-            kPreferencesDomain);
-        commands.push_back(terminals.commandWithPath(terminals.fixedPath(folder.string())));
+    TmuxApplication terminal("Terminal", tmuxSocketPath(desktop->systemRoot(), kAppleTerminal));
+    std::string target = terminal.windowsFrontToBack().at(0) + ":";
+    fs::path results = directory.path() / "arrived";
+    fs::create_directories(results);
+    std::vector<std::string> folders, commands;
+    std::vector<TmuxCommand> batch;
+    for (std::size_t i = 0, bytes = 0; i < names.size(); ++i) {
+        folders.push_back(makeFolder(fs::path("names") / std::to_string(i) / names[i]));
+        test.preferences.store(preference_key::kTerminalCommand,
+                               PlistValue(recordingTemplate(results / std::to_string(i))),
+                               kPreferencesDomain);
+        commands.push_back(terminals.commandWithPath(terminals.fixedPath(folders.back())));
+        batch.push_back(
+            {"send-keys", "-t", target, "-l", "--", TmuxServer::verbatim(commands.back())});
+        batch.push_back({"send-keys", "-t", target, "Enter"});
+        bytes += commands.back().size() + 64;
+        if (bytes > 8000 || i + 1 == names.size()) {
+            ASSERT_NO_THROW(terminal.run(batch));
+            batch.clear();
+            bytes = 0;
+        }
     }
 
-    ShellInTmux tmux(directory.path(), shell.command);
-    ASSERT_TRUE(tmux.running()) << tmux.startResult().output;
-    testing::ProcessResult typed = tmux.typeLines(commands);
-    ASSERT_EQ(typed.exitStatus, 0) << typed.output;
-
-    // Waits until every command has left its entry, or nothing more has come for a while.
-    std::map<std::size_t, std::string> arrived;
-    std::size_t before = 0;
-    auto progress = std::chrono::steady_clock::now();
-    testing::waitUntil(
-        [&] {
-            std::string written = testing::readFile(results);
-            arrived.clear();
-            std::size_t start = 0;
-            for (std::size_t end; (end = written.find('\0', start)) != std::string::npos;
-                 start = end + 1) {
-                std::string entry = written.substr(start, end - start);
-                std::size_t space = entry.find(' ');
-                arrived[std::stoul(entry.substr(0, space))] = entry.substr(space + 1);
-            }
-            if (arrived.size() != before) {
-                before = arrived.size();
-                progress = std::chrono::steady_clock::now();
-            }
-            return arrived.size() >= folders.size() ||
-                   std::chrono::steady_clock::now() - progress > seconds(5);
-        },
-        seconds(40));
+    // The shell runs the commands in order: once the last has run, so has every other.
+    fs::path last = results / std::to_string(names.size() - 1);
+    testing::waitUntil([&] { return !arrived(last).empty(); }, seconds(40));
     std::size_t wrong = 0;
     for (std::size_t i = 0; i < folders.size(); ++i) {
-        auto found = arrived.find(i);
-        if (found != arrived.end() && found->second == folders[i])
-            continue;
-        if (++wrong <= 5) {
+        std::string folder = arrived(results / std::to_string(i));
+        if (folder != folders[i] && ++wrong <= 5) {
             ADD_FAILURE() << "name " << i << ": " << printable(names[i])
-                          << "\n  typed:   " << printable(commands[i]) << "\n  arrived: "
-                          << (found == arrived.end() ? "(the command never ran)"
-                                                     : printable(found->second));
+                          << "\n  typed:   " << printable(commands[i])
+                          << "\n  arrived: " << printable(folder);
         }
     }
     EXPECT_EQ(wrong, 0u) << "names of " << folders.size() << " did not land in their folder";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    RealShells, TypedNamesTest,
-    ::testing::Values(ShellCase{"bash", {"/usr/bin/bash", "--noprofile", "--norc"}},
-                      ShellCase{"zsh", {"/usr/bin/zsh", "-f"}}),
-    [](const ::testing::TestParamInfo<ShellCase>& test) { return std::string(test.param.name); });
+// A path of nearly `length` bytes under `path`, in names of at most 200 bytes of `pieces`:
+// paths of kilobytes, which escape to more than a terminal's line buffer holds.
+fs::path longPath(fs::path path, std::size_t length, const std::vector<std::string>& pieces,
+                  std::mt19937& random) {
+    for (std::string name;; name.clear()) {
+        for (const std::string* next = &pieces[random() % pieces.size()];
+             name.size() + next->size() <= 200 &&
+             path.string().size() + name.size() + next->size() < length;
+             next = &pieces[random() % pieces.size()]) {
+            name += *next;
+        }
+        if (name.empty())
+            return path;
+        path /= name;
+    }
+}
+
+TEST_P(FolderNamesTest, PathsOfKilobytesArriveWholeInANewWindowAndANewTabOfEachTerminal) {
+    const unsigned seed = seedForThisRun();
+    SCOPED_TRACE("QUAYMARK_TEST_SEED=" + std::to_string(seed) + " repeats this run");
+    std::mt19937 random(seed);
+    // The shell starts a moment late, as one with a long start-up file does, so that what is
+    // typed into a new window or tab reaches it before its line editor runs.
+    fs::path shell = directory.path() / GetParam();
+    testing::writeFile(
+        shell, std::string("#!/bin/sh\nsleep 0.3\nexec /usr/bin/") + GetParam() + " \"$@\"\n");
+    fs::permissions(shell, fs::perms::owner_all);
+    options.shell = shell.string();
+    TestPlatform test;
+    Platform platform = test.platform();
+
+    // Which namePieceKinds() make the paths: the escaped characters and the words double in
+    // size escaped, control characters and bytes that are no UTF-8 grow sevenfold; so paths of
+    // 3 and 4 KB escape to 6 to 28 KB. zsh's line editor takes seconds over a line of tens of
+    // kilobytes, so zsh is given the longest once.
+    const std::size_t kinds[] = {2, 6, 3, 5};
+    bool zsh = std::string(GetParam()) == "zsh";
+    // The application, the iTerm2 version of its desktop, and kinds[first], of which the new
+    // window's path is made; the new tab's is of the next kind.
+    const std::tuple<const char*, const char*, std::size_t> openers[] = {
+        {"Terminal", "2.9.1", zsh ? 1 : 0},
+        {"iTerm", "2.9.1", zsh ? 0 : 1},
+        {"iTerm2", "2.9.1", zsh ? 0 : 2},
+        {"iTerm2", "3.4.0", zsh ? 0 : 3}};
+    for (const auto& [application, iTerm2Version, first] : openers) {
+        SCOPED_TRACE(std::string(application) + " " + iTerm2Version);
+        // A fresh desktop for each iTerm2 version.
+        if (options.iTerm2Version != iTerm2Version) {
+            if (desktop) {
+                TearDown();
+                desktop.reset();
+                fs::remove_all(directory.path() / "desktop");
+            }
+            options.iTerm2Version = iTerm2Version;
+            ASSERT_NO_FATAL_FAILURE(layOut(options));
+        }
+        ASSERT_NO_FATAL_FAILURE(startTerminal(application));
+        std::string identifier = *Desktop::bundleIdentifierForApplication(application);
+
+        // A new window in front of the first one, then a new tab beside the new window's tab.
+        for (bool useWindow : {true, false}) {
+            std::size_t kind = kinds[(first + (useWindow ? 0 : 1)) % std::size(kinds)];
+            std::string folder =
+                longPath(home(), useWindow ? 3000 : 4000, namePieceKinds()[kind], random).string();
+            fs::create_directories(folder);
+            std::size_t escaped = TerminalIdentifiers(platform).fixedPath(folder).size();
+            SCOPED_TRACE(std::to_string(folder.size()) + " bytes, " + std::to_string(escaped) +
+                         " escaped: " + printable(folder));
+            // Shorter than a terminal's line buffer, the path would prove nothing.
+            ASSERT_GT(escaped, 4096u);
+            fs::path result = directory.path() / ("arrived-" + std::to_string(random()));
+            ASSERT_NO_FATAL_FAILURE(storePreferences(
+                {{preference_key::kTerminalCommand, PlistValue(recordingTemplate(result))}}));
+            ASSERT_NO_FATAL_FAILURE(chooseTerminal(identifier, useWindow));
+            ASSERT_TRUE(desktop->openFinderWindow(folder));
+
+            ASSERT_TRUE(click());
+
+            ASSERT_TRUE(testing::waitUntil([&] { return !arrived(result).empty(); }, seconds(40)))
+                << "the command never ran\n"
+                << describe(identifier);
+            EXPECT_EQ(printable(arrived(result)), printable(folder));
+            EXPECT_EQ(tabCounts(identifier),
+                      (useWindow ? std::vector<std::size_t>{1, 1} : std::vector<std::size_t>{2, 1}))
+                << describe(identifier);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(TerminalShells, FolderNamesTest, ::testing::Values("bash", "zsh"),
+                         [](const ::testing::TestParamInfo<const char*>& test) {
+                             return std::string(test.param);
+                         });
 
 }  // namespace
 }  // namespace quaymark
