@@ -43,12 +43,6 @@ TEST_F(IconTest, TheIconIsChosenBySystemVersion) {
     }
 }
 
-TEST_F(IconTest, AnUnreadableSystemVersionGivesMoj) {
-    test.fileManager.removeItemAtPath(kSystemVersionPath);
-    controller.setIconForHelperApp();
-    EXPECT_EQ(test.workspace.icons().at(kHelperPath), kResources + "moj.icns");
-}
-
 TEST_F(IconTest, WithoutTheImageTheCustomIconIsRemovedAndTheFileToo) {
     setSystemVersion("10.10.5");
     FakeBundle bare(test.calls);
@@ -62,16 +56,6 @@ TEST_F(IconTest, WithoutTheImageTheCustomIconIsRemovedAndTheFileToo) {
     EXPECT_EQ(test.workspace.icons().at(kHelperPath), std::nullopt);
     EXPECT_FALSE(test.fileManager.hasItem(kHelperIconFile));
     EXPECT_TRUE(test.calls.matching({"FileManager.copyItemAtPath"}).empty());
-}
-
-TEST_F(IconTest, TwoRefreshesLeaveWhatOneLeaves) {
-    setSystemVersion("10.7.5");
-    controller.updateHelperIcon();
-    auto icons = test.workspace.icons();
-    controller.updateHelperIcon();
-    EXPECT_EQ(test.workspace.icons(), icons);
-    EXPECT_TRUE(test.fileManager.hasItem(kHelperIconFile));
-    EXPECT_EQ(test.calls.matching({"FileManager.copyItemAtPath"}).size(), 2u);
 }
 
 }  // namespace

@@ -35,12 +35,19 @@ inline PlistValue itemPointingAt(const std::string& url) {
 inline PlistValue buttonItem() {
     return itemPointingAt(kHelperUrl);
 }
-// Identifiers "id0".."id<count-1>", so a test sees which ones moved.
-inline PlistArray numberedIdentifiers(int count) {
+// Identifiers "id0".."id<count-1>", so a test sees which ones moved, with the location item
+// identifier at each of `locations`.
+inline PlistArray numberedIdentifiers(int count, std::initializer_list<int> locations = {}) {
     PlistArray identifiers;
     for (int i = 0; i < count; ++i)
         identifiers.emplace_back("id" + std::to_string(i));
+    for (int location : locations)
+        identifiers.at(static_cast<std::size_t>(location)) = PlistValue(kLocationItemIdentifier);
     return identifiers;
+}
+inline PlistDictionary configurationWith(PlistArray identifiers, PlistDictionary plists) {
+    return PlistDictionary{{kItemIdentifiers, std::move(identifiers)},
+                           {kItemPlists, std::move(plists)}};
 }
 
 class InstallerTest : public ::testing::Test {
