@@ -8,30 +8,27 @@ namespace {
 const PreferencesFailure kUnreadable{"/home/u/Library/Preferences/com.apple.finder.plist",
                                      "not a property list"};
 
-TEST_F(InstallerTest, InstallWithNothingStoredPutsTheButtonBeforeTheLastTwoItems) {
-    struct Case {
-        const char* version;
-        const std::vector<std::string>& defaults;
-        int position;
-    };
-    for (const Case& each : {Case{"10.9.5", kNineDefaults, 7}, Case{"10.14.6", kTenDefaults, 8}}) {
+// The button lands before the last two items; uninstall then leaves the default stored.
+TEST_F(InstallerTest, WithNothingStoredInstallEditsTheDefaultConfiguration) {
+    for (const auto& [version, defaults, position] :
+         {std::tuple{"10.9.5", kNineDefaults, 7}, {"10.14.6", kTenDefaults, 8}}) {
         test.preferences.setAppValue(kConfigurationKey, std::nullopt, kFinderDomain);
-        setSystemVersion(each.version);
-        finderRunsAfterSlice(1);
+        setSystemVersion(version);
+        PlistDictionary configuration{{kDefaultItemIdentifiers, PlistValue::stringArray(defaults)},
+                                      {kItemIdentifiers, PlistValue::stringArray(defaults)},
+                                      {kDisplayMode, PlistValue::integer(2)},
+                                      {kItemPlists, PlistDictionary()}};
 
-        EXPECT_EQ(controller.installHelper().finder, FinderRestart::Activated);
+        controller.installHelper();
 
-        std::vector<std::string> expected = each.defaults;
-        expected.insert(expected.begin() + each.position, kLocationItemIdentifier);
-        EXPECT_EQ(
-            stored(),
-            (PlistDictionary{
-                {kDefaultItemIdentifiers, PlistValue::stringArray(each.defaults)},
-                {kItemIdentifiers, PlistValue::stringArray(expected)},
-                {kDisplayMode, PlistValue::integer(2)},
-                {kItemPlists, PlistDictionary{{std::to_string(each.position), buttonItem()}}}}))
-            << each.version;
-        test.workspace.removeRunningApplication(4242);
+        std::vector<std::string> expected = defaults;
+        expected.insert(expected.begin() + position, kLocationItemIdentifier);
+        PlistDictionary installed = configuration;
+        installed.set(kItemIdentifiers, PlistValue::stringArray(expected));
+        installed.set(kItemPlists, PlistDictionary{{std::to_string(position), buttonItem()}});
+        EXPECT_EQ(stored(), installed) << version;
+        controller.uninstallHelper();
+        EXPECT_EQ(stored(), configuration) << version;
     }
 }
 
@@ -80,16 +77,6 @@ TEST_F(InstallerTest, InstallThenUninstallGivesBackTheStoredConfiguration) {
             expected.set(kItemIdentifiers, *before.find(kDefaultItemIdentifiers));
         EXPECT_EQ(stored(), expected);
     }
-}
-
-TEST_F(InstallerTest, WithNothingStoredUninstallLeavesTheDefaultConfigurationStored) {
-    controller.installHelper();
-    controller.uninstallHelper();
-    PlistValue defaults = PlistValue::stringArray(kNineDefaults);
-    EXPECT_EQ(stored(), (PlistDictionary{{kDefaultItemIdentifiers, defaults},
-                                         {kItemIdentifiers, defaults},
-                                         {kDisplayMode, PlistValue::integer(2)},
-                                         {kItemPlists, PlistDictionary()}}));
 }
 
 TEST_F(InstallerTest, OneUninstallTakesOneOfTwoButtons) {
@@ -153,34 +140,26 @@ TEST_F(InstallerTest, TheConfigurationIsSavedBeforeFinderIsEnded) {
     EXPECT_EQ(test.tasks.launches()[0].arguments, std::vector<std::string>{"Finder"});
 }
 
+// Neither a failed killall nor a refused launch request cuts the wait short; a Finder that
+// never comes back is given up after thirty slices.
 TEST_F(InstallerTest, TheRestartWaitsInOneSecondSlicesUntilFinderRuns) {
-    for (std::size_t slice : {1u, 3u, 30u}) {
+    test.calls.failOn("Tasks.launch", InjectedFailure::Platform);
+    test.workspace.setLaunchesFail(true);
+    for (std::size_t slice : {1u, 3u, 30u, 31u}) {
         test.workspace.removeRunningApplication(4242);
         finderRunsAfterSlice(slice);
         std::size_t slicesBefore = test.runLoop.slices().size();
         double before = test.clock.now().sinceReferenceDate;
+        std::size_t activations = test.workspace.activations().size();
 
-        EXPECT_EQ(controller.relaunchFinder(), FinderRestart::Activated);
+        EXPECT_EQ(controller.relaunchFinder(),
+                  slice > 30 ? FinderRestart::DidNotComeBack : FinderRestart::Activated);
 
-        EXPECT_EQ(test.runLoop.slices().size() - slicesBefore, slice);
-        EXPECT_DOUBLE_EQ(test.clock.now().sinceReferenceDate - before, static_cast<double>(slice));
-        EXPECT_EQ(test.workspace.activations().back().pid, 4242);
+        std::size_t slices = std::min<std::size_t>(slice, 30);
+        EXPECT_EQ(test.runLoop.slices().size() - slicesBefore, slices);
+        EXPECT_DOUBLE_EQ(test.clock.now().sinceReferenceDate - before, static_cast<double>(slices));
+        EXPECT_EQ(test.workspace.activations().size() - activations, slice > 30 ? 0u : 1u);
     }
-}
-
-TEST_F(InstallerTest, AFinderThatNeverComesBackIsGivenUpAfterThirtySlices) {
-    // Neither a failed killall nor a refused launch request cuts the wait short.
-    test.calls.failOn("Tasks.launch", InjectedFailure::Platform);
-    test.workspace.setLaunchesFail(true);
-
-    ToolbarChange change = controller.installHelper();
-
-    EXPECT_EQ(change.finder, FinderRestart::DidNotComeBack);
-    EXPECT_FALSE(change.saveFailure);
-    EXPECT_EQ(test.runLoop.slices(),
-              std::vector<std::chrono::milliseconds>(30, std::chrono::milliseconds(1000)));
-    EXPECT_TRUE(test.workspace.activations().empty());
-    EXPECT_TRUE(controller.isQuaymarkInstalled());
 }
 
 // Finder's windows are closed by a restart; without a saved configuration that is for nothing.
@@ -215,21 +194,6 @@ TEST_F(InstallerTest, UnreadablePreferencesAreNeverReplacedAndFinderIsLeftAlone)
                                    "Preferences.appSync", "Tasks.", "RunLoop."}),
               std::vector<std::string>{});
     EXPECT_EQ(controller.loadToolbarConfiguration().failure, kUnreadable);
-}
-
-TEST(SharedInstanceTest, IsMadeOnceAndKeepsTheServicesOfTheFirstCall) {
-    // Alive to the end of the process, as the shared instance is.
-    static TestPlatform first;
-    static Platform firstPlatform = first.platform();
-    TestPlatform second;
-    Platform secondPlatform = second.platform();
-
-    FinderToolBarController& shared = FinderToolBarController::sharedInstance(firstPlatform);
-    EXPECT_EQ(&FinderToolBarController::sharedInstance(secondPlatform), &shared);
-
-    shared.isQuaymarkInstalled();
-    EXPECT_FALSE(first.calls.matching({"Preferences.copyAppValue"}).empty());
-    EXPECT_TRUE(second.calls.matching({"Preferences.copyAppValue"}).empty());
 }
 
 }  // namespace

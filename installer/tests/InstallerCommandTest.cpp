@@ -37,66 +37,35 @@ TEST_F(InstallerCommandTest, InstallAddsTheButtonOnceAndSaysWhereItPoints) {
 }
 
 TEST_F(InstallerCommandTest, FailuresAreOneLineAndStatusOne) {
-    const PreferencesFailure unreadable{"/u/Preferences/com.apple.finder.plist",
-                                        "not a regular file"};
-    struct Case {
-        const char* command;
-        bool synchronizeFails;
-        std::optional<PreferencesFailure> finder;
-        std::optional<PreferencesFailure> quaymark;
-        std::string err;
-    };
-    const Case cases[] = {
-        {"install",
-         false,
-         {},
-         {},
-         "Finder did not come back within 30 seconds of its restart; it "
-         "reads the new toolbar when it next starts.\n"},
-        {"install",
-         true,
-         {},
-         {},
-         "Finder's toolbar could not be saved, so Finder was not "
-         "restarted: memory:com.apple.finder: the write failed\n"},
-        {"install",
-         false,
-         unreadable,
-         {},
-         "Finder's preferences could not be read, so nothing "
-         "was changed: " +
-             unreadable.message() + "\n"},
-        {"uninstall",
-         false,
-         unreadable,
-         {},
-         "Finder's preferences could not be read, so nothing "
-         "was changed: " +
-             unreadable.message() + "\n"},
-        {"status",
-         false,
-         unreadable,
-         {},
-         "Finder's preferences could not be read: " + unreadable.message() + "\n"},
-        {"status",
-         false,
-         {},
-         unreadable,
-         "Quaymark's preferences could not be read: " + unreadable.message() + "\n"}};
-    for (const Case& each : cases) {
-        test.preferences.setSynchronizeFails(each.synchronizeFails);
-        test.preferences.setUnreadable(kFinderDomain, each.finder);
-        test.preferences.setUnreadable(kPreferencesDomain, each.quaymark);
-        test.calls.clear();
+    const PreferencesFailure unreadable{"/u/com.apple.finder.plist", "not a regular file"};
+    const std::string refused = "Finder's preferences could not be read, so nothing was changed: ";
+    // What fails: nothing (Finder does not come back), "save", or the domain that is unreadable,
+    // whose failure then ends the line.
+    const std::tuple<const char*, std::string, std::string> cases[] = {
+        {"install", "",
+         "Finder did not come back within 30 seconds of its restart; it reads the "
+         "new toolbar when it next starts.\n"},
+        {"install", "save",
+         "Finder's toolbar could not be saved, so Finder was not restarted: "
+         "memory:com.apple.finder: the write failed\n"},
+        {"install", kFinderDomain, refused},
+        {"uninstall", kFinderDomain, refused},
+        {"status", kFinderDomain, "Finder's preferences could not be read: "},
+        {"status", kPreferencesDomain, "Quaymark's preferences could not be read: "}};
+    for (const auto& [command, fault, message] : cases) {
+        bool domain = fault.find('.') != std::string::npos;
+        test.preferences.setSynchronizeFails(fault == "save");
+        if (domain)
+            test.preferences.setUnreadable(fault, unreadable);
+        std::size_t launches = test.tasks.launches().size();
 
-        EXPECT_EQ(run({each.command}), kCommandFailed) << each.err;
+        EXPECT_EQ(run({command}), kCommandFailed) << message;
 
-        EXPECT_EQ(err.str(), each.err);
-        if (each.finder || each.synchronizeFails) {
-            EXPECT_EQ(count("Tasks.launch /usr/bin/killall"), 0) << each.err;
-        }
+        EXPECT_EQ(err.str(), domain ? message + unreadable.message() + "\n" : message);
+        EXPECT_EQ(test.tasks.launches().size() - launches, fault.empty() ? 1u : 0u) << message;
         test.preferences.setSynchronizeFails(false);
-        test.preferences.setUnreadable(kFinderDomain, std::nullopt);
+        if (domain)
+            test.preferences.setUnreadable(fault, std::nullopt);
         test.preferences.setAppValue(kConfigurationKey, std::nullopt, kFinderDomain);
         test.preferences.appSynchronize(kFinderDomain);
     }
@@ -117,11 +86,11 @@ TEST_F(InstallerCommandTest, UninstallRemovesEveryButtonWithOneRestart) {
               "Removed 3 Quaymark buttons from Finder's toolbar.\n"
               "Finder was restarted and runs again.\n");
     EXPECT_EQ(stored(), configurationWith(*PlistValue::stringArray({"id0", "id2"}).asArray(), {}));
-    EXPECT_EQ(count("Tasks.launch /usr/bin/killall"), 1);
+    EXPECT_EQ(test.tasks.launches().size(), 1u);
 
     EXPECT_EQ(run({"uninstall"}), kCommandSucceeded);
     EXPECT_EQ(out.str(), "The Quaymark button is not in Finder's toolbar; nothing was changed.\n");
-    EXPECT_EQ(count("Tasks.launch /usr/bin/killall"), 1);
+    EXPECT_EQ(test.tasks.launches().size(), 1u);
 }
 
 TEST_F(InstallerCommandTest, StatusShowsButtonSystemIconFinderAndPreferences) {
@@ -164,7 +133,7 @@ TEST_F(InstallerCommandTest, HelpGoesToStandardOutputAndMistakesAreUsageErrors) 
         EXPECT_EQ(err.str(), usage);
         EXPECT_EQ(out.str(), "");
     }
-    EXPECT_FALSE(hasStored());
+    EXPECT_EQ(test.preferences.values(kFinderDomain).size(), 0u);
 }
 
 }  // namespace

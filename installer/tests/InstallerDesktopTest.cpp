@@ -142,15 +142,6 @@ protected:
         return configuration && configuration->asDictionary() ? *configuration->asDictionary()
                                                               : PlistDictionary();
     }
-    // The button's item plist under `key`, or nothing.
-    std::optional<PlistValue> buttonUnder(const std::string& key) const {
-        PlistDictionary configuration = storedConfiguration();
-        const PlistValue* plists = configuration.find(kItemPlists);
-        const PlistValue* item =
-            plists && plists->asDictionary() ? plists->asDictionary()->find(key) : nullptr;
-        return item ? std::optional(*item) : std::nullopt;
-    }
-
     testing::TemporaryDirectory directory;
     Desktop desktop{(directory.path() / "desktop").string()};
     std::string quaymark;
@@ -167,16 +158,18 @@ TEST_F(InstallerDesktopTest, InstallOnMavericksRestartsFinderWithAButtonThatOpen
     PlistValue button(PlistDictionary{
         {kUrlString, "file:///Applications/Quaymark.app/Contents/MacOS/QuaymarkHelper.app/"},
         {kUrlStringType, PlistValue::integer(15)}});
-    EXPECT_EQ(buttonUnder("7"), button);
+    PlistDictionary configuration = storedConfiguration();
+    ASSERT_TRUE(configuration.contains(kItemPlists)) << PlistValue(configuration);
+    EXPECT_EQ(*configuration.find(kItemPlists), PlistValue(PlistDictionary{{"7", button}}));
     // The program returned with a new Finder running, which loads the new toolbar.
     std::optional<int> newFinder = finderPid();
     ASSERT_TRUE(newFinder);
     EXPECT_NE(*newFinder, oldFinder);
     ASSERT_TRUE(finderLoadedToolbar(*newFinder));
-    EXPECT_EQ(*desktop.loadedToolbar()->find("Toolbar"), PlistValue(storedConfiguration()));
-    // The helper got the Mavericks icon.
-    EXPECT_EQ(testing::readFile(fs::path(quaymark) / "Contents/MacOS/QuaymarkHelper.app/Contents/"
-                                                     "Resources/moj.icns"),
+    EXPECT_EQ(*desktop.loadedToolbar()->find("Toolbar"), PlistValue(configuration));
+    // The helper got the Mavericks icon, as the folder's custom icon.
+    EXPECT_EQ(testing::readFile(fs::path(quaymark) / "Contents/MacOS/QuaymarkHelper.app/"
+                                                     ".CustomIcon.icns"),
               testing::readFile(fs::path(quaymark) / "Contents/Resources/mav.icns"));
 
     fs::path folder = fs::path(desktop.home()) / "Work" / "a folder";
@@ -286,43 +279,6 @@ TEST_F(InstallerDesktopTest, AnUnreadableFinderPreferenceFileIsLeftAsItWas) {
         }
         EXPECT_EQ(finderPid(), finder) << kind;
     }
-}
-
-TEST_F(InstallerDesktopTest, AFolderWithABlankIsPercentEncodedInTheButtonsUrl) {
-    createDesktop("10.9.5");
-    fs::path tools = fs::path(desktop.root()) / "Applications" / "My Tools";
-    fs::create_directories(tools);
-    fs::rename(quaymark, tools / "Quaymark.app");
-    quaymark = (tools / "Quaymark.app").string();
-    startFinder();
-
-    QuaymarkRun install = runQuaymark("install");
-
-    ASSERT_EQ(install.exitStatus, 0) << install.output;
-    std::optional<PlistValue> button = buttonUnder("7");
-    ASSERT_TRUE(button && button->asDictionary()) << PlistValue(storedConfiguration());
-    EXPECT_EQ(*button->asDictionary()->find(kUrlString),
-              PlistValue("file:///Applications/My%20Tools/Quaymark.app/Contents/MacOS/"
-                         "QuaymarkHelper.app/"));
-    EXPECT_EQ(runQuaymark("uninstall").exitStatus, 0);
-    EXPECT_FALSE(buttonUnder("7"));
-}
-
-TEST_F(InstallerDesktopTest, AFinderThatCannotStartHoldsInstallForThirtySecondsAtMost) {
-    createDesktop("10.9.5");
-    fs::permissions(
-        fs::path(desktop.root()) / "Applications" / "Finder.app" / "Contents" / "MacOS" / "Finder",
-        fs::perms::owner_read | fs::perms::owner_write);
-
-    QuaymarkRun install = runQuaymark("install");
-
-    EXPECT_EQ(install.exitStatus, 1) << install.output;
-    EXPECT_GE(install.seconds, 30.0);
-    EXPECT_LT(install.seconds, 36.0);
-    EXPECT_NE(install.output.find("Finder did not come back within 30 seconds"), std::string::npos)
-        << install.output;
-    EXPECT_TRUE(storedConfiguration().contains(kItemPlists));
-    EXPECT_NE(runQuaymark("status").output.find("Finder: not running\n"), std::string::npos);
 }
 
 }  // namespace

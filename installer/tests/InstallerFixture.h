@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -70,9 +69,6 @@ protected:
         const PlistValue* value = domain.find(kConfigurationKey);
         return value && value->asDictionary() ? *value->asDictionary() : PlistDictionary();
     }
-    bool hasStored() const {
-        return test.preferences.values(kFinderDomain).contains(kConfigurationKey);
-    }
     // Finder shows up in the running applications at the end of this slice (counted from 1)
     // of the next wait.
     void finderRunsAfterSlice(std::size_t slice) {
@@ -81,10 +77,6 @@ protected:
             if (current == last)
                 test.workspace.addRunningApplication({4242, kFinderDomain, "Finder"});
         });
-    }
-    int count(const std::string& entry) const {
-        const auto& entries = test.calls.entries();
-        return static_cast<int>(std::count(entries.begin(), entries.end(), entry));
     }
 
     TestPlatform test;
