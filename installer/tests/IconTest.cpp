@@ -43,20 +43,5 @@ TEST_F(IconTest, TheIconIsChosenBySystemVersion) {
     }
 }
 
-TEST_F(IconTest, WithoutTheImageTheCustomIconIsRemovedAndTheFileToo) {
-    setSystemVersion("10.10.5");
-    FakeBundle bare(test.calls);
-    Platform withoutIcons{test.preferences, test.workspace,   test.fileManager, bare,
-                          test.tasks,       test.scripting,   test.appleScript, test.clock,
-                          test.runLoop,     test.application, test.log};
-    FinderToolBarController installer(withoutIcons);
-
-    installer.updateHelperIcon();
-
-    EXPECT_EQ(test.workspace.icons().at(kHelperPath), std::nullopt);
-    EXPECT_FALSE(test.fileManager.hasItem(kHelperIconFile));
-    EXPECT_TRUE(test.calls.matching({"FileManager.copyItemAtPath"}).empty());
-}
-
 }  // namespace
 }  // namespace quaymark

@@ -8,16 +8,20 @@ namespace {
 const PreferencesFailure kUnreadable{"/home/u/Library/Preferences/com.apple.finder.plist",
                                      "not a property list"};
 
-// The button lands before the last two items; uninstall then leaves the default stored.
+// Nothing stored, or no dictionary, loads as the default configuration of the system, with
+// the button before its last two items; uninstall then leaves the default stored.
 TEST_F(InstallerTest, WithNothingStoredInstallEditsTheDefaultConfiguration) {
-    for (const auto& [version, defaults, position] :
-         {std::tuple{"10.9.5", kNineDefaults, 7}, {"10.14.6", kTenDefaults, 8}}) {
-        test.preferences.setAppValue(kConfigurationKey, std::nullopt, kFinderDomain);
+    for (const auto& [version, defaults, position] : {std::tuple{"10.13.6", kNineDefaults, 7},
+                                                      {"10.14.6", kTenDefaults, 8},
+                                                      {"11.2.3", kNineDefaults, 7}}) {
+        test.preferences.store(kConfigurationKey, PlistValue("garbage"), kFinderDomain);
         setSystemVersion(version);
         PlistDictionary configuration{{kDefaultItemIdentifiers, PlistValue::stringArray(defaults)},
                                       {kItemIdentifiers, PlistValue::stringArray(defaults)},
-                                      {kDisplayMode, PlistValue::integer(2)},
-                                      {kItemPlists, PlistDictionary()}};
+                                      {kDisplayMode, PlistValue::integer(2)}};
+        EXPECT_EQ(controller.createToolbarConfigurationBrowserDictionary(), configuration);
+        test.preferences.setAppValue(kConfigurationKey, std::nullopt, kFinderDomain);
+        EXPECT_EQ(controller.createToolbarConfigurationBrowserDictionary(), configuration);
 
         controller.installHelper();
 
@@ -28,6 +32,7 @@ TEST_F(InstallerTest, WithNothingStoredInstallEditsTheDefaultConfiguration) {
         installed.set(kItemPlists, PlistDictionary{{std::to_string(position), buttonItem()}});
         EXPECT_EQ(stored(), installed) << version;
         controller.uninstallHelper();
+        configuration.set(kItemPlists, PlistDictionary());
         EXPECT_EQ(stored(), configuration) << version;
     }
 }
@@ -47,17 +52,13 @@ TEST_F(InstallerTest, InstallThenUninstallGivesBackTheStoredConfiguration) {
     PlistDictionary finderItem{{kUrlString, "file:///Users/me/Projects/"},
                                {kUrlStringType, PlistValue::integer(15)},
                                {"_CFURLAliasData", PlistValue::data({0, 1, 2, 0xff})}};
-    PlistDictionary withPlists{
-        {"TB Display Mode", PlistValue::integer(1)},
-        {"TB Size Mode", PlistValue::real(1.5)},
-        {"Stamp", PlistValue(PlistDate{600000000.25})},
-        {"Nested", PlistDictionary{{"Deep", PlistValue::stringArray({"x", "y"})}}},
-        {kItemIdentifiers, numberedIdentifiers(10, {2, 9})},
-        {kItemPlists, PlistDictionary{{"2", finderItem},
-                                      {"9", finderItem},
-                                      {"07", finderItem},
-                                      {"abc", PlistValue("not an item")},
-                                      {"12", finderItem}}}};
+    PlistDictionary withPlists{{"TB Display Mode", PlistValue::integer(1)},
+                               {kItemIdentifiers, numberedIdentifiers(10, {2, 9})},
+                               {kItemPlists, PlistDictionary{{"2", finderItem},
+                                                             {"9", finderItem},
+                                                             {"07", finderItem},
+                                                             {"abc", PlistValue("not an item")},
+                                                             {"12", finderItem}}}};
     PlistDictionary withoutPlists{{kItemIdentifiers, numberedIdentifiers(4)}};
     // Without an identifier list the button joins a copy of the stored default layout.
     PlistDictionary withoutIdentifiers{
@@ -91,18 +92,6 @@ TEST_F(InstallerTest, OneUninstallTakesOneOfTwoButtons) {
                             *PlistValue::stringArray({"id0", "id2", "id3", "id5"}).asArray(), {}));
 }
 
-TEST_F(InstallerTest, UninstallWithoutAButtonChangesNothingAndLeavesFinderAlone) {
-    store(configurationWith(numberedIdentifiers(3), {{"1", PlistValue(kHelperUrl)}}));
-    test.calls.clear();
-
-    ToolbarChange change = controller.uninstallHelper();
-
-    EXPECT_EQ(change.buttonEntries, 0);
-    EXPECT_EQ(change.finder, FinderRestart::NotNeeded);
-    EXPECT_EQ(test.calls.matching({"Preferences.set", "Preferences.appSync", "Tasks.", "RunLoop."}),
-              std::vector<std::string>{});
-}
-
 // A button under a key that names no position, or whose position holds another identifier
 // (the list was edited without the entries), goes alone: no other identifier or entry moves.
 TEST_F(InstallerTest, AButtonWithoutItsOwnIdentifierGoesAlone) {
@@ -122,7 +111,6 @@ TEST_F(InstallerTest, AButtonWithoutItsOwnIdentifierGoesAlone) {
 
 TEST_F(InstallerTest, TheConfigurationIsSavedBeforeFinderIsEnded) {
     finderRunsAfterSlice(1);
-    test.workspace.addRunningApplication({17, "com.apple.Terminal", "Terminal"});
     test.calls.clear();
 
     controller.installHelper();
@@ -162,38 +150,31 @@ TEST_F(InstallerTest, TheRestartWaitsInOneSecondSlicesUntilFinderRuns) {
     }
 }
 
-// Finder's windows are closed by a restart; without a saved configuration that is for nothing.
-TEST_F(InstallerTest, AConfigurationThatCouldNotBeSavedLeavesFinderRunning) {
+// Finder's windows are closed by a restart, for nothing when the configuration is not saved;
+// and one that could not be read is never replaced by a default, nor is the icon touched.
+TEST_F(InstallerTest, FinderIsRestartedOnlyAfterASave) {
     store(configurationWith(numberedIdentifiers(3, {1}), {{"1", buttonItem()}}));
     PlistDictionary before = stored();
-    test.preferences.setSynchronizeFails(true);
-    test.calls.clear();
-
-    for (ToolbarChange change : {controller.installHelper(), controller.uninstallHelper()}) {
-        ASSERT_TRUE(change.saveFailure);
-        EXPECT_EQ(change.saveFailure->message(), "memory:com.apple.finder: the write failed");
-        EXPECT_EQ(change.finder, FinderRestart::NotNeeded);
+    const PreferencesFailure writeFailed{"memory:com.apple.finder", "the write failed"};
+    for (bool readable : {true, false}) {
+        test.preferences.setSynchronizeFails(readable);
+        test.preferences.setUnreadable(kFinderDomain,
+                                       readable ? std::nullopt : std::optional(kUnreadable));
+        test.calls.clear();
+        for (ToolbarChange change : {controller.installHelper(), controller.uninstallHelper(),
+                                     controller.uninstallAllHelpers()}) {
+            EXPECT_EQ(readable ? change.saveFailure : change.readFailure,
+                      readable ? writeFailed : kUnreadable);
+            EXPECT_EQ(change.finder, FinderRestart::NotNeeded);
+        }
+        EXPECT_EQ(test.calls.matching({"Tasks.", "Workspace.launch", "RunLoop."}),
+                  std::vector<std::string>{});
+        if (!readable) {
+            EXPECT_EQ(test.calls.matching({"Workspace.setIcon", "Preferences.set"}),
+                      std::vector<std::string>{});
+        }
+        EXPECT_EQ(stored(), before);
     }
-    EXPECT_EQ(test.calls.matching({"Tasks.", "Workspace.launch", "RunLoop."}),
-              std::vector<std::string>{});
-    EXPECT_EQ(stored(), before);
-}
-
-TEST_F(InstallerTest, UnreadablePreferencesAreNeverReplacedAndFinderIsLeftAlone) {
-    store(configurationWith(numberedIdentifiers(3, {1}), {{"1", buttonItem()}}));
-    test.preferences.setUnreadable(kFinderDomain, kUnreadable);
-    test.calls.clear();
-
-    for (ToolbarChange change : {controller.installHelper(), controller.uninstallHelper(),
-                                 controller.uninstallAllHelpers()}) {
-        EXPECT_EQ(change.readFailure, kUnreadable);
-        EXPECT_EQ(change.buttonEntries, 0);
-        EXPECT_EQ(change.finder, FinderRestart::NotNeeded);
-    }
-    EXPECT_EQ(test.calls.matching({"Workspace.setIcon", "FileManager.copy", "Preferences.set",
-                                   "Preferences.appSync", "Tasks.", "RunLoop."}),
-              std::vector<std::string>{});
-    EXPECT_EQ(controller.loadToolbarConfiguration().failure, kUnreadable);
 }
 
 }  // namespace
