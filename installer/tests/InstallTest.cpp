@@ -11,16 +11,17 @@ const PreferencesFailure kUnreadable{"/home/u/Library/Preferences/com.apple.find
 // Nothing stored, or no dictionary, loads as the default configuration of the system, with
 // the button before its last two items; uninstall then leaves the default stored.
 TEST_F(InstallerTest, WithNothingStoredInstallEditsTheDefaultConfiguration) {
-    for (const auto& [version, defaults, position] : {std::tuple{"10.13.6", kNineDefaults, 7},
-                                                      {"10.14.6", kTenDefaults, 8},
-                                                      {"11.2.3", kNineDefaults, 7}}) {
-        test.preferences.store(kConfigurationKey, PlistValue("garbage"), kFinderDomain);
+    for (const auto& [version, defaults, position, garbage] :
+         {std::tuple{"10.13.6", kNineDefaults, 7, false},
+          {"10.14.6", kTenDefaults, 8, true},
+          {"11.2.3", kNineDefaults, 7, false}}) {
+        test.preferences.setAppValue(kConfigurationKey,
+                                     garbage ? std::optional(PlistValue("garbage")) : std::nullopt,
+                                     kFinderDomain);
         setSystemVersion(version);
         PlistDictionary configuration{{kDefaultItemIdentifiers, PlistValue::stringArray(defaults)},
                                       {kItemIdentifiers, PlistValue::stringArray(defaults)},
                                       {kDisplayMode, PlistValue::integer(2)}};
-        EXPECT_EQ(controller.createToolbarConfigurationBrowserDictionary(), configuration);
-        test.preferences.setAppValue(kConfigurationKey, std::nullopt, kFinderDomain);
         EXPECT_EQ(controller.createToolbarConfigurationBrowserDictionary(), configuration);
 
         controller.installHelper();
@@ -59,13 +60,12 @@ TEST_F(InstallerTest, InstallThenUninstallGivesBackTheStoredConfiguration) {
                                                              {"07", finderItem},
                                                              {"abc", PlistValue("not an item")},
                                                              {"12", finderItem}}}};
-    PlistDictionary withoutPlists{{kItemIdentifiers, numberedIdentifiers(4)}};
     // Without an identifier list the button joins a copy of the stored default layout.
     PlistDictionary withoutIdentifiers{
         {kDefaultItemIdentifiers, PlistValue::stringArray({"a", "b", "c"})},
         {kItemPlists, PlistDictionary{{"5", finderItem}}}};
 
-    for (const PlistDictionary& before : {withPlists, withoutPlists, withoutIdentifiers}) {
+    for (const PlistDictionary& before : {withPlists, withoutIdentifiers}) {
         store(before);
         controller.installHelper();
         EXPECT_TRUE(controller.isQuaymarkInstalled());
