@@ -135,13 +135,6 @@ protected:
     fs::path finderPreferences() const {
         return fs::path(desktop.home()) / "Library" / "Preferences" / "com.apple.finder.plist";
     }
-    PlistDictionary storedConfiguration() const {
-        std::optional<DecodedPlist> file = readPlistFile(finderPreferences().string());
-        const PlistDictionary* values = file ? file->value.asDictionary() : nullptr;
-        const PlistValue* configuration = values ? values->find(kConfigurationKey) : nullptr;
-        return configuration && configuration->asDictionary() ? *configuration->asDictionary()
-                                                              : PlistDictionary();
-    }
     testing::TemporaryDirectory directory;
     Desktop desktop{(directory.path() / "desktop").string()};
     std::string quaymark;
@@ -178,7 +171,12 @@ TEST_P(InstallerFileFormatTest, InstallAndUninstallKeepEveryOtherFinderSetting) 
         EXPECT_NE(*restarted, finder) << command;
         finder = *restarted;
         ASSERT_TRUE(finderLoadedToolbar(finder));
-        EXPECT_EQ(*desktop.loadedToolbar()->find("Toolbar"), PlistValue(storedConfiguration()));
+        std::optional<PlistDictionary> loaded = desktop.loadedToolbar();
+        std::optional<DecodedPlist> saved = readPlistFile(finderPreferences().string());
+        const PlistDictionary* stored = saved ? saved->value.asDictionary() : nullptr;
+        ASSERT_TRUE(loaded && loaded->contains("Toolbar") && stored &&
+                    stored->contains(kConfigurationKey));
+        EXPECT_EQ(*loaded->find("Toolbar"), *stored->find(kConfigurationKey));
         testing::ProcessResult compared = preferenceScript(
             {"compare", before.string(), finderPreferences().string(), file.form, allowed});
         EXPECT_EQ(compared.exitStatus, 0) << command << ": " << compared.output;
