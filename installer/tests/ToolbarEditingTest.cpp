@@ -59,7 +59,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         EditCase{"insert at the end", true, 5, 5, "1 3", "1 3 5=NEW"},
         EditCase{"insert at 2 of 5", true, 5, 2, "1 3 4", "1 2=NEW 4=3 5=4"},
-        EditCase{"insert into an empty list", true, 0, 0, "", "0=NEW"},
         EditCase{"insert: n-1 replaces n", true, 3, 1, "2 3", "1=NEW 3=2"},
         EditCase{"insert: 9 becomes 10", true, 12, 5, "07 abc -1 9 10",
                  "07 abc -1 5=NEW 10=9 11=10"},
