@@ -127,7 +127,8 @@ public:
                            PlistDictionary& plistsDict);
 
     // Removes every button entry and then saves and restarts Finder once; changes nothing
-    // without a button entry. Ends as repeated uninstallHelper calls would.
+    // without a button entry or when Finder's preferences cannot be read. Ends as repeated
+    // uninstallHelper calls would.
     ToolbarChange uninstallAllHelpers();
     // The number of button entries in a configuration.
     static int buttonEntryCount(const PlistDictionary& configuration);
