@@ -71,6 +71,32 @@ std::int32_t leadingInteger(std::string_view text) {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
 }
 
+// The last component of a file URL's path with its escapes decoded; nothing for a string that
+// is no file URL. The path is split before it is decoded, so an escaped "/" stays inside its
+// component, and "My%20Tools" compares as "My Tools".
+std::optional<std::string> lastComponentOfFileUrl(std::string_view text) {
+    std::optional<Url> url = Url::fromString(text);
+    if (!url || !url->isFileUrl())
+        return std::nullopt;
+    std::string_view path = text.substr(text.find(':') + 1);
+    if (path.starts_with("//")) {
+        std::size_t start = path.find('/', 2);
+        path = start == std::string_view::npos ? std::string_view() : path.substr(start);
+    }
+    path = path.substr(0, path.find_first_of("?#"));
+    // A bundle's URL ends in "/"; only that one closing "/" is dropped.
+    if (path.ends_with('/'))
+        path.remove_suffix(1);
+    return percentDecode(path.substr(path.rfind('/') + 1));
+}
+
+// A change that did not happen because Finder's preferences could not be read.
+ToolbarChange refused(PreferencesFailure failure) {
+    ToolbarChange change;
+    change.readFailure = std::move(failure);
+    return change;
+}
+
 PlistArray stringArray(const auto& strings) {
     PlistArray array;
     for (const char* text : strings)
@@ -103,12 +129,7 @@ bool FinderToolBarController::isButtonEntry(const PlistValue& entry) {
     const PlistDictionary* item = entry.asDictionary();
     const PlistValue* urlString = item ? item->find(kUrlString) : nullptr;
     const std::string* text = urlString ? urlString->asString() : nullptr;
-    if (!text)
-        return false;
-    std::string_view end(*text);
-    if (end.ends_with('/'))
-        end.remove_suffix(1);
-    return end.ends_with(kHelperBundleName);
+    return text && lastComponentOfFileUrl(*text) == kHelperBundleName;
 }
 
 std::optional<std::string> FinderToolBarController::productVersion() {
@@ -138,15 +159,25 @@ PlistArray FinderToolBarController::defaultItemIdentifiersArray() {
 }
 
 PlistDictionary FinderToolBarController::createToolbarConfigurationBrowserDictionary() {
+    return loadToolbarConfiguration().configuration;
+}
+
+LoadedToolbar FinderToolBarController::loadToolbarConfiguration() {
     std::optional<PlistValue> stored =
         _platform.preferences.copyAppValue(kConfigurationKey, kFinderDomain);
     // A stored value that is no dictionary is treated as none; an install then replaces it.
     if (stored && stored->asDictionary())
-        return std::move(*stored->asDictionary());
+        return LoadedToolbar{std::move(*stored->asDictionary()), std::nullopt};
+    // A value read proves the file readable; only without one is it read again to tell an
+    // empty store from one that could not be read, which keeps the usual load at one read.
+    LoadedToolbar loaded;
+    if (!stored)
+        loaded.failure = _platform.preferences.readFailure(kFinderDomain);
     PlistArray defaults = defaultItemIdentifiersArray();
-    return PlistDictionary{{kDefaultItemIdentifiers, defaults},
-                           {kItemIdentifiers, defaults},
-                           {kDisplayMode, PlistValue::integer(2)}};
+    loaded.configuration = PlistDictionary{{kDefaultItemIdentifiers, defaults},
+                                           {kItemIdentifiers, defaults},
+                                           {kDisplayMode, PlistValue::integer(2)}};
+    return loaded;
 }
 
 std::string FinderToolBarController::helperPath() {
@@ -186,6 +217,12 @@ void FinderToolBarController::removeItemAtIndex(std::int32_t index, PlistArray& 
     auto count = static_cast<std::int64_t>(fromFinderArray.size());
     if (index < 0 || index >= count)
         return;
+    // Another tool may have edited the list without the entries; then the identifier here is
+    // not this entry's (it may be the search field) and stays, as do the other entries.
+    if (fromFinderArray[static_cast<std::size_t>(index)] != PlistValue(kLocationItemIdentifier)) {
+        plistsDict.remove(positionKey(index));
+        return;
+    }
     PlistDictionary moved;
     for (std::int64_t position = index + 1; position < count; ++position) {
         std::string key = positionKey(position);
@@ -202,11 +239,10 @@ void FinderToolBarController::removeItemAtIndex(std::int32_t index, PlistArray& 
 }
 
 bool FinderToolBarController::isQuaymarkInstalled() {
-    return buttonEntryCount() > 0;
+    return buttonEntryCount(createToolbarConfigurationBrowserDictionary()) > 0;
 }
 
-int FinderToolBarController::buttonEntryCount() {
-    PlistDictionary configuration = createToolbarConfigurationBrowserDictionary();
+int FinderToolBarController::buttonEntryCount(const PlistDictionary& configuration) {
     const PlistValue* plists = configuration.find(kItemPlists);
     if (!plists || !plists->asDictionary())
         return 0;
@@ -217,9 +253,15 @@ int FinderToolBarController::buttonEntryCount() {
 }
 
 ToolbarChange FinderToolBarController::installHelper() {
-    // The icon comes first, so the button has it whatever happens to the configuration.
+    LoadedToolbar loaded = loadToolbarConfiguration();
+    // A configuration that could not be read would be replaced by a default one, losing the
+    // user's toolbar: nothing is touched then, not even the icon.
+    if (loaded.failure)
+        return refused(std::move(*loaded.failure));
+    // The icon comes before the configuration changes, so the button has it whatever happens
+    // to the configuration.
     setIconForHelperApp();
-    PlistDictionary configuration = createToolbarConfigurationBrowserDictionary();
+    PlistDictionary& configuration = loaded.configuration;
 
     // Without an identifier list of its own, the toolbar shows its default layout: the button
     // joins a copy of that, so that it appears where the user sees the toolbar.
@@ -282,25 +324,28 @@ bool FinderToolBarController::removeFirstButtonEntry(PlistDictionary& configurat
 }
 
 ToolbarChange FinderToolBarController::uninstallHelper() {
-    PlistDictionary configuration = createToolbarConfigurationBrowserDictionary();
-    if (!removeFirstButtonEntry(configuration))
-        return ToolbarChange{};
-    ToolbarChange change = writeToolbarAndRelaunchFinderWithDict(configuration);
-    change.buttonEntries = 1;
-    return change;
+    return uninstall(Entries::First);
 }
 
 ToolbarChange FinderToolBarController::uninstallAllHelpers() {
-    PlistDictionary configuration = createToolbarConfigurationBrowserDictionary();
+    return uninstall(Entries::Every);
+}
+
+ToolbarChange FinderToolBarController::uninstall(Entries entries) {
+    LoadedToolbar loaded = loadToolbarConfiguration();
+    if (loaded.failure)
+        return refused(std::move(*loaded.failure));
     // Each pass takes exactly one entry out of "TB Item Plists", so the loop ends. Finder does
     // not write its toolbar configuration when it starts, so removing all entries before one
     // save ends where one save and restart per entry would.
     int removed = 0;
-    while (removeFirstButtonEntry(configuration))
+    while ((removed == 0 || entries == Entries::Every) &&
+           removeFirstButtonEntry(loaded.configuration)) {
         ++removed;
+    }
     if (removed == 0)
         return ToolbarChange{};
-    ToolbarChange change = writeToolbarAndRelaunchFinderWithDict(configuration);
+    ToolbarChange change = writeToolbarAndRelaunchFinderWithDict(loaded.configuration);
     change.buttonEntries = removed;
     return change;
 }
@@ -309,10 +354,12 @@ ToolbarChange FinderToolBarController::writeToolbarAndRelaunchFinderWithDict(
     const PlistDictionary& dict) {
     _platform.preferences.setAppValue(kConfigurationKey, PlistValue(dict), kFinderDomain);
     // Saved before Finder ends, so the Finder that starts next reads the new configuration.
-    // A failed save does not stop the restart: Finder then shows what it had.
+    // Without a saved configuration a restart would only close the user's Finder windows for
+    // nothing, so Finder is left running then.
     ToolbarChange change;
-    change.saved = _platform.preferences.appSynchronize(kFinderDomain);
-    change.finder = relaunchFinder();
+    change.saveFailure = _platform.preferences.synchronize(kFinderDomain);
+    if (!change.saveFailure)
+        change.finder = relaunchFinder();
     return change;
 }
 

@@ -10,6 +10,7 @@
 
 #include "Platform.h"
 #include "PlistValue.h"
+#include "Preferences.h"
 #include "Url.h"
 
 namespace quaymark {
@@ -51,9 +52,19 @@ enum class FinderRestart {
 struct ToolbarChange {
     // Button entries added or removed; 0 when the configuration was left as it was.
     int buttonEntries = 0;
-    // False when the preference store reported that it could not write the configuration.
-    bool saved = false;
+    // Why Finder's preferences could not be read; nothing was changed or saved then.
+    std::optional<PreferencesFailure> readFailure;
+    // Why the changed configuration could not be saved; Finder was then not restarted.
+    std::optional<PreferencesFailure> saveFailure;
     FinderRestart finder = FinderRestart::NotNeeded;
+};
+
+// The toolbar configuration as loaded, and why Finder's preferences could not be read.
+struct LoadedToolbar {
+    // The stored configuration, or the default one when nothing (or no dictionary) is stored
+    // or the preferences could not be read.
+    PlistDictionary configuration;
+    std::optional<PreferencesFailure> failure;
 };
 
 // Holds no state besides the services. Install and uninstall run the main run loop while they
@@ -70,12 +81,14 @@ public:
     static FinderToolBarController& sharedInstance(Platform platform);
 
     // Refreshes the icon, adds one button entry (whether or not one is there already), saves
-    // the configuration and restarts Finder; the outcome of saving and of the restart.
+    // the configuration and restarts Finder; the outcome of saving and of the restart. Does
+    // nothing at all when Finder's preferences cannot be read.
     ToolbarChange installHelper();
     // Calls setIconForHelperApp; nothing can fail.
     void updateHelperIcon();
     // Removes the first button entry (with its identifier when its key is a position of the
-    // identifier list), saves and restarts Finder; changes nothing without a button entry.
+    // identifier list), saves and restarts Finder; changes nothing without a button entry or
+    // when Finder's preferences cannot be read.
     ToolbarChange uninstallHelper();
     // Whether the stored configuration holds a button entry; false when none is stored.
     bool isQuaymarkInstalled();
@@ -85,16 +98,18 @@ public:
     // failure is ignored (the bundle then keeps what it had, or loses the file).
     void setIconForHelperApp();
     // A copy of the stored configuration, or the default one when nothing (or no dictionary)
-    // is stored; never fails.
+    // is stored; never fails, and does not tell an unreadable store from an empty one.
     PlistDictionary createToolbarConfigurationBrowserDictionary();
+    // The configuration as above, with the reason when Finder's preferences cannot be read.
+    LoadedToolbar loadToolbarConfiguration();
     // The default identifier list of the running system (10 entries from osVersion 14 on,
     // else 9).
     PlistArray defaultItemIdentifiersArray();
     // The file URL of the helper bundle inside the main bundle, with a closing "/" when the
     // bundle is a folder on disk; not checked otherwise.
     Url helperURL();
-    // Saves the whole configuration and restarts Finder, in that order, also when saving
-    // failed; `saved` and `finder` say how each went.
+    // Saves the whole configuration and then restarts Finder; when saving failed, Finder is
+    // left running with the toolbar it has, and `saveFailure` says why.
     ToolbarChange writeToolbarAndRelaunchFinderWithDict(const PlistDictionary& dict);
     // Ends Finder, starts it and waits for it in slices of the main run loop; DidNotComeBack
     // when it is not running after the last slice.
@@ -104,16 +119,19 @@ public:
     // nothing.
     void insertItem(const PlistDictionary& item, PlistArray& toFinderArray,
                     PlistDictionary& plistsDict, std::int32_t atIndex);
-    // Removes the identifier at `index` and its entry, moving the entries of the positions
-    // behind it down by one; an index outside 0..n-1 changes nothing.
+    // Removes the location item at `index`: its identifier and its entry, moving the entries
+    // of the positions behind it down by one. When another identifier stands at `index` the
+    // list and the entries are out of step, and only the entry under `index` goes. An index
+    // outside 0..n-1 changes nothing.
     void removeItemAtIndex(std::int32_t index, PlistArray& fromFinderArray,
                            PlistDictionary& plistsDict);
 
     // Removes every button entry and then saves and restarts Finder once; changes nothing
-    // without a button entry. Ends as repeated uninstallHelper calls would.
+    // without a button entry or when Finder's preferences cannot be read. Ends as repeated
+    // uninstallHelper calls would.
     ToolbarChange uninstallAllHelpers();
-    // The number of button entries in the stored configuration.
-    int buttonEntryCount();
+    // The number of button entries in a configuration.
+    static int buttonEntryCount(const PlistDictionary& configuration);
     // "ProductVersion" of the system; nothing when it cannot be read.
     std::optional<std::string> productVersion();
     // The path of the helper bundle, as the system names it.
@@ -122,12 +140,16 @@ public:
     // The icon name for a system version: "snow", "liomount", "mav", "yose" or "moj".
     static const char* iconNameForVersion(std::int32_t version);
     // Whether an entry of "TB Item Plists" points at a helper bundle: an item plist whose
-    // "_CFURLString" ends in "QuaymarkHelper.app", with or without a closing "/".
+    // "_CFURLString" is a file URL whose last path component, unescaped, is exactly
+    // "QuaymarkHelper.app" (with or without a closing "/").
     static bool isButtonEntry(const PlistValue& entry);
 
 private:
     // Removes the first button entry from the configuration; false when there is none.
     bool removeFirstButtonEntry(PlistDictionary& configuration);
+    enum class Entries { First, Every };
+    // Loads the configuration, removes the first or every button entry, and saves.
+    ToolbarChange uninstall(Entries entries);
 
     Platform _platform;
 };

@@ -30,22 +30,33 @@ bool reportRestart(FinderRestart restart, std::ostream& out, std::ostream& err) 
 
 // Reports a change that was saved (or not) and followed by a restart; the exit status.
 int reportChange(const ToolbarChange& change, std::ostream& out, std::ostream& err) {
-    bool succeeded = change.saved;
-    if (!change.saved) {
-        err << "Finder's toolbar configuration could not be saved in the preferences of "
-            << finder_toolbar::kFinderDomain << "; Finder keeps the toolbar it had.\n";
+    if (change.saveFailure) {
+        err << "Finder's toolbar could not be saved, so Finder was not restarted: "
+            << change.saveFailure->message() << "\n";
+        return kCommandFailed;
     }
-    succeeded = reportRestart(change.finder, out, err) && succeeded;
-    return succeeded ? kCommandSucceeded : kCommandFailed;
+    return reportRestart(change.finder, out, err) ? kCommandSucceeded : kCommandFailed;
+}
+
+// Says that Finder's preferences could not be read, in one line; the exit status.
+int refuse(const PreferencesFailure& failure, std::ostream& err) {
+    err << "Finder's preferences could not be read, so nothing was changed: " << failure.message()
+        << "\n";
+    return kCommandFailed;
 }
 
 int install(FinderToolBarController& controller, std::ostream& out, std::ostream& err) {
-    if (controller.isQuaymarkInstalled()) {
+    LoadedToolbar loaded = controller.loadToolbarConfiguration();
+    if (loaded.failure)
+        return refuse(*loaded.failure, err);
+    if (FinderToolBarController::buttonEntryCount(loaded.configuration) > 0) {
         out << "The Quaymark button is already in Finder's toolbar; nothing was changed.\n";
         return kCommandSucceeded;
     }
     ToolbarChange change = controller.installHelper();
-    if (change.saved) {
+    if (change.readFailure)
+        return refuse(*change.readFailure, err);
+    if (!change.saveFailure) {
         out << "Added the Quaymark button to Finder's toolbar, pointing at "
             << controller.helperURL().absoluteString() << "\n";
     }
@@ -54,11 +65,13 @@ int install(FinderToolBarController& controller, std::ostream& out, std::ostream
 
 int uninstall(FinderToolBarController& controller, std::ostream& out, std::ostream& err) {
     ToolbarChange change = controller.uninstallAllHelpers();
+    if (change.readFailure)
+        return refuse(*change.readFailure, err);
     if (change.buttonEntries == 0) {
         out << "The Quaymark button is not in Finder's toolbar; nothing was changed.\n";
         return kCommandSucceeded;
     }
-    if (change.saved) {
+    if (!change.saveFailure) {
         out << "Removed " << change.buttonEntries << " Quaymark button"
             << (change.buttonEntries == 1 ? "" : "s") << " from Finder's toolbar.\n";
     }
@@ -75,10 +88,19 @@ PlistDictionary registeredDefaults(Platform platform) {
     return *defaults->asDictionary();
 }
 
-int status(FinderToolBarController& controller, Platform platform, std::ostream& out) {
-    int entries = controller.buttonEntryCount();
+// Status reports what it can read; each preference file it cannot read is one line on `err`
+// and makes the status 1.
+int status(FinderToolBarController& controller, Platform platform, std::ostream& out,
+           std::ostream& err) {
+    int result = kCommandSucceeded;
+    LoadedToolbar loaded = controller.loadToolbarConfiguration();
+    int entries = FinderToolBarController::buttonEntryCount(loaded.configuration);
     out << "Toolbar button: ";
-    if (entries == 0) {
+    if (loaded.failure) {
+        out << "unknown\n";
+        err << "Finder's preferences could not be read: " << loaded.failure->message() << "\n";
+        result = kCommandFailed;
+    } else if (entries == 0) {
         out << "not installed\n";
     } else {
         out << "installed (" << entries << (entries == 1 ? " entry" : " entries") << ")\n";
@@ -99,7 +121,14 @@ int status(FinderToolBarController& controller, Platform platform, std::ostream&
     }
 
     PlistDictionary defaults = registeredDefaults(platform);
-    out << "Preferences of " << kPreferencesDomain << ":\n";
+    out << "Preferences of " << kPreferencesDomain << ":";
+    if (std::optional<PreferencesFailure> failure =
+            platform.preferences.readFailure(kPreferencesDomain)) {
+        out << " unknown\n";
+        err << "Quaymark's preferences could not be read: " << failure->message() << "\n";
+        return kCommandFailed;
+    }
+    out << "\n";
     for (const char* key : {preference_key::kTerminalIdentifier, preference_key::kUseWindow,
                             preference_key::kTerminalCommand, preference_key::kLastLaunchDate}) {
         out << "  " << key << ": ";
@@ -112,7 +141,7 @@ int status(FinderToolBarController& controller, Platform platform, std::ostream&
             out << "not set\n";
         }
     }
-    return kCommandSucceeded;
+    return result;
 }
 
 }  // namespace
@@ -127,7 +156,7 @@ int runInstallerCommand(const std::vector<std::string>& arguments,
         if (command == "uninstall")
             return uninstall(controller, out, err);
         if (command == "status")
-            return status(controller, platform, out);
+            return status(controller, platform, out, err);
         if (command == "--help" || command == "-h") {
             out << kUsage;
             return kCommandSucceeded;

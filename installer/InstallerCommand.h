@@ -13,7 +13,8 @@ namespace quaymark {
 
 // Exit statuses of the commands.
 inline constexpr int kCommandSucceeded = 0;
-// The command ran but did not get all the way: saving failed, or Finder did not come back.
+// The command did not get all the way: a preference file could not be read, saving failed,
+// or Finder did not come back.
 inline constexpr int kCommandFailed = 1;
 inline constexpr int kCommandUsageError = 2;
 

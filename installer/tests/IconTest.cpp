@@ -1,4 +1,6 @@
 // The button's icon by system version: the custom icon and the helper's icon file.
+#include <climits>
+
 #include "InstallerFixture.h"
 
 namespace quaymark {
@@ -19,13 +21,19 @@ protected:
     }
 };
 
+// The system version is the second component of "ProductVersion", read as the integer at
+// its start.
 TEST_F(IconTest, TheIconIsChosenBySystemVersion) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"10.6.8", "snow"},  {"10.7.5", "liomount"}, {"10.8.5", "liomount"}, {"10.9.5", "mav"},
-        {"10.10.5", "yose"}, {"10.5.8", "moj"},      {"10.11.6", "moj"},     {"10.14.6", "moj"},
-        {"10", "moj"},       {"10.-6", "moj"},       {"11.6", "snow"}};
-    for (const auto& [version, name] : cases) {
+    const std::tuple<const char*, std::int32_t, const char*> cases[] = {
+        {"10.6.8", 6, "snow"},    {"10.7.5", 7, "liomount"}, {"10.8abc.1", 8, "liomount"},
+        {"10.9.5", 9, "mav"},     {"10.10.5", 10, "yose"},   {"10.5.8", 5, "moj"},
+        {"10.14.6", 14, "moj"},   {"11.6", 6, "snow"},       {"11.2.3", 2, "moj"},
+        {"10", 0, "moj"},         {"10.", 0, "moj"},         {"10.x", 0, "moj"},
+        {"10. 7", 7, "liomount"}, {"10.-3", -3, "moj"},      {"10.+4", 4, "moj"},
+        {"", 0, "moj"},           {"10.99999", 99999, "moj"}};
+    for (const auto& [version, number, name] : cases) {
         setSystemVersion(version);
+        EXPECT_EQ(controller.osVersion(), number) << '"' << version << '"';
         test.calls.clear();
 
         controller.setIconForHelperApp();
@@ -41,37 +49,10 @@ TEST_F(IconTest, TheIconIsChosenBySystemVersion) {
             << version;
         EXPECT_TRUE(test.fileManager.hasItem(kHelperIconFile));
     }
-}
-
-TEST_F(IconTest, AnUnreadableSystemVersionGivesMoj) {
+    setSystemVersion("10.99999999999");
+    EXPECT_EQ(controller.osVersion(), INT32_MAX);
     test.fileManager.removeItemAtPath(kSystemVersionPath);
-    controller.setIconForHelperApp();
-    EXPECT_EQ(test.workspace.icons().at(kHelperPath), kResources + "moj.icns");
-}
-
-TEST_F(IconTest, WithoutTheImageTheCustomIconIsRemovedAndTheFileToo) {
-    setSystemVersion("10.10.5");
-    FakeBundle bare(test.calls);
-    Platform withoutIcons{test.preferences, test.workspace,   test.fileManager, bare,
-                          test.tasks,       test.scripting,   test.appleScript, test.clock,
-                          test.runLoop,     test.application, test.log};
-    FinderToolBarController installer(withoutIcons);
-
-    installer.updateHelperIcon();
-
-    EXPECT_EQ(test.workspace.icons().at(kHelperPath), std::nullopt);
-    EXPECT_FALSE(test.fileManager.hasItem(kHelperIconFile));
-    EXPECT_TRUE(test.calls.matching({"FileManager.copyItemAtPath"}).empty());
-}
-
-TEST_F(IconTest, TwoRefreshesLeaveWhatOneLeaves) {
-    setSystemVersion("10.7.5");
-    controller.updateHelperIcon();
-    auto icons = test.workspace.icons();
-    controller.updateHelperIcon();
-    EXPECT_EQ(test.workspace.icons(), icons);
-    EXPECT_TRUE(test.fileManager.hasItem(kHelperIconFile));
-    EXPECT_EQ(test.calls.matching({"FileManager.copyItemAtPath"}).size(), 2u);
+    EXPECT_EQ(controller.osVersion(), 0);
 }
 
 }  // namespace

@@ -1,127 +1,62 @@
 // Install, uninstall and the Finder restart over the test doubles: what is stored, in what
-// order things happen, how long the wait lasts, and the faults mended in the edge cases.
+// order things happen, how long the wait lasts, and what happens when preferences fail.
 #include "InstallerFixture.h"
-#include "PlatformException.h"
 
 namespace quaymark {
 namespace {
 
-// Tasks that note when they are waited for, so a test sees killall's wait in the call order.
-class WaitRecordingTasks : public TaskLauncher {
-public:
-    explicit WaitRecordingTasks(CallLog& calls) : _calls(calls) {}
+const PreferencesFailure kUnreadable{"/u/com.apple.finder.plist", "not a property list"};
 
-    std::unique_ptr<Task> launch(const TaskOptions& options) override {
-        _calls.record("Tasks.launch", options.launchPath);
-        launches.push_back(options);
-        return std::make_unique<WaitedTask>(_calls);
-    }
-    Environment processEnvironment() override { return {}; }
-
-    std::vector<TaskOptions> launches;
-
-private:
-    class WaitedTask : public Task {
-    public:
-        explicit WaitedTask(CallLog& calls) : _calls(calls) {}
-        int processIdentifier() const override { return 77; }
-        int waitUntilExit() override {
-            _calls.record("Task.waitUntilExit");
-            return 1;
-        }
-
-    private:
-        CallLog& _calls;
-    };
-    CallLog& _calls;
-};
-
-PlistDictionary configurationWith(PlistArray identifiers, PlistDictionary plists) {
-    return PlistDictionary{{kItemIdentifiers, std::move(identifiers)},
-                           {kItemPlists, std::move(plists)}};
-}
-
-TEST_F(InstallerTest, InstallWithNothingStoredPutsTheButtonBeforeTheLastTwoItems) {
-    struct Case {
-        const char* version;
-        const std::vector<std::string>& defaults;
-        int position;
-    };
-    for (const Case& each : {Case{"10.9.5", kNineDefaults, 7}, Case{"10.14.6", kTenDefaults, 8}}) {
-        test.preferences.setAppValue(kConfigurationKey, std::nullopt, kFinderDomain);
-        setSystemVersion(each.version);
-        finderRunsAfterSlice(1);
-
-        EXPECT_EQ(controller.installHelper().finder, FinderRestart::Activated);
-
-        std::vector<std::string> expected = each.defaults;
-        expected.insert(expected.begin() + each.position, kLocationItemIdentifier);
-        EXPECT_EQ(
-            stored(),
-            (PlistDictionary{
-                {kDefaultItemIdentifiers, PlistValue::stringArray(each.defaults)},
-                {kItemIdentifiers, PlistValue::stringArray(expected)},
-                {kDisplayMode, PlistValue::integer(2)},
-                {kItemPlists, PlistDictionary{{std::to_string(each.position), buttonItem()}}}}))
-            << each.version;
-        EXPECT_TRUE(controller.isQuaymarkInstalled());
-        test.workspace.removeRunningApplication(4242);
-    }
-}
-
-TEST_F(InstallerTest, ShortListsTakeTheButtonAtTheFront) {
-    struct Case {
-        int count;
-        std::vector<std::string> keys;
-        int position;
-        std::vector<std::string> keysAfter;
-    };
-    for (const Case& each :
-         {Case{0, {}, 0, {"0"}}, Case{1, {"0"}, 0, {"0", "1"}}, Case{2, {"1"}, 0, {"0", "2"}},
-          Case{3, {}, 1, {"1"}}, Case{5, {"3", "4"}, 3, {"3", "4", "5"}}}) {
-        PlistDictionary plists;
-        for (const std::string& key : each.keys)
-            plists.set(key, itemPointingAt("file:///Volumes/" + key + "/"));
-        store(configurationWith(numberedIdentifiers(each.count), plists));
+// Nothing stored, or no dictionary, loads as the default configuration of the system, with
+// the button before its last two items; uninstall then leaves the default stored.
+TEST_F(InstallerTest, WithNothingStoredInstallEditsTheDefaultConfiguration) {
+    for (const auto& [version, defaults, position, garbage] :
+         {std::tuple{"10.13.6", kNineDefaults, 7, false},
+          {"10.14.6", kTenDefaults, 8, true},
+          {"11.2.3", kNineDefaults, 7, false}}) {
+        test.preferences.setAppValue(kConfigurationKey,
+                                     garbage ? std::optional(PlistValue("garbage")) : std::nullopt,
+                                     kFinderDomain);
+        setSystemVersion(version);
+        PlistDictionary configuration{{kDefaultItemIdentifiers, PlistValue::stringArray(defaults)},
+                                      {kItemIdentifiers, PlistValue::stringArray(defaults)},
+                                      {kDisplayMode, PlistValue::integer(2)}};
+        EXPECT_EQ(controller.createToolbarConfigurationBrowserDictionary(), configuration);
 
         controller.installHelper();
 
-        PlistDictionary configuration = stored();
-        const PlistArray& identifiers = *configuration.find(kItemIdentifiers)->asArray();
-        ASSERT_EQ(identifiers.size(), static_cast<std::size_t>(each.count + 1));
-        EXPECT_EQ(identifiers[static_cast<std::size_t>(each.position)],
-                  PlistValue(kLocationItemIdentifier))
-            << each.count;
-        const PlistDictionary& after = *configuration.find(kItemPlists)->asDictionary();
-        EXPECT_EQ(*after.find(std::to_string(each.position)), buttonItem()) << each.count;
-        EXPECT_EQ(after.size(), each.keysAfter.size()) << each.count;
-        for (const std::string& key : each.keysAfter)
-            EXPECT_TRUE(after.contains(key)) << each.count << " " << key;
+        std::vector<std::string> expected = defaults;
+        expected.insert(expected.begin() + position, kLocationItemIdentifier);
+        PlistDictionary installed = configuration;
+        installed.set(kItemIdentifiers, PlistValue::stringArray(expected));
+        installed.set(kItemPlists, PlistDictionary{{std::to_string(position), buttonItem()}});
+        EXPECT_EQ(stored(), installed) << version;
+        controller.uninstallHelper();
+        configuration.set(kItemPlists, PlistDictionary());
+        EXPECT_EQ(stored(), configuration) << version;
     }
 }
 
 TEST_F(InstallerTest, InstallThenUninstallGivesBackTheStoredConfiguration) {
-    PlistDictionary finderItem{{kUrlString, "file:///Users/me/Projects/"},
-                               {kUrlStringType, PlistValue::integer(15)},
-                               {"_CFURLAliasData", PlistValue::data({0, 1, 2, 0xff})}};
-    PlistDictionary others{
-        {"TB Display Mode", PlistValue::integer(1)},
-        {"TB Icon Size Mode", PlistValue::integer(1)},
-        {"TB Is Shown", PlistValue::boolean(true)},
-        {"TB Size Mode", PlistValue::real(1.5)},
-        {"Stamp", PlistValue(PlistDate{600000000.25})},
-        {"Nested", PlistDictionary{{"Deep", PlistValue::stringArray({"x", "y"})}}}};
-    PlistDictionary withPlists = others;
-    withPlists.set(kItemIdentifiers, numberedIdentifiers(10));
-    withPlists.set(kItemPlists, PlistDictionary{{"2", finderItem},
-                                                {"9", finderItem},
-                                                {"07", finderItem},
-                                                {"abc", PlistValue("not an item")},
-                                                {"12", finderItem}});
-    PlistDictionary withoutPlists = others;
-    withoutPlists.set(kItemIdentifiers, numberedIdentifiers(4));
+    PlistValue finderItem = itemPointingAt("file:///Users/me/Projects/");
+    PlistDictionary withPlists{{"TB Display Mode", PlistValue::integer(1)},
+                               {kItemIdentifiers, numberedIdentifiers(10, {2, 9})},
+                               {kItemPlists, PlistDictionary{{"2", finderItem},
+                                                             {"9", finderItem},
+                                                             {"07", finderItem},
+                                                             {"abc", PlistValue("not an item")},
+                                                             {"12", finderItem}}}};
+    // Without an identifier list the button joins a copy of the stored default layout.
+    PlistDictionary withoutIdentifiers{
+        {kDefaultItemIdentifiers, PlistValue::stringArray({"a", "b", "c"})},
+        {kItemPlists, PlistDictionary{{"5", finderItem}}}};
 
-    for (const PlistDictionary& before : {withPlists, withoutPlists}) {
+    // Lists shorter than two take the button at the front; with a button there already, one
+    // uninstall takes one of the two.
+    for (const PlistDictionary& before :
+         {withPlists, withoutIdentifiers, configurationWith(numberedIdentifiers(0), {}),
+          configurationWith(numberedIdentifiers(1), {}),
+          configurationWith(numberedIdentifiers(3, {1}), {{"1", buttonItem()}})}) {
         store(before);
         controller.installHelper();
         EXPECT_TRUE(controller.isQuaymarkInstalled());
@@ -130,256 +65,92 @@ TEST_F(InstallerTest, InstallThenUninstallGivesBackTheStoredConfiguration) {
         PlistDictionary expected = before;
         if (!expected.contains(kItemPlists))
             expected.set(kItemPlists, PlistDictionary());
+        if (!expected.contains(kItemIdentifiers))
+            expected.set(kItemIdentifiers, *before.find(kDefaultItemIdentifiers));
         EXPECT_EQ(stored(), expected);
-        EXPECT_FALSE(controller.isQuaymarkInstalled());
     }
 }
 
-TEST_F(InstallerTest, WithNothingStoredUninstallLeavesTheDefaultConfigurationStored) {
-    controller.installHelper();
-    controller.uninstallHelper();
-    PlistValue defaults = PlistValue::stringArray(kNineDefaults);
-    EXPECT_EQ(stored(), (PlistDictionary{{kDefaultItemIdentifiers, defaults},
-                                         {kItemIdentifiers, defaults},
-                                         {kDisplayMode, PlistValue::integer(2)},
-                                         {kItemPlists, PlistDictionary()}}));
-}
-
-TEST_F(InstallerTest, UninstallAtSevenOfTenMovesTheLaterEntriesDown) {
-    store(configurationWith(numberedIdentifiers(10),
-                            PlistDictionary{{"3", itemPointingAt("file:///three/")},
-                                            {"7", buttonItem()},
-                                            {"9", itemPointingAt("file:///nine/")}}));
-
-    ToolbarChange change = controller.uninstallHelper();
-
-    EXPECT_EQ(change.buttonEntries, 1);
-    PlistArray identifiers = numberedIdentifiers(10);
-    identifiers.erase(identifiers.begin() + 7);
-    EXPECT_EQ(stored(), configurationWith(identifiers,
-                                          PlistDictionary{{"3", itemPointingAt("file:///three/")},
-                                                          {"8", itemPointingAt("file:///nine/")}}));
-}
-
-TEST_F(InstallerTest, OneUninstallTakesOneOfTwoButtons) {
-    store(configurationWith(numberedIdentifiers(6),
-                            PlistDictionary{{"1", buttonItem()}, {"4", buttonItem()}}));
-
-    controller.uninstallHelper();
-    EXPECT_EQ(stored().find(kItemIdentifiers)->asArray()->size(), 5u);
-    EXPECT_EQ(controller.buttonEntryCount(), 1);
-    EXPECT_TRUE(controller.isQuaymarkInstalled());
-
-    controller.uninstallHelper();
-    EXPECT_EQ(stored().find(kItemIdentifiers)->asArray()->size(), 4u);
-    EXPECT_FALSE(controller.isQuaymarkInstalled());
-}
-
-TEST_F(InstallerTest, UninstallWithoutAButtonChangesNothingAndLeavesFinderAlone) {
-    store(
-        configurationWith(numberedIdentifiers(3), PlistDictionary{{"1", PlistValue(kHelperUrl)}}));
-    test.calls.clear();
-
-    ToolbarChange change = controller.uninstallHelper();
-
-    EXPECT_EQ(change.buttonEntries, 0);
-    EXPECT_EQ(change.finder, FinderRestart::NotNeeded);
-    EXPECT_EQ(test.calls.matching({"Preferences.set", "Preferences.appSync", "Tasks.", "RunLoop."}),
-              std::vector<std::string>{});
-}
-
-TEST_F(InstallerTest, AButtonUnderAKeyThatIsNoPositionGoesAlone) {
-    for (const char* key : {"abc", "07", "-3", "-1", "10", "12", "+2", " 2", ""}) {
+// A button under a key that names no position, or whose position holds another identifier
+// (the list was edited without the entries), goes alone: no other identifier or entry moves.
+TEST_F(InstallerTest, AButtonWithoutItsOwnIdentifierGoesAlone) {
+    for (const char* key : {"abc", "07", "-1", "10", "+2", " 2", "", "3", "0"}) {
+        PlistArray identifiers = numberedIdentifiers(10, {2});
+        identifiers[3] = PlistValue("com.apple.finder.SRCH");
         PlistDictionary plists{{"2", itemPointingAt("file:///two/")},
                                {"9", itemPointingAt("file:///nine/")}};
-        PlistDictionary before = configurationWith(numberedIdentifiers(10), plists);
+        PlistDictionary before = configurationWith(identifiers, plists);
         plists.set(key, buttonItem());
-        store(configurationWith(numberedIdentifiers(10), plists));
+        store(configurationWith(identifiers, plists));
 
-        ToolbarChange change = controller.uninstallHelper();
-
-        EXPECT_EQ(change.buttonEntries, 1) << key;
+        EXPECT_EQ(controller.uninstallHelper().buttonEntries, 1) << key;
         EXPECT_EQ(stored(), before) << '"' << key << '"';
     }
 }
 
-TEST_F(InstallerTest, WithoutAnIdentifierListInstallEditsACopyOfTheDefaultLayout) {
-    PlistValue storedDefaults = PlistValue::stringArray({"a", "b", "c", "d"});
-    struct Case {
-        PlistDictionary before;
-        std::vector<std::string> identifiers;
-    };
-    for (const Case& each :
-         {Case{PlistDictionary{{kDefaultItemIdentifiers, storedDefaults}, {"Other", "kept"}},
-               {"a", "b", kLocationItemIdentifier, "c", "d"}},
-          Case{PlistDictionary{{"Other", "kept"}}, [] {
-                   std::vector<std::string> list = kNineDefaults;
-                   list.insert(list.begin() + 7, kLocationItemIdentifier);
-                   return list;
-               }()}}) {
-        store(each.before);
-        controller.installHelper();
-
-        PlistDictionary expected = each.before;
-        expected.set(kItemIdentifiers, PlistValue::stringArray(each.identifiers));
-        expected.set(kItemPlists,
-                     PlistDictionary{{std::to_string(each.identifiers.size() - 3), buttonItem()}});
-        EXPECT_EQ(stored(), expected);
-
-        // Uninstall then takes the button out of that list again, and adds no other key.
-        controller.uninstallHelper();
-        expected.set(kItemIdentifiers, each.before.contains(kDefaultItemIdentifiers)
-                                           ? storedDefaults
-                                           : PlistValue::stringArray(kNineDefaults));
-        expected.set(kItemPlists, PlistDictionary());
-        EXPECT_EQ(stored(), expected);
-    }
-}
-
-TEST_F(InstallerTest, WithoutAnIdentifierListUninstallRemovesTheEntryAlone) {
-    PlistDictionary before{{kDefaultItemIdentifiers, PlistValue::stringArray({"a", "b"})},
-                           {kItemPlists, PlistDictionary{{"5", itemPointingAt("file:///x/")}}}};
-    PlistDictionary withButton = before;
-    withButton.find(kItemPlists)->asDictionary()->set("0", buttonItem());
-    store(withButton);
-
-    controller.uninstallHelper();
-
-    EXPECT_EQ(stored(), before);
-}
-
-TEST_F(InstallerTest, EntriesThatAreNoDictionaryAreNeverButtonsAndAreKept) {
-    PlistDictionary before = configurationWith(
-        numberedIdentifiers(3),
-        PlistDictionary{{"0", PlistValue(kHelperUrl)}, {"x", PlistValue::integer(3)}});
-    store(before);
-
-    EXPECT_FALSE(controller.isQuaymarkInstalled());
-    EXPECT_EQ(controller.uninstallHelper().buttonEntries, 0);
-    EXPECT_EQ(stored(), before);
-    controller.installHelper();
-    EXPECT_EQ(*stored().find(kItemPlists), PlistValue(PlistDictionary{{"0", PlistValue(kHelperUrl)},
-                                                                      {"x", PlistValue::integer(3)},
-                                                                      {"1", buttonItem()}}));
-}
-
-TEST_F(InstallerTest, UninstallingEveryButtonSavesAndRestartsOnce) {
-    PlistDictionary plists{{"1", buttonItem()},
-                           {"2", itemPointingAt("file:///two/")},
-                           {"07", buttonItem()},
-                           {"4", buttonItem()},
-                           {"20", buttonItem()}};
-    store(configurationWith(numberedIdentifiers(6), plists));
-    test.calls.clear();
-
-    ToolbarChange change = controller.uninstallAllHelpers();
-
-    EXPECT_EQ(change.buttonEntries, 4);
-    EXPECT_EQ(stored(),
-              configurationWith(*PlistValue::stringArray({"id0", "id2", "id3", "id5"}).asArray(),
-                                PlistDictionary{{"1", itemPointingAt("file:///two/")}}));
-    EXPECT_EQ(count("Preferences.appSynchronize com.apple.finder"), 1);
-    EXPECT_EQ(count("Tasks.launch /usr/bin/killall"), 1);
-    EXPECT_EQ(controller.uninstallAllHelpers().buttonEntries, 0);
-}
-
 TEST_F(InstallerTest, TheConfigurationIsSavedBeforeFinderIsEnded) {
-    WaitRecordingTasks tasks(test.calls);
-    Platform withTasks{test.preferences, test.workspace, test.fileManager,
-                       test.mainBundle,  tasks,          test.scripting,
-                       test.appleScript, test.clock,     test.runLoop,
-                       test.application, test.log};
-    FinderToolBarController recording(withTasks);
     finderRunsAfterSlice(1);
-    test.workspace.addRunningApplication({17, "com.apple.Terminal", "Terminal"});
-    test.calls.clear();
 
-    recording.installHelper();
+    controller.installHelper();
 
-    EXPECT_EQ(test.calls.matching({"Preferences.set", "Preferences.appSync", "Tasks.", "Task.",
-                                   "Workspace.launch", "RunLoop.", "Workspace.running",
+    EXPECT_EQ(test.calls.matching({"Workspace.setIcon", "Preferences.set", "Preferences.appSync",
+                                   "Tasks.", "Workspace.launch", "RunLoop.", "Workspace.running",
                                    "Workspace.activate"}),
               (std::vector<std::string>{
+                  "Workspace.setIconForFile " + kHelperPath,
                   "Preferences.setAppValue com.apple.finder NSToolbar Configuration Browser",
                   "Preferences.appSynchronize com.apple.finder", "Tasks.launch /usr/bin/killall",
-                  "Task.waitUntilExit", "Workspace.launchApplication /Applications/Finder.app",
-                  "RunLoop.runFor 1000ms", "Workspace.runningApplications",
-                  "Workspace.activate com.apple.finder"}));
-    ASSERT_EQ(tasks.launches.size(), 1u);
-    EXPECT_EQ(tasks.launches[0].arguments, std::vector<std::string>{"Finder"});
+                  "Workspace.launchApplication /Applications/Finder.app", "RunLoop.runFor 1000ms",
+                  "Workspace.runningApplications", "Workspace.activate com.apple.finder"}));
 }
 
+// Neither a failed killall nor a refused launch request cuts the wait short; a Finder that
+// never comes back is given up after thirty slices.
 TEST_F(InstallerTest, TheRestartWaitsInOneSecondSlicesUntilFinderRuns) {
-    for (std::size_t slice : {1u, 3u, 30u}) {
+    test.calls.failOn("Tasks.launch", InjectedFailure::Platform);
+    test.workspace.setLaunchesFail(true);
+    for (std::size_t slice : {1u, 3u, 30u, 31u}) {
         test.workspace.removeRunningApplication(4242);
         finderRunsAfterSlice(slice);
         std::size_t slicesBefore = test.runLoop.slices().size();
         double before = test.clock.now().sinceReferenceDate;
+        std::size_t activations = test.workspace.activations().size();
 
-        EXPECT_EQ(controller.relaunchFinder(), FinderRestart::Activated);
+        EXPECT_EQ(controller.relaunchFinder(),
+                  slice > 30 ? FinderRestart::DidNotComeBack : FinderRestart::Activated);
 
-        EXPECT_EQ(test.runLoop.slices().size() - slicesBefore, slice);
-        EXPECT_DOUBLE_EQ(test.clock.now().sinceReferenceDate - before, static_cast<double>(slice));
-        ASSERT_FALSE(test.workspace.activations().empty());
-        EXPECT_EQ(test.workspace.activations().back().pid, 4242);
+        std::size_t slices = std::min<std::size_t>(slice, 30);
+        EXPECT_EQ(test.runLoop.slices().size() - slicesBefore, slices);
+        EXPECT_DOUBLE_EQ(test.clock.now().sinceReferenceDate - before, static_cast<double>(slices));
+        EXPECT_EQ(test.workspace.activations().size() - activations, slice > 30 ? 0u : 1u);
     }
 }
 
-TEST_F(InstallerTest, FinderAlreadyRunningIsLookedForOnlyAfterTheFirstSlice) {
-    test.workspace.addRunningApplication({5, kFinderDomain, "Finder"});
-    test.calls.clear();
-    EXPECT_EQ(controller.relaunchFinder(), FinderRestart::Activated);
-    EXPECT_LT(test.calls.indexOf("RunLoop.runFor 1000ms"),
-              test.calls.indexOf("Workspace.runningApplications"));
-    EXPECT_EQ(test.runLoop.slices().size(), 1u);
-}
-
-TEST_F(InstallerTest, AFinderThatNeverComesBackIsGivenUpAfterThirtySlices) {
-    ToolbarChange change = controller.installHelper();
-
-    EXPECT_EQ(change.finder, FinderRestart::DidNotComeBack);
-    EXPECT_TRUE(change.saved);
-    EXPECT_EQ(test.runLoop.slices(),
-              std::vector<std::chrono::milliseconds>(30, std::chrono::milliseconds(1000)));
-    EXPECT_TRUE(test.workspace.activations().empty());
-    EXPECT_TRUE(controller.isQuaymarkInstalled());
-}
-
-TEST_F(InstallerTest, FailuresOfKillallOfTheLaunchAndOfSavingDoNotStopTheRestart) {
-    test.calls.failOn("Tasks.launch", InjectedFailure::Platform);
-    test.workspace.setLaunchesFail(true);
-    test.preferences.setSynchronizeFails(true);
-    finderRunsAfterSlice(2);
-
-    ToolbarChange change = controller.installHelper();
-
-    EXPECT_FALSE(change.saved);
-    EXPECT_EQ(change.finder, FinderRestart::Activated);
-    EXPECT_TRUE(test.calls.contains("Workspace.launchApplication /Applications/Finder.app"));
-}
-
-TEST_F(InstallerTest, InstallRefreshesTheIconBeforeTouchingTheConfiguration) {
-    test.preferences.setSynchronizeFails(true);
-    controller.installHelper();
-    int icon = test.calls.indexOf("Workspace.setIconForFile " + kHelperPath);
-    ASSERT_GE(icon, 0);
-    EXPECT_LT(icon, test.calls.indexOf("Preferences.copyAppValue com.apple.finder "
-                                       "NSToolbar Configuration Browser"));
-}
-
-TEST(SharedInstanceTest, IsMadeOnceAndKeepsTheServicesOfTheFirstCall) {
-    // Alive to the end of the process, as the shared instance is.
-    static TestPlatform first;
-    static Platform firstPlatform = first.platform();
-    TestPlatform second;
-    Platform secondPlatform = second.platform();
-
-    FinderToolBarController& shared = FinderToolBarController::sharedInstance(firstPlatform);
-    EXPECT_EQ(&FinderToolBarController::sharedInstance(secondPlatform), &shared);
-
-    shared.isQuaymarkInstalled();
-    EXPECT_FALSE(first.calls.matching({"Preferences.copyAppValue"}).empty());
-    EXPECT_TRUE(second.calls.matching({"Preferences.copyAppValue"}).empty());
+// Finder's windows are closed by a restart, for nothing when the configuration is not saved;
+// and one that could not be read is never replaced by a default, nor is the icon touched.
+TEST_F(InstallerTest, FinderIsRestartedOnlyAfterASave) {
+    store(configurationWith(numberedIdentifiers(3, {1}), {{"1", buttonItem()}}));
+    PlistDictionary before = stored();
+    const PreferencesFailure writeFailed{"memory:com.apple.finder", "the write failed"};
+    for (bool readable : {true, false}) {
+        test.preferences.setSynchronizeFails(readable);
+        test.preferences.setUnreadable(kFinderDomain,
+                                       readable ? std::nullopt : std::optional(kUnreadable));
+        test.calls.clear();
+        for (ToolbarChange change : {controller.installHelper(), controller.uninstallHelper(),
+                                     controller.uninstallAllHelpers()}) {
+            EXPECT_EQ(readable ? change.saveFailure : change.readFailure,
+                      readable ? writeFailed : kUnreadable);
+            EXPECT_EQ(change.finder, FinderRestart::NotNeeded);
+        }
+        EXPECT_EQ(test.calls.matching({"Tasks.", "Workspace.launch", "RunLoop."}),
+                  std::vector<std::string>{});
+        if (!readable) {
+            EXPECT_EQ(test.calls.matching({"Workspace.setIcon", "Preferences.set"}),
+                      std::vector<std::string>{});
+        }
+        EXPECT_EQ(stored(), before);
+    }
 }
 
 }  // namespace

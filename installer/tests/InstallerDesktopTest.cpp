@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,7 +14,6 @@
 #include <thread>
 
 #include "Desktop.h"
-#include "FinderPreferenceScripts.h"
 #include "FinderToolBarController.h"
 #include "HostTestSupport.h"
 #include "PlistCodec.h"
@@ -109,159 +110,142 @@ protected:
         return run;
     }
 
+    // Runs the installed program without any capability, so that root, as tests run, meets
+    // file permissions as a user does.
+    testing::ProcessResult runWithoutCapabilities(const std::string& command) {
+        Environment environment = currentEnvironment();
+        for (const auto& [name, value] : desktop.environment())
+            environment[name] = value;
+        return testing::runProcess({"/usr/bin/setpriv", "--inh-caps=-all", "--bounding-set=-all",
+                                    quaymark + "/Contents/MacOS/Quaymark", command},
+                                   environment, std::chrono::seconds(20));
+    }
+    testing::ProcessResult preferenceScript(const std::vector<std::string>& arguments) {
+        return testing::runPython(testing::readFile(QUAYMARK_FINDER_PREFERENCES_SCRIPT), arguments);
+    }
+
     fs::path finderPreferences() const {
         return fs::path(desktop.home()) / "Library" / "Preferences" / "com.apple.finder.plist";
     }
-    PlistDictionary storedConfiguration() const {
-        std::optional<DecodedPlist> file = readPlistFile(finderPreferences().string());
-        const PlistDictionary* values = file ? file->value.asDictionary() : nullptr;
-        const PlistValue* configuration = values ? values->find(kConfigurationKey) : nullptr;
-        return configuration && configuration->asDictionary() ? *configuration->asDictionary()
-                                                              : PlistDictionary();
-    }
-
     testing::TemporaryDirectory directory;
     Desktop desktop{(directory.path() / "desktop").string()};
     std::string quaymark;
 };
 
-TEST_F(InstallerDesktopTest, InstallOnMavericksRestartsFinderWithAButtonThatOpensATerminal) {
-    createDesktop("10.9");
-    int oldFinder = startFinder();
-
-    QuaymarkRun install = runQuaymark("install");
-
-    ASSERT_EQ(install.exitStatus, 0) << install.output;
-    EXPECT_GE(install.seconds, 1.0);
-    std::string helperUrl = "file:///Applications/Quaymark.app/Contents/MacOS/QuaymarkHelper.app/";
-    EXPECT_EQ(
-        storedConfiguration(),
-        (PlistDictionary{
-            {kDefaultItemIdentifiers,
-             PlistValue::stringArray({"com.apple.finder.BACK", "NSToolbarFlexibleSpaceItem",
-                                      "com.apple.finder.SWCH", "com.apple.finder.ACTN",
-                                      "com.apple.finder.ARNG", "com.apple.finder.SHAR",
-                                      "NSToolbarFlexibleSpaceItem", "NSToolbarFlexibleSpaceItem",
-                                      "com.apple.finder.SRCH"})},
-            {kItemIdentifiers,
-             PlistValue::stringArray({"com.apple.finder.BACK", "NSToolbarFlexibleSpaceItem",
-                                      "com.apple.finder.SWCH", "com.apple.finder.ACTN",
-                                      "com.apple.finder.ARNG", "com.apple.finder.SHAR",
-                                      "NSToolbarFlexibleSpaceItem", "com.apple.finder.loc ",
-                                      "NSToolbarFlexibleSpaceItem", "com.apple.finder.SRCH"})},
-            {kDisplayMode, PlistValue::integer(2)},
-            {kItemPlists,
-             PlistDictionary{{"7", PlistDictionary{{kUrlString, helperUrl},
-                                                   {kUrlStringType, PlistValue::integer(15)}}}}}}));
-    // The program returned with a new Finder running, which loads the new toolbar.
-    std::optional<int> newFinder = finderPid();
-    ASSERT_TRUE(newFinder);
-    EXPECT_NE(*newFinder, oldFinder);
-    ASSERT_TRUE(finderLoadedToolbar(*newFinder));
-    EXPECT_EQ(*desktop.loadedToolbar()->find("Toolbar"), PlistValue(storedConfiguration()));
-
-    // The helper got the Mavericks icon, as its icon file and as the folder's custom icon.
-    fs::path helper = fs::path(quaymark) / "Contents" / "MacOS" / "QuaymarkHelper.app";
-    std::string mav = testing::readFile(fs::path(quaymark) / "Contents" / "Resources" / "mav.icns");
-    EXPECT_EQ(testing::readFile(helper / "Contents" / "Resources" / "moj.icns"), mav);
-    EXPECT_EQ(testing::readFile(helper / ".directory"),
-              "[Desktop Entry]\nIcon=./.CustomIcon.icns\n");
-    EXPECT_EQ(testing::readFile(helper / ".CustomIcon.icns"), mav);
-
-    fs::path folder = fs::path(desktop.home()) / "Work" / "a folder";
-    fs::create_directories(folder);
-    ASSERT_TRUE(desktop.openFinderWindow(folder.string()));
-    PlistDictionary click = desktop.clickToolbarItem(7);
-    ASSERT_FALSE(click.contains("Error")) << PlistValue(click);
-    EXPECT_TRUE(testing::waitUntil(
-        [&] {
-            auto windows = inspectTerminal(desktop.systemRoot(), "com.apple.Terminal");
-            return windows && !windows->empty() && !windows->front().tabs.empty() &&
-                   windows->front().tabs.front().shellDirectory == folder.string();
-        },
-        std::chrono::seconds(20)));
-
-    QuaymarkRun again = runQuaymark("install");
-    EXPECT_EQ(again.exitStatus, 0);
-    EXPECT_EQ(again.output,
-              "The Quaymark button is already in Finder's toolbar; nothing was changed.\n");
-    EXPECT_EQ(finderPid(), newFinder);
-    QuaymarkRun status = runQuaymark("status");
-    EXPECT_NE(status.output.find("Toolbar button: installed (1 entry)\nSystem version: 10.9 "
-                                 "(version 9)\nButton icon: mav\n"),
-              std::string::npos)
-        << status.output;
-    EXPECT_NE(status.output.find("Finder: running (pid " + std::to_string(*newFinder) + ")"),
-              std::string::npos)
-        << status.output;
-}
+struct FileCase {
+    const char* form;
+    const char* kind;    // whether the toolbar holds "TB Item Plists"
+    const char* values;  // "hard": also the values a reader most easily gets wrong
+};
 
 class InstallerFileFormatTest : public InstallerDesktopTest,
-                                public ::testing::WithParamInterface<const char*> {};
+                                public ::testing::WithParamInterface<FileCase> {};
 
-TEST_P(InstallerFileFormatTest, InstallThenUninstallGivesBackEveryFinderSetting) {
-    createDesktop("10.14.6");
-    const char* form = GetParam();
-    std::string kind = std::string(form) == "binary" ? "plists" : "none";
-    testing::ProcessResult written =
-        testing::runPython(kWriteFinderPreferences, {finderPreferences().string(), form, kind});
+// Install and uninstall restart Finder, which loads the new toolbar, and change nothing but
+// the button as plistlib reads the file; the installed button opens a terminal.
+TEST_P(InstallerFileFormatTest, InstallAndUninstallKeepEveryOtherFinderSetting) {
+    createDesktop("10.9");
+    const FileCase& file = GetParam();
+    testing::ProcessResult written = preferenceScript(
+        {"write", finderPreferences().string(), file.form, file.kind, file.values});
     ASSERT_EQ(written.exitStatus, 0) << written.output;
     fs::path before = directory.path() / "before.plist";
     fs::copy_file(finderPreferences(), before);
     int finder = startFinder();
 
-    for (const char* command : {"install", "uninstall"}) {
+    for (auto [command, allowed] :
+         {std::pair{"install", "button"}, {"uninstall", "empty-plists"}}) {
         QuaymarkRun run = runQuaymark(command);
         ASSERT_EQ(run.exitStatus, 0) << command << "\n" << run.output;
+        EXPECT_GE(run.seconds, 1.0);
         std::optional<int> restarted = finderPid();
         ASSERT_TRUE(restarted) << command;
         EXPECT_NE(*restarted, finder) << command;
         finder = *restarted;
+        ASSERT_TRUE(finderLoadedToolbar(finder));
+        std::optional<PlistDictionary> loaded = desktop.loadedToolbar();
+        std::optional<DecodedPlist> saved = readPlistFile(finderPreferences().string());
+        const PlistDictionary* stored = saved ? saved->value.asDictionary() : nullptr;
+        ASSERT_TRUE(loaded && loaded->contains("Toolbar") && stored &&
+                    stored->contains(kConfigurationKey));
+        EXPECT_EQ(*loaded->find("Toolbar"), *stored->find(kConfigurationKey));
+        testing::ProcessResult compared = preferenceScript(
+            {"compare", before.string(), finderPreferences().string(), file.form, allowed});
+        EXPECT_EQ(compared.exitStatus, 0) << command << ": " << compared.output;
+        if (std::string(command) == "uninstall")
+            continue;
+        // The helper got the Mavericks icon, and its button opens a terminal at the folder.
+        EXPECT_EQ(testing::readFile(fs::path(quaymark) / "Contents/MacOS/QuaymarkHelper.app/"
+                                                         ".CustomIcon.icns"),
+                  testing::readFile(fs::path(quaymark) / "Contents/Resources/mav.icns"));
+        fs::path folder = fs::path(desktop.home()) / "Work" / "a folder";
+        fs::create_directories(folder);
+        ASSERT_TRUE(desktop.openFinderWindow(folder.string()));
+        PlistDictionary click = desktop.clickToolbarItem(2);
+        ASSERT_FALSE(click.contains("Error")) << PlistValue(click);
+        EXPECT_TRUE(testing::waitUntil(
+            [&] {
+                auto windows = inspectTerminal(desktop.systemRoot(), "com.apple.Terminal");
+                return windows && !windows->empty() && !windows->front().tabs.empty() &&
+                       windows->front().tabs.front().shellDirectory == folder.string();
+            },
+            std::chrono::seconds(20)));
     }
-
-    testing::ProcessResult compared = testing::runPython(
-        kCompare, {before.string(), finderPreferences().string(), form, "empty-plists"});
-    EXPECT_EQ(compared.exitStatus, 0) << compared.output;
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, InstallerFileFormatTest, ::testing::Values("binary", "xml"));
+INSTANTIATE_TEST_SUITE_P(Formats, InstallerFileFormatTest,
+                         ::testing::Values(FileCase{"binary", "plists", "ordinary"},
+                                           FileCase{"xml", "none", "ordinary"},
+                                           FileCase{"binary", "plists", "hard"},
+                                           FileCase{"xml", "plists", "hard"}),
+                         [](const ::testing::TestParamInfo<FileCase>& each) {
+                             return std::string(each.param.form) + "_" + each.param.values;
+                         });
 
-TEST_F(InstallerDesktopTest, AFolderWithABlankIsPercentEncodedInTheButtonsUrl) {
+// A Finder preference file that cannot be read is never replaced, and Finder, whose windows a
+// restart would close, runs on.
+TEST_F(InstallerDesktopTest, AnUnreadableFinderPreferenceFileIsLeftAsItWas) {
     createDesktop("10.9.5");
-    fs::path tools = fs::path(desktop.root()) / "Applications" / "My Tools";
-    fs::create_directories(tools);
-    fs::rename(quaymark, tools / "Quaymark.app");
-    quaymark = (tools / "Quaymark.app").string();
-    startFinder();
+    int finder = startFinder();
+    fs::path file = finderPreferences();
+    fs::create_directories(file.parent_path());
+    for (std::string kind : {"corrupt", "fifo", "unreadable", "locked"}) {
+        fs::remove(file);
+        int lock = -1;
+        if (kind == "fifo") {
+            ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+        } else {
+            testing::writeFile(
+                file, kind == "corrupt" ? "bplist00\x01garbage" : "<plist><dict/></plist>");
+        }
+        if (kind == "unreadable")
+            fs::permissions(file, fs::perms::none);
+        // The writers' lock, held for longer than any writer waits.
+        if (kind == "locked") {
+            lock = open((file.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            ASSERT_EQ(flock(lock, LOCK_EX), 0);
+        }
+        std::string bytes = kind == "fifo" ? "" : testing::readFile(file);
 
-    QuaymarkRun install = runQuaymark("install");
-
-    ASSERT_EQ(install.exitStatus, 0) << install.output;
-    PlistDictionary configuration = storedConfiguration();
-    const PlistValue* plists = configuration.find(kItemPlists);
-    const PlistValue* button =
-        plists && plists->asDictionary() ? plists->asDictionary()->find("7") : nullptr;
-    ASSERT_TRUE(button && button->asDictionary()) << PlistValue(configuration);
-    EXPECT_EQ(*button->asDictionary()->find(kUrlString),
-              PlistValue("file:///Applications/My%20Tools/Quaymark.app/Contents/MacOS/"
-                         "QuaymarkHelper.app/"));
-}
-
-TEST_F(InstallerDesktopTest, AFinderThatCannotStartHoldsInstallForThirtySecondsAtMost) {
-    createDesktop("10.9.5");
-    fs::permissions(
-        fs::path(desktop.root()) / "Applications" / "Finder.app" / "Contents" / "MacOS" / "Finder",
-        fs::perms::owner_read | fs::perms::owner_write);
-
-    QuaymarkRun install = runQuaymark("install");
-
-    EXPECT_EQ(install.exitStatus, 1) << install.output;
-    EXPECT_GE(install.seconds, 30.0);
-    EXPECT_LT(install.seconds, 36.0);
-    EXPECT_NE(install.output.find("Finder did not come back within 30 seconds"), std::string::npos)
-        << install.output;
-    EXPECT_TRUE(storedConfiguration().contains(kItemPlists));
-    EXPECT_NE(runQuaymark("status").output.find("Finder: not running\n"), std::string::npos);
+        for (const char* command : {"install", "uninstall", "status"}) {
+            testing::ProcessResult run = runWithoutCapabilities(command);
+            EXPECT_EQ(run.exitStatus, 1) << kind << " " << command << "\n" << run.output;
+            EXPECT_NE(run.output.find(file.string() + ": "), std::string::npos)
+                << kind << " " << command << "\n"
+                << run.output;
+            if (std::string(command) != "status") {
+                EXPECT_EQ(run.output.find('\n'), run.output.size() - 1) << run.output;
+            }
+        }
+        if (lock >= 0)
+            close(lock);
+        if (kind == "fifo") {
+            EXPECT_TRUE(fs::is_fifo(file));
+        } else {
+            EXPECT_EQ(testing::readFile(file), bytes) << kind;
+        }
+        EXPECT_EQ(finderPid(), finder) << kind;
+    }
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -35,12 +34,19 @@ inline PlistValue itemPointingAt(const std::string& url) {
 inline PlistValue buttonItem() {
     return itemPointingAt(kHelperUrl);
 }
-// Identifiers "id0".."id<count-1>", so a test sees which ones moved.
-inline PlistArray numberedIdentifiers(int count) {
+// Identifiers "id0".."id<count-1>", so a test sees which ones moved, with the location item
+// identifier at each of `locations`.
+inline PlistArray numberedIdentifiers(int count, std::initializer_list<int> locations = {}) {
     PlistArray identifiers;
     for (int i = 0; i < count; ++i)
         identifiers.emplace_back("id" + std::to_string(i));
+    for (int location : locations)
+        identifiers.at(static_cast<std::size_t>(location)) = PlistValue(kLocationItemIdentifier);
     return identifiers;
+}
+inline PlistDictionary configurationWith(PlistArray identifiers, PlistDictionary plists) {
+    return PlistDictionary{{kItemIdentifiers, std::move(identifiers)},
+                           {kItemPlists, std::move(plists)}};
 }
 
 class InstallerTest : public ::testing::Test {
@@ -63,9 +69,6 @@ protected:
         const PlistValue* value = domain.find(kConfigurationKey);
         return value && value->asDictionary() ? *value->asDictionary() : PlistDictionary();
     }
-    bool hasStored() const {
-        return test.preferences.values(kFinderDomain).contains(kConfigurationKey);
-    }
     // Finder shows up in the running applications at the end of this slice (counted from 1)
     // of the next wait.
     void finderRunsAfterSlice(std::size_t slice) {
@@ -74,10 +77,6 @@ protected:
             if (current == last)
                 test.workspace.addRunningApplication({4242, kFinderDomain, "Finder"});
         });
-    }
-    int count(const std::string& entry) const {
-        const auto& entries = test.calls.entries();
-        return static_cast<int>(std::count(entries.begin(), entries.end(), entry));
     }
 
     TestPlatform test;
