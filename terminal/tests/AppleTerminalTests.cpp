@@ -75,35 +75,42 @@ INSTANTIATE_TEST_SUITE_P(
                  2}),
     CaseName());
 
-TEST_F(TerminalFixture, RefusedKeystrokeStillPausesAndSendsToTheFrontTab) {
+TEST_F(TerminalFixture, RefusedKeystrokeOpensANewWindowAndLeavesTheFrontTabAlone) {
     platform.terminal.setRunning(true);
     platform.terminal.openWindow(2);
     platform.appleScript.setRefusesKeystrokes(true);
     terminals.openAppleTerminalWithCommand(kCommand, false);
 
     EXPECT_EQ(platform.clock.sleeps(), std::vector<std::chrono::microseconds>{250000us});
-    const ScriptedWindow& front = platform.terminal.windows().front();
-    ASSERT_EQ(front.sessions.size(), 2u);
-    EXPECT_EQ(front.sessions[1].received, std::vector{kCommand + "\n"});
+    EXPECT_EQ(platform.calls.matching({"Terminal.doScript"}),
+              std::vector<std::string>{"Terminal.doScript " + kCommand + " in new window"});
+    const auto& windows = platform.terminal.windows();
+    ASSERT_EQ(windows.size(), 2u);
+    EXPECT_EQ(windows[0].sessions.back().received, std::vector{kCommand + "\n"});
+    EXPECT_TRUE(windows[1].sessions[1].received.empty());
 }
 
 struct KeystrokeCase {
     std::string name;
-    void (TerminalIdentifiers::*press)() const;
+    bool (TerminalIdentifiers::*press)() const;
     std::string source;
     std::function<void(TestPlatform&)> breakKeystroke;
+    bool pressed;
 };
 
 class Keystroke : public TerminalFixture, public ::testing::WithParamInterface<KeystrokeCase> {};
 
 TEST_P(Keystroke, RunsTheExactScriptThenPausesWhateverHappened) {
     GetParam().breakKeystroke(platform);
-    (terminals.*GetParam().press)();
+    EXPECT_EQ((terminals.*GetParam().press)(), GetParam().pressed);
     EXPECT_EQ(platform.appleScript.sources(), std::vector{GetParam().source});
     EXPECT_EQ(platform.calls.matching({"sleep"}), std::vector<std::string>{"sleep 250000us"});
 }
 
-void leaveAlone(TestPlatform&) {}
+void leaveAlone(TestPlatform& p) {
+    p.terminal.setRunning(true);
+    p.iTerm.setRunning(true);
+}
 void refuse(TestPlatform& p) {
     p.appleScript.setRefusesKeystrokes(true);
 }
@@ -115,14 +122,14 @@ INSTANTIATE_TEST_SUITE_P(
     NewTab, Keystroke,
     ::testing::Values(KeystrokeCase{"Terminal",
                                     &TerminalIdentifiers::emulateCMDTPressForAppleTerminal,
-                                    kTerminalKeystroke, leaveAlone},
+                                    kTerminalKeystroke, leaveAlone, true},
                       KeystrokeCase{"ITerm", &TerminalIdentifiers::emulateCMDTPressForIterm,
-                                    kITermKeystroke, leaveAlone},
+                                    kITermKeystroke, leaveAlone, true},
                       KeystrokeCase{"TerminalRefused",
                                     &TerminalIdentifiers::emulateCMDTPressForAppleTerminal,
-                                    kTerminalKeystroke, refuse},
+                                    kTerminalKeystroke, refuse, false},
                       KeystrokeCase{"ITermRaising", &TerminalIdentifiers::emulateCMDTPressForIterm,
-                                    kITermKeystroke, raise}),
+                                    kITermKeystroke, raise, false}),
     CaseName());
 
 }  // namespace

@@ -89,13 +89,15 @@ INSTANTIATE_TEST_SUITE_P(
                                  "newTerminal#1"),
                     2, 1},
         // The keystroke goes to process "iTerm", which is not running here, so no tab opens in
-        // iTerm2 and the command goes to its current session.
+        // iTerm2 and a new terminal takes the command instead of the current session.
         ClassicCase{"ITerm2ClassicNewTabPressesKeysInProcessITerm", Opener::ITerm2, true, false,
                     classicCalls("iTerm2", kITerm2Id,
                                  {"iTerm2.terminals", "SystemEvents.keystroke command-t in iTerm",
-                                  "sleep 250000us", "iTerm2.currentTerminal"},
-                                 "currentTerminal"),
-                    1, 1}),
+                                  "sleep 250000us", "iTerm2.makeTerminal",
+                                  "iTerm2.addObject newTerminal#1 to terminals",
+                                  "iTerm2.launchSession Default Session in newTerminal#1"},
+                                 "newTerminal#1"),
+                    2, 1}),
     CaseName());
 
 TEST_F(TerminalFixture, ITermWithoutTerminalListMakesATerminalInsteadOfATab) {
