@@ -1,6 +1,8 @@
 // An application life cycle without an event loop: run() calls the launch callback at once.
 #pragma once
 
+#include <stdexcept>
+
 #include "CallLog.h"
 #include "System.h"
 
@@ -13,16 +15,26 @@ public:
     // Calls `didFinishLaunching` and returns 0 once it has called terminate(). A callback
     // that returns without terminating would leave a real event loop running for ever, so
     // that raises std::logic_error.
-    int run(std::function<void()> didFinishLaunching) override;
-    void terminate() override;
+    int run(std::function<void()> didFinishLaunching) override {
+        _calls.record("Application.run");
+        ++_runCount;
+        _terminated = false;
+        if (didFinishLaunching)
+            didFinishLaunching();
+        if (!_terminated)
+            throw std::logic_error("the event loop was never terminated");
+        return 0;
+    }
+    void terminate() override {
+        _calls.record("Application.terminate");
+        _terminated = true;
+    }
 
     int runCount() const { return _runCount; }
-    int terminateCount() const { return _terminateCount; }
 
 private:
     CallLog& _calls;
     int _runCount = 0;
-    int _terminateCount = 0;
     bool _terminated = false;
 };
 

@@ -1,7 +1,7 @@
 // A clock that a test sets and advances; sleeping is recorded and moves the time on.
 #pragma once
 
-#include <vector>
+#include <string>
 
 #include "CallLog.h"
 #include "System.h"
@@ -17,16 +17,16 @@ public:
 
     PlistDate now() override { return _now; }
     // Records "sleep <n>us" and advances the time by the duration; never waits.
-    void sleepFor(std::chrono::microseconds duration) override;
+    void sleepFor(std::chrono::microseconds duration) override {
+        _calls.record("sleep", std::to_string(duration.count()) + "us");
+        advance(std::chrono::duration<double>(duration).count());
+    }
 
-    void setNow(PlistDate now) { _now = now; }
     void advance(double seconds) { _now.sinceReferenceDate += seconds; }
-    const std::vector<std::chrono::microseconds>& sleeps() const { return _sleeps; }
 
 private:
     CallLog& _calls;
     PlistDate _now = kStart;
-    std::vector<std::chrono::microseconds> _sleeps;
 };
 
 }  // namespace quaymark

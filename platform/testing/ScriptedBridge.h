@@ -1,41 +1,57 @@
-// The scripting bridge over the modelled applications: hands out targets that act on the
-// models a test holds.
+// The scripting bridge over the modelled applications a test holds: each target it hands
+// out is a new handle on the one modelled application.
 #pragma once
 
-#include <map>
-#include <string>
-
-#include "CallLog.h"
-#include "Scripting.h"
+#include "ScriptedFinder.h"
+#include "ScriptedITerm.h"
+#include "ScriptedTerminal.h"
 
 namespace quaymark {
 
 class ScriptedBridge : public ScriptingBridge {
 public:
-    explicit ScriptedBridge(CallLog& calls) : _calls(calls) {}
+    // The models are not owned; iTerm answers to "net.sourceforge.iTerm", iTerm2 to
+    // "com.googlecode.iterm2".
+    ScriptedBridge(CallLog& calls, ScriptedFinder& finder, ScriptedTerminal& terminal,
+                   ScriptedITerm& iTerm, ScriptedITerm& iTerm2)
+        : _calls(calls), _finder(finder), _terminal(terminal), _iTerm(iTerm), _iTerm2(iTerm2) {}
 
     // Recorded as "Bridge.<vocabulary> <bundle identifier>"; raises PlatformException for a
-    // bundle identifier that no model was added under (compared exactly).
-    std::unique_ptr<FinderScripting> finder(const std::string& bundleIdentifier) override;
-    std::unique_ptr<TerminalScripting> terminal(const std::string& bundleIdentifier) override;
-    std::unique_ptr<ITermScripting> iTerm(const std::string& bundleIdentifier) override;
-
-    // The models are not owned and must outlive the targets handed out.
-    void add(const std::string& bundleIdentifier, FinderScripting& finder) {
-        _finders[bundleIdentifier] = &finder;
+    // bundle identifier of no model (compared exactly).
+    std::unique_ptr<FinderScripting> finder(const std::string& bundleIdentifier) override {
+        _calls.record("Bridge.finder", bundleIdentifier);
+        return std::make_unique<ScriptedFinder>(
+            pick(bundleIdentifier, "com.apple.Finder", _finder));
     }
-    void add(const std::string& bundleIdentifier, TerminalScripting& terminal) {
-        _terminals[bundleIdentifier] = &terminal;
+    std::unique_ptr<TerminalScripting> terminal(const std::string& bundleIdentifier) override {
+        _calls.record("Bridge.terminal", bundleIdentifier);
+        return std::make_unique<ScriptedTerminal>(
+            pick(bundleIdentifier, "com.apple.Terminal", _terminal));
     }
-    void add(const std::string& bundleIdentifier, ITermScripting& iTerm) {
-        _iTerms[bundleIdentifier] = &iTerm;
+    std::unique_ptr<ITermScripting> iTerm(const std::string& bundleIdentifier) override {
+        _calls.record("Bridge.iTerm", bundleIdentifier);
+        if (bundleIdentifier == "com.googlecode.iterm2")
+            return std::make_unique<ScriptedITerm>(_iTerm2);
+        return std::make_unique<ScriptedITerm>(
+            pick(bundleIdentifier, "net.sourceforge.iTerm", _iTerm));
     }
 
 private:
+    template <typename Model>
+    static Model& pick(const std::string& bundleIdentifier, const std::string& expected,
+                       Model& model) {
+        if (bundleIdentifier != expected) {
+            throw PlatformException("SBErrorDomain",
+                                    "no application with identifier " + bundleIdentifier);
+        }
+        return model;
+    }
+
     CallLog& _calls;
-    std::map<std::string, FinderScripting*> _finders;
-    std::map<std::string, TerminalScripting*> _terminals;
-    std::map<std::string, ITermScripting*> _iTerms;
+    ScriptedFinder& _finder;
+    ScriptedTerminal& _terminal;
+    ScriptedITerm& _iTerm;
+    ScriptedITerm& _iTerm2;
 };
 
 }  // namespace quaymark

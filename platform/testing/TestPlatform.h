@@ -1,7 +1,6 @@
 // One of each test double, wired together, and the Platform that hands them out.
 #pragma once
 
-#include "CallLog.h"
 #include "FakeBundle.h"
 #include "ImmediateApplication.h"
 #include "ManualClock.h"
@@ -14,9 +13,6 @@
 #include "RecordingWorkspace.h"
 #include "ScriptedAppleScriptRunner.h"
 #include "ScriptedBridge.h"
-#include "ScriptedFinder.h"
-#include "ScriptedITerm.h"
-#include "ScriptedTerminal.h"
 
 namespace quaymark {
 
@@ -25,11 +21,20 @@ namespace quaymark {
 // tell the workspace whether they run and take the Command-T keystroke by process name.
 // Nothing is installed, running or open at the start.
 struct TestPlatform {
-    TestPlatform();
+    TestPlatform() {
+        for (ScriptedApplication* scripted :
+             std::initializer_list<ScriptedApplication*>{&terminal, &iTerm, &iTerm2}) {
+            workspace.attach(*scripted);
+            appleScript.attach(*scripted);
+        }
+    }
     TestPlatform(const TestPlatform&) = delete;
     TestPlatform& operator=(const TestPlatform&) = delete;
 
-    Platform platform();
+    Platform platform() {
+        return Platform{preferences, workspace, fileManager, mainBundle,  tasks, scripting,
+                        appleScript, clock,     runLoop,     application, log};
+    }
 
     CallLog calls;
     MemoryPreferences preferences{calls};
@@ -39,9 +44,9 @@ struct TestPlatform {
     RecordingTaskLauncher tasks{calls};
     ScriptedFinder finder{calls};
     ScriptedTerminal terminal{calls};
-    ScriptedITerm iTerm{calls, "iTerm", "net.sourceforge.iTerm", ITermVocabulary::Classic, 402};
-    ScriptedITerm iTerm2{calls, "iTerm2", "com.googlecode.iterm2", ITermVocabulary::Classic, 403};
-    ScriptedBridge scripting{calls};
+    ScriptedITerm iTerm{calls, "iTerm", "net.sourceforge.iTerm", 402};
+    ScriptedITerm iTerm2{calls, "iTerm2", "com.googlecode.iterm2", 403};
+    ScriptedBridge scripting{calls, finder, terminal, iTerm, iTerm2};
     ScriptedAppleScriptRunner appleScript{calls};
     ManualClock clock{calls};
     ManualRunLoop runLoop{calls, clock};

@@ -1,0 +1,111 @@
+// What the scripted terminal applications share: whether they run, their windows front to
+// back with tabs (sessions), and what each tab was given. A copy is a handle on the same
+// application, as every scripting target of a real application addresses one process.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "CallLog.h"
+#include "PlatformException.h"
+#include "Scripting.h"
+#include "Workspace.h"
+
+namespace quaymark {
+
+struct ScriptedSession {
+    // Each text the session received, in order; a text that was run as a line ends in "\n".
+    std::vector<std::string> received;
+};
+
+struct ScriptedWindow {
+    int id = 0;  // identifies the window while others open in front of it
+    std::vector<ScriptedSession> sessions;
+    std::size_t selected = 0;
+
+    // Appends a tab and selects it.
+    ScriptedSession& openTab() {
+        sessions.emplace_back();
+        selected = sessions.size() - 1;
+        return sessions.back();
+    }
+};
+
+class ScriptedApplication {
+public:
+    ScriptedApplication(CallLog& calls, std::string processName, std::string bundleIdentifier,
+                        int pid)
+        : _calls(calls),
+          _processName(std::move(processName)),
+          _bundleIdentifier(std::move(bundleIdentifier)),
+          _pid(pid) {}
+
+    const std::string& processName() const { return _processName; }
+    bool running() const { return _state->running; }
+    // Running without windows; add them with openWindow.
+    void setRunning(bool running) { _state->running = running; }
+    // Opens a window in front of the others with `tabs` tabs, the last selected.
+    ScriptedWindow& openWindow(std::size_t tabs = 1) {
+        ScriptedWindow window{_state->nextWindowId++, {}, 0};
+        for (std::size_t i = 0; i < tabs; ++i)
+            window.openTab();
+        return *_state->windows.insert(_state->windows.begin(), std::move(window));
+    }
+    const std::vector<ScriptedWindow>& windows() const { return _state->windows; }
+    // As the workspace lists it; nothing while the application does not run.
+    std::optional<RunningApplication> runningInstance() const {
+        if (!running())
+            return std::nullopt;
+        return RunningApplication{_pid, _bundleIdentifier, _processName};
+    }
+    // Command-T: a new tab in the front window, or a first window when there is none; false
+    // when the application does not run, so there is no process to press the keys in.
+    bool pressCommandT() {
+        if (!running())
+            return false;
+        if (windows().empty()) {
+            openWindow();
+        } else {
+            _state->windows.front().openTab();
+        }
+        return true;
+    }
+
+protected:
+    // Recorded as "<process name>.<operation>", with the detail after a space.
+    void record(const std::string& operation, const std::string& detail = {}) const {
+        _calls.record(_processName + "." + operation, detail);
+    }
+    void requireRunning() const {
+        if (!running())
+            throw PlatformException("SBErrorDomain -600", _processName + " is not running");
+    }
+    // Starts the application with its first window, as launching it does.
+    void launch() {
+        if (!running()) {
+            setRunning(true);
+            openWindow();
+        }
+    }
+    std::vector<ScriptedWindow>& windowList() { return _state->windows; }
+    // The scripting error for a reference that names nothing (errAENoSuchObject).
+    static PlatformException noSuchObject(const ObjectSpecifier& reference) {
+        return PlatformException("SBErrorDomain -1728", "Can't get " + reference.description());
+    }
+
+private:
+    struct State {
+        bool running = false;
+        std::vector<ScriptedWindow> windows;
+        int nextWindowId = 1;
+    };
+    CallLog& _calls;
+    std::string _processName;
+    std::string _bundleIdentifier;
+    int _pid;
+    std::shared_ptr<State> _state = std::make_shared<State>();
+};
+
+}  // namespace quaymark
