@@ -77,179 +77,59 @@ TEST_P(Openers, SendTheirCallsInOrderAndTheCommandLandsInTheFrontWindowsSelected
     EXPECT_TRUE(platform.log.lines().empty());
 }
 
-const std::string kTerminal =
-    "Bridge.terminal com.apple.Terminal; Terminal.isRunning; Terminal.activate; ";
-const std::string kTerminalTab = kTerminal +
-                                 "Terminal.windowAtIndex 0; SystemEvents.keystroke command-t "
-                                 "in Terminal; sleep 250000us; Terminal.doScript C in ";
-const std::string kITerm =
-    "Workspace.runningApplications; Bridge.iTerm net.sourceforge.iTerm; iTerm.activate; ";
-const std::string kITerm2 =
-    "Workspace.runningApplications; Bridge.iTerm com.googlecode.iterm2; "
-    "iTerm2.respondsToTerminals; iTerm2.activate; ";
+// The calls of each path; lines are left long so that each reads as one sequence.
+// clang-format off
+const std::string kTerminal = "Bridge.terminal com.apple.Terminal; Terminal.isRunning; Terminal.activate; ";
+const std::string kTerminalTab = kTerminal + "Terminal.windowAtIndex 0; SystemEvents.keystroke command-t in Terminal; sleep 250000us; ";
+const std::string kITerm = "Workspace.runningApplications; Bridge.iTerm net.sourceforge.iTerm; iTerm.activate; ";
+const std::string kITerm2 = "Workspace.runningApplications; Bridge.iTerm com.googlecode.iterm2; iTerm2.respondsToTerminals; iTerm2.activate; ";
+const std::string kKeystroke = "SystemEvents.keystroke command-t in iTerm; sleep 250000us; ";
 // A new terminal with the default session, which then takes the command.
 std::string newTerminal(const std::string& app) {
-    return app + ".makeTerminal; " + app + ".addObject newTerminal#1 to terminals; " + app +
-           ".launchSession Default Session in newTerminal#1; " + app +
-           ".currentSession of newTerminal#1; " + app +
-           ".writeContentsOfFile nil C to currentSession of newTerminal#1";
+    return app + ".makeTerminal; " + app + ".addObject newTerminal#1 to terminals; " + app + ".launchSession Default Session in newTerminal#1; " +
+           app + ".currentSession of newTerminal#1; " + app + ".writeContentsOfFile nil C to currentSession of newTerminal#1";
 }
-std::string toCurrentTerminal(const std::string& app) {
-    return app + ".currentTerminal; " + app + ".currentSession of currentTerminal; " + app +
-           ".writeContentsOfFile nil C to currentSession of currentTerminal";
+std::string currentTerminal(const std::string& app) {
+    return app + ".currentTerminal; " + app + ".currentSession of currentTerminal; " + app + ".writeContentsOfFile nil C to currentSession of currentTerminal";
 }
-const std::string kITermKeystroke = "SystemEvents.keystroke command-t in iTerm; sleep 250000us; ";
-const std::string kNext =
-    "Workspace.runningApplications; Bridge.iTerm com.googlecode.iterm2; "
-    "iTerm2.respondsToTerminals; Bridge.iTerm com.googlecode.iterm2; "
-    "Workspace.runningApplications; iTerm2.activate; iTerm2.currentWindow; ";
-const std::string kNextCreated = "iTerm2.currentWindow; iTerm2.currentSession of currentWindow; ";
-const std::string kNextWrite =
-    "iTerm2.sessionRespondsToWriteWithNewline currentSession of currentWindow; "
-    "iTerm2.currentWindow; iTerm2.currentSession of currentWindow; iTerm2.writeContentsOfFile nil "
-    "C ";
-const std::string kToCurrentWindow = "to currentSession of currentWindow";
+const std::string kNext = "Workspace.runningApplications; Bridge.iTerm com.googlecode.iterm2; iTerm2.respondsToTerminals; "
+                          "Bridge.iTerm com.googlecode.iterm2; Workspace.runningApplications; iTerm2.activate; iTerm2.currentWindow; ";
+const std::string kNewTab = "iTerm2.get currentWindow; iTerm2.currentWindow; iTerm2.createTabWithDefaultProfile nil in currentWindow; ";
+const std::string kNewWindow = "iTerm2.get currentWindow; iTerm2.createWindowWithDefaultProfile nil; ";
+const std::string kNewSession = "iTerm2.currentWindow; iTerm2.currentSession of currentWindow; ";
+const std::string kWrite = "iTerm2.sessionRespondsToWriteWithNewline currentSession of currentWindow; iTerm2.currentWindow; "
+                           "iTerm2.currentSession of currentWindow; iTerm2.writeContentsOfFile nil C ";
+const std::string kLine = kWrite + "newline:YES to currentSession of currentWindow";
 
-constexpr auto kNone = Quirk::None;
 using enum Opener;
 using enum Before;
+constexpr auto kNone = Quirk::None;
 
 // Not running: the first window takes the command, whatever is asked, with nothing made and
 // no keystroke. Running: a new window, or Command-T and a pause before the front window is
 // named; when no tab came of the keystroke, a new window rather than the busy front tab.
-INSTANTIATE_TEST_SUITE_P(
-    EachPath, Openers,
-    ::testing::Values(
-        OpenerCase{"TerminalNotRunningTab",
-                   Terminal,
-                   NotRunning,
-                   false,
-                   kNone,
-                   kTerminal + "Terminal.windowAtIndex 0; Terminal.doScript C in windows[0]",
-                   {1}},
-        OpenerCase{"TerminalNotRunningWindow",
-                   Terminal,
-                   NotRunning,
-                   true,
-                   kNone,
-                   kTerminal + "Terminal.windowAtIndex 0; Terminal.doScript C in windows[0]",
-                   {1}},
-        OpenerCase{"TerminalRunningWindow",
-                   Terminal,
-                   Running,
-                   true,
-                   kNone,
-                   kTerminal + "Terminal.doScript C in new window",
-                   {1, 1}},
-        OpenerCase{"TerminalRunningTab",
-                   Terminal,
-                   Running,
-                   false,
-                   kNone,
-                   kTerminalTab + "windows[0]",
-                   {2}},
-        OpenerCase{"TerminalKeystrokeRefused",
-                   Terminal,
-                   Running,
-                   false,
-                   Quirk::KeystrokesRefused,
-                   kTerminalTab + "new window",
-                   {1, 1}},
-        OpenerCase{"ITermNotRunningTab",
-                   ITerm,
-                   NotRunning,
-                   false,
-                   kNone,
-                   kITerm + toCurrentTerminal("iTerm"),
-                   {1}},
-        OpenerCase{"ITermRunningWindow",
-                   ITerm,
-                   Running,
-                   true,
-                   kNone,
-                   kITerm + "iTerm.terminals; " + newTerminal("iTerm"),
-                   {1, 1}},
-        OpenerCase{"ITermRunningTab",
-                   ITerm,
-                   Running,
-                   false,
-                   kNone,
-                   kITerm + "iTerm.terminals; " + kITermKeystroke + toCurrentTerminal("iTerm"),
-                   {2}},
-        OpenerCase{"ITermKeystrokeRaises",
-                   ITerm,
-                   Running,
-                   false,
-                   Quirk::KeystrokeRaises,
-                   kITerm + "iTerm.terminals; " + kITermKeystroke + newTerminal("iTerm"),
-                   {1, 1}},
-        OpenerCase{"ITerm2ClassicNotRunningWindow",
-                   ITerm2Classic,
-                   NotRunning,
-                   true,
-                   kNone,
-                   kITerm2 + toCurrentTerminal("iTerm2"),
-                   {1}},
-        OpenerCase{"ITerm2ClassicRunningWindow",
-                   ITerm2Classic,
-                   Running,
-                   true,
-                   kNone,
-                   kITerm2 + "iTerm2.terminals; " + newTerminal("iTerm2"),
-                   {1, 1}},
-        // The keystroke goes to process "iTerm", which does not run here: no tab is made.
-        OpenerCase{"ITerm2ClassicTabWithoutProcessITerm",
-                   ITerm2Classic,
-                   Running,
-                   false,
-                   kNone,
-                   kITerm2 + "iTerm2.terminals; " + kITermKeystroke + newTerminal("iTerm2"),
-                   {1, 1}},
-        OpenerCase{"NextGenerationNotRunningTab",
-                   ITerm2NextGeneration,
-                   NotRunning,
-                   false,
-                   kNone,
-                   kNext + "iTerm2.currentSession of currentWindow; " + kNextWrite +
-                       "newline:YES " + kToCurrentWindow,
-                   {1}},
-        OpenerCase{"NextGenerationRunningTab",
-                   ITerm2NextGeneration,
-                   Running,
-                   false,
-                   kNone,
-                   kNext +
-                       "iTerm2.get currentWindow; iTerm2.currentWindow; "
-                       "iTerm2.createTabWithDefaultProfile nil in currentWindow; " +
-                       kNextCreated + kNextWrite + "newline:YES " + kToCurrentWindow,
-                   {2}},
-        OpenerCase{"NextGenerationWithoutWindowsTab",
-                   ITerm2NextGeneration,
-                   RunningWithoutWindows,
-                   false,
-                   kNone,
-                   kNext + "iTerm2.get currentWindow; iTerm2.createWindowWithDefaultProfile nil; " +
-                       kNextCreated + kNextWrite + "newline:YES " + kToCurrentWindow,
-                   {1}},
-        OpenerCase{"NextGenerationRunningWindow",
-                   ITerm2NextGeneration,
-                   Running,
-                   true,
-                   kNone,
-                   kNext + "iTerm2.get currentWindow; iTerm2.createWindowWithDefaultProfile nil; " +
-                       kNextCreated + kNextWrite + "newline:YES " + kToCurrentWindow,
-                   {1, 1}},
-        OpenerCase{"NextGenerationSessionWithoutNewline",
-                   ITerm2NextGeneration,
-                   Running,
-                   false,
-                   Quirk::NoNewlineWrite,
-                   kNext +
-                       "iTerm2.get currentWindow; iTerm2.currentWindow; "
-                       "iTerm2.createTabWithDefaultProfile nil in currentWindow; " +
-                       kNextCreated + kNextWrite + kToCurrentWindow,
-                   {2}}),
+// The keystroke of classic iTerm2 goes to process "iTerm", which does not run here.
+INSTANTIATE_TEST_SUITE_P(EachPath, Openers, ::testing::Values(
+    OpenerCase{"TerminalNotRunningTab", Terminal, NotRunning, false, kNone, kTerminal + "Terminal.windowAtIndex 0; Terminal.doScript C in windows[0]", {1}},
+    OpenerCase{"TerminalNotRunningWindow", Terminal, NotRunning, true, kNone, kTerminal + "Terminal.windowAtIndex 0; Terminal.doScript C in windows[0]", {1}},
+    OpenerCase{"TerminalRunningWindow", Terminal, Running, true, kNone, kTerminal + "Terminal.doScript C in new window", {1, 1}},
+    OpenerCase{"TerminalRunningTab", Terminal, Running, false, kNone, kTerminalTab + "Terminal.doScript C in windows[0]", {2}},
+    OpenerCase{"TerminalKeystrokeRefused", Terminal, Running, false, Quirk::KeystrokesRefused, kTerminalTab + "Terminal.doScript C in new window", {1, 1}},
+    OpenerCase{"ITermNotRunningTab", ITerm, NotRunning, false, kNone, kITerm + currentTerminal("iTerm"), {1}},
+    OpenerCase{"ITermRunningWindow", ITerm, Running, true, kNone, kITerm + "iTerm.terminals; " + newTerminal("iTerm"), {1, 1}},
+    OpenerCase{"ITermRunningTab", ITerm, Running, false, kNone, kITerm + "iTerm.terminals; " + kKeystroke + currentTerminal("iTerm"), {2}},
+    OpenerCase{"ITermKeystrokeRaises", ITerm, Running, false, Quirk::KeystrokeRaises, kITerm + "iTerm.terminals; " + kKeystroke + newTerminal("iTerm"), {1, 1}},
+    OpenerCase{"ITerm2ClassicNotRunningWindow", ITerm2Classic, NotRunning, true, kNone, kITerm2 + currentTerminal("iTerm2"), {1}},
+    OpenerCase{"ITerm2ClassicRunningWindow", ITerm2Classic, Running, true, kNone, kITerm2 + "iTerm2.terminals; " + newTerminal("iTerm2"), {1, 1}},
+    OpenerCase{"ITerm2ClassicTabWithoutProcessITerm", ITerm2Classic, Running, false, kNone, kITerm2 + "iTerm2.terminals; " + kKeystroke + newTerminal("iTerm2"), {1, 1}},
+    OpenerCase{"NextGenerationNotRunningTab", ITerm2NextGeneration, NotRunning, false, kNone, kNext + "iTerm2.currentSession of currentWindow; " + kLine, {1}},
+    OpenerCase{"NextGenerationRunningTab", ITerm2NextGeneration, Running, false, kNone, kNext + kNewTab + kNewSession + kLine, {2}},
+    OpenerCase{"NextGenerationWithoutWindowsTab", ITerm2NextGeneration, RunningWithoutWindows, false, kNone, kNext + kNewWindow + kNewSession + kLine, {1}},
+    OpenerCase{"NextGenerationRunningWindow", ITerm2NextGeneration, Running, true, kNone, kNext + kNewWindow + kNewSession + kLine, {1, 1}},
+    OpenerCase{"NextGenerationSessionWithoutNewline", ITerm2NextGeneration, Running, false, Quirk::NoNewlineWrite,
+               kNext + kNewTab + kNewSession + kWrite + "to currentSession of currentWindow", {2}}),
     CaseName());
+// clang-format on
 
 TEST_F(TerminalFixture, KeystrokeRunsTheExactScriptAndPausesWhateverCameOfIt) {
     platform.terminal.setRunning(true);
