@@ -35,14 +35,11 @@ struct ScriptedWindow {
 
 class ScriptedApplication {
 public:
-    ScriptedApplication(CallLog& calls, std::string processName, std::string bundleIdentifier,
-                        int pid)
-        : _calls(calls),
-          _processName(std::move(processName)),
-          _bundleIdentifier(std::move(bundleIdentifier)),
-          _pid(pid) {}
+    // The application's process as the workspace lists it while it runs.
+    ScriptedApplication(CallLog& calls, RunningApplication process)
+        : _calls(calls), _process(std::move(process)) {}
 
-    const std::string& processName() const { return _processName; }
+    const std::string& processName() const { return _process.processName; }
     bool running() const { return _state->running; }
     // Running without windows; add them with openWindow.
     void setRunning(bool running) { _state->running = running; }
@@ -54,33 +51,29 @@ public:
         return *_state->windows.insert(_state->windows.begin(), std::move(window));
     }
     const std::vector<ScriptedWindow>& windows() const { return _state->windows; }
-    // As the workspace lists it; nothing while the application does not run.
     std::optional<RunningApplication> runningInstance() const {
-        if (!running())
-            return std::nullopt;
-        return RunningApplication{_pid, _bundleIdentifier, _processName};
+        return running() ? std::optional(_process) : std::nullopt;
     }
     // Command-T: a new tab in the front window, or a first window when there is none; false
     // when the application does not run, so there is no process to press the keys in.
     bool pressCommandT() {
         if (!running())
             return false;
-        if (windows().empty()) {
+        if (windows().empty())
             openWindow();
-        } else {
+        else
             _state->windows.front().openTab();
-        }
         return true;
     }
 
 protected:
     // Recorded as "<process name>.<operation>", with the detail after a space.
     void record(const std::string& operation, const std::string& detail = {}) const {
-        _calls.record(_processName + "." + operation, detail);
+        _calls.record(processName() + "." + operation, detail);
     }
     void requireRunning() const {
         if (!running())
-            throw PlatformException("SBErrorDomain -600", _processName + " is not running");
+            throw PlatformException("SBErrorDomain -600", processName() + " is not running");
     }
     // Starts the application with its first window, as launching it does.
     void launch() {
@@ -89,23 +82,21 @@ protected:
             openWindow();
         }
     }
-    std::vector<ScriptedWindow>& windowList() { return _state->windows; }
     // The scripting error for a reference that names nothing (errAENoSuchObject).
     static PlatformException noSuchObject(const ObjectSpecifier& reference) {
         return PlatformException("SBErrorDomain -1728", "Can't get " + reference.description());
     }
 
-private:
     struct State {
         bool running = false;
         std::vector<ScriptedWindow> windows;
         int nextWindowId = 1;
     };
-    CallLog& _calls;
-    std::string _processName;
-    std::string _bundleIdentifier;
-    int _pid;
     std::shared_ptr<State> _state = std::make_shared<State>();
+
+private:
+    CallLog& _calls;
+    RunningApplication _process;
 };
 
 }  // namespace quaymark

@@ -1,8 +1,7 @@
 // iTerm or iTerm2 as its scripting target sees it. Calls are recorded as
 // "<process name>.<operation>". Calls of the other vocabulary raise PlatformException (an
-// unrecognised selector), as do commands sent while the application does not run and
-// references that name nothing when a command resolves them; obtaining a reference never
-// raises.
+// unrecognised selector), as do the application's commands while it does not run and
+// references that name nothing when a command resolves them.
 #pragma once
 
 #include "ScriptedApplication.h"
@@ -13,8 +12,7 @@ enum class ITermVocabulary { Classic, NextGeneration };
 
 class ScriptedITerm : public ITermScripting, public ScriptedApplication {
 public:
-    ScriptedITerm(CallLog& calls, std::string name, std::string bundleIdentifier, int pid)
-        : ScriptedApplication(calls, std::move(name), std::move(bundleIdentifier), pid) {}
+    using ScriptedApplication::ScriptedApplication;
 
     void activate() override {
         record("activate");
@@ -26,44 +24,40 @@ public:
     }
 
     std::optional<ObjectSpecifier> terminals() override {
-        command("terminals", "", ITermVocabulary::Classic, false);
+        command("terminals", "", ITermVocabulary::Classic);
         if (_options->givesNoTerminalList)
             return std::nullopt;
         return ObjectSpecifier({specifier::kTerminals});
     }
     ObjectSpecifier makeTerminal() override {
-        command("makeTerminal", "", ITermVocabulary::Classic, false);
+        command("makeTerminal", "", ITermVocabulary::Classic);
         _options->madeTerminals.push_back(0);
         return ObjectSpecifier({specifier::newTerminal(_options->madeTerminals.size())});
     }
+    // iTerm opens the window for the terminal at once; its session comes with launchSession.
     void addObject(const ObjectSpecifier& list, const ObjectSpecifier& terminal) override {
         command("addObject", terminal.description() + " to " + list.description(),
-                ITermVocabulary::Classic, true);
+                ITermVocabulary::Classic);
         int* window = madeTerminal(terminal);
-        if (list.steps() != std::vector<std::string>{specifier::kTerminals} || !window ||
-            *window != 0) {
+        if (list.steps() != std::vector<std::string>{specifier::kTerminals} || !window || *window)
             throw PlatformException("SBErrorDomain -10000", "cannot add " + terminal.description());
-        }
-        // iTerm opens the window for the terminal at once; its session comes with launchSession.
         *window = openWindow(0).id;
     }
     void launchSession(const ObjectSpecifier& terminal, const std::string& name) override {
-        command("launchSession", name + " in " + terminal.description(), ITermVocabulary::Classic,
-                true);
-        ScriptedWindow& window = resolveWindow(terminal);
+        command("launchSession", name + " in " + terminal.description(), ITermVocabulary::Classic);
         if (name != "Default Session")
             throw PlatformException("SBErrorDomain -10000", "no session profile named " + name);
-        window.openTab();
+        resolveWindow(terminal).openTab();
     }
     ObjectSpecifier currentTerminal() override {
-        command("currentTerminal", "", ITermVocabulary::Classic, false);
+        command("currentTerminal", "", ITermVocabulary::Classic);
         return ObjectSpecifier({specifier::kCurrentTerminal});
     }
     ObjectSpecifier currentSession(const ObjectSpecifier& container) override {
         record("currentSession", "of " + container.description());
         return container.child(specifier::kCurrentSession);
     }
-    // iTerm types the text as a line that the shell runs.
+    // The session runs the text as a typed line.
     void writeContentsOfFile(const ObjectSpecifier& session, const std::optional<std::string>& file,
                              const std::string& text) override {
         record("writeContentsOfFile",
@@ -73,22 +67,22 @@ public:
     }
 
     ObjectSpecifier currentWindow() override {
-        command("currentWindow", "", ITermVocabulary::NextGeneration, false);
+        command("currentWindow", "", ITermVocabulary::NextGeneration);
         return ObjectSpecifier({specifier::kCurrentWindow});
     }
     bool get(const ObjectSpecifier& window) override {
-        command("get", window.description(), ITermVocabulary::NextGeneration, true);
+        command("get", window.description(), ITermVocabulary::NextGeneration);
         return findWindow(window) != nullptr;
     }
     void createTabWithDefaultProfile(const ObjectSpecifier& window,
                                      const std::optional<std::string>& text) override {
         command("createTabWithDefaultProfile", text.value_or("nil") + " in " + window.description(),
-                ITermVocabulary::NextGeneration, true);
+                ITermVocabulary::NextGeneration);
         receive(resolveWindow(window).openTab(), text);
     }
     void createWindowWithDefaultProfile(const std::optional<std::string>& text) override {
         command("createWindowWithDefaultProfile", text.value_or("nil"),
-                ITermVocabulary::NextGeneration, true);
+                ITermVocabulary::NextGeneration);
         receive(openWindow().sessions.back(), text);
     }
     bool sessionRespondsToWriteWithNewline(const ObjectSpecifier& session) override {
@@ -100,10 +94,8 @@ public:
         record("writeContentsOfFile", file.value_or("nil") + " " + text +
                                           " newline:" + (newline ? "YES" : "NO") + " to " +
                                           session.description());
-        if (!takesNewline()) {
-            throw PlatformException("NSInvalidArgumentException",
-                                    "unrecognized selector writeContentsOfFile:text:newline:");
-        }
+        if (!takesNewline())
+            throw PlatformException("NSInvalidArgumentException", "unrecognized selector");
         requireRunning();
         resolveSession(session).received.push_back(newline ? text + "\n" : text);
     }
@@ -115,17 +107,14 @@ public:
     void setSessionsRespondToWriteWithNewline(bool respond) { _options->takesNewline = respond; }
 
 private:
-    // Records the call, then raises as the application would for the wrong vocabulary or,
-    // when the command needs it, for an application that does not run.
+    // Records the call, then raises as the application does for a selector of the other
+    // vocabulary, or while it does not run.
     void command(const std::string& operation, const std::string& detail,
-                 ITermVocabulary vocabulary, bool needsRunning) {
+                 ITermVocabulary vocabulary) {
         record(operation, detail);
-        if (_options->vocabulary != vocabulary) {
-            throw PlatformException("NSInvalidArgumentException",
-                                    "unrecognized selector " + operation);
-        }
-        if (needsRunning)
-            requireRunning();
+        if (_options->vocabulary != vocabulary)
+            throw PlatformException("NSInvalidArgumentException", "unrecognized " + operation);
+        requireRunning();
     }
     bool takesNewline() const {
         return _options->vocabulary == ITermVocabulary::NextGeneration && _options->takesNewline;
@@ -134,7 +123,8 @@ private:
         if (text)
             session.received.push_back(*text + "\n");
     }
-    // The window a made terminal became (0 while not added); nothing for another reference.
+    // The id of the window a made terminal became (0 while not added); null for another
+    // reference.
     int* madeTerminal(const ObjectSpecifier& terminal) {
         for (std::size_t serial = 1; serial <= _options->madeTerminals.size(); ++serial) {
             if (terminal.steps() == std::vector{specifier::newTerminal(serial)})
@@ -142,17 +132,14 @@ private:
         }
         return nullptr;
     }
+    // "currentTerminal" or "currentWindow" name the front window, "newTerminal#N" the window
+    // a made terminal became.
     ScriptedWindow* findWindow(const ObjectSpecifier& reference) {
-        const char* front = _options->vocabulary == ITermVocabulary::Classic
-                                ? specifier::kCurrentTerminal
-                                : specifier::kCurrentWindow;
-        int id = windows().empty() ? -1 : windows().front().id;
-        if (reference.steps() != std::vector<std::string>{front}) {
-            int* made = madeTerminal(reference);
-            id = made ? *made : -1;
-        }
-        for (ScriptedWindow& window : windowList()) {
-            if (window.id == id)
+        bool front = reference.steps() == std::vector<std::string>{specifier::kCurrentTerminal} ||
+                     reference.steps() == std::vector<std::string>{specifier::kCurrentWindow};
+        int* made = madeTerminal(reference);
+        for (ScriptedWindow& window : _state->windows) {
+            if ((front && &window == &_state->windows.front()) || (made && window.id == *made))
                 return &window;
         }
         return nullptr;
@@ -176,8 +163,7 @@ private:
         ITermVocabulary vocabulary = ITermVocabulary::Classic;
         bool givesNoTerminalList = false;
         bool takesNewline = true;
-        // By serial, counted from 1: the id of the window each made terminal became.
-        std::vector<int> madeTerminals;
+        std::vector<int> madeTerminals;  // by serial from 1: the window id each became
     };
     std::shared_ptr<Options> _options = std::make_shared<Options>();
 };

@@ -11,7 +11,7 @@ namespace quaymark {
 class ScriptedTerminal : public TerminalScripting, public ScriptedApplication {
 public:
     explicit ScriptedTerminal(CallLog& calls)
-        : ScriptedApplication(calls, "Terminal", "com.apple.Terminal", 401) {}
+        : ScriptedApplication(calls, {401, "com.apple.Terminal", "Terminal"}) {}
 
     bool isRunning() override {
         record("isRunning");
@@ -35,7 +35,7 @@ public:
         }
         // The reference is resolved now, against the windows as they are at this moment.
         for (std::size_t index = 0; index < windows().size(); ++index) {
-            ScriptedWindow& target = windowList()[index];
+            ScriptedWindow& target = _state->windows[index];
             if (window->steps() == std::vector{specifier::windowAtIndex(index)}) {
                 if (target.sessions.empty())
                     throw noSuchObject(window->child("selectedTab"));

@@ -44,8 +44,8 @@ struct TestPlatform {
     RecordingTaskLauncher tasks{calls};
     ScriptedFinder finder{calls};
     ScriptedTerminal terminal{calls};
-    ScriptedITerm iTerm{calls, "iTerm", "net.sourceforge.iTerm", 402};
-    ScriptedITerm iTerm2{calls, "iTerm2", "com.googlecode.iterm2", 403};
+    ScriptedITerm iTerm{calls, {402, "net.sourceforge.iTerm", "iTerm"}};
+    ScriptedITerm iTerm2{calls, {403, "com.googlecode.iterm2", "iTerm2"}};
     ScriptedBridge scripting{calls, finder, terminal, iTerm, iTerm2};
     ScriptedAppleScriptRunner appleScript{calls};
     ManualClock clock{calls};
