@@ -10,8 +10,7 @@ namespace quaymark {
 
 class ScriptedBridge : public ScriptingBridge {
 public:
-    // The models are not owned; iTerm answers to "net.sourceforge.iTerm", iTerm2 to
-    // "com.googlecode.iterm2".
+    // The models are not owned.
     ScriptedBridge(CallLog& calls, ScriptedFinder& finder, ScriptedTerminal& terminal,
                    ScriptedITerm& iTerm, ScriptedITerm& iTerm2)
         : _calls(calls), _finder(finder), _terminal(terminal), _iTerm(iTerm), _iTerm2(iTerm2) {}
@@ -19,32 +18,26 @@ public:
     // Recorded as "Bridge.<vocabulary> <bundle identifier>"; raises PlatformException for a
     // bundle identifier of no model (compared exactly).
     std::unique_ptr<FinderScripting> finder(const std::string& bundleIdentifier) override {
-        _calls.record("Bridge.finder", bundleIdentifier);
-        return std::make_unique<ScriptedFinder>(
-            pick(bundleIdentifier, "com.apple.Finder", _finder));
+        record("Bridge.finder", bundleIdentifier, bundleIdentifier == "com.apple.Finder");
+        return std::make_unique<ScriptedFinder>(_finder);
     }
     std::unique_ptr<TerminalScripting> terminal(const std::string& bundleIdentifier) override {
-        _calls.record("Bridge.terminal", bundleIdentifier);
-        return std::make_unique<ScriptedTerminal>(
-            pick(bundleIdentifier, "com.apple.Terminal", _terminal));
+        record("Bridge.terminal", bundleIdentifier, bundleIdentifier == "com.apple.Terminal");
+        return std::make_unique<ScriptedTerminal>(_terminal);
     }
+    // iTerm is "net.sourceforge.iTerm", iTerm2 "com.googlecode.iterm2".
     std::unique_ptr<ITermScripting> iTerm(const std::string& bundleIdentifier) override {
-        _calls.record("Bridge.iTerm", bundleIdentifier);
-        if (bundleIdentifier == "com.googlecode.iterm2")
-            return std::make_unique<ScriptedITerm>(_iTerm2);
-        return std::make_unique<ScriptedITerm>(
-            pick(bundleIdentifier, "net.sourceforge.iTerm", _iTerm));
+        bool two = bundleIdentifier == "com.googlecode.iterm2";
+        record("Bridge.iTerm", bundleIdentifier,
+               two || bundleIdentifier == "net.sourceforge.iTerm");
+        return std::make_unique<ScriptedITerm>(two ? _iTerm2 : _iTerm);
     }
 
 private:
-    template <typename Model>
-    static Model& pick(const std::string& bundleIdentifier, const std::string& expected,
-                       Model& model) {
-        if (bundleIdentifier != expected) {
-            throw PlatformException("SBErrorDomain",
-                                    "no application with identifier " + bundleIdentifier);
-        }
-        return model;
+    void record(const std::string& call, const std::string& bundleIdentifier, bool known) {
+        _calls.record(call, bundleIdentifier);
+        if (!known)
+            throw PlatformException("SBErrorDomain", "no application " + bundleIdentifier);
     }
 
     CallLog& _calls;

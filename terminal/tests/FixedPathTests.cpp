@@ -28,11 +28,9 @@ TEST_F(FixedPath, EscapesExactlyTheTwentyFiveShellCharacters) {
 TEST_F(FixedPath, KnownNamesControlCharactersAndStrayBytes) {
     const std::vector<std::pair<std::string, std::string>> cases{
         {"/Volumes/Data/My Folder", "/Volumes/Data/My\\ Folder"},
-        {"/x/' ()&", "/x/\\'\\ \\(\\)\\&"},
         {"/x/already\\ escaped", "/x/already\\\\\\ escaped"},
         {"/", "/"},
         {"", ""},
-        {"/x/a,b:c@d+e-f.g", "/x/a,b:c@d+e-f.g"},
         {"/x/café 中文 🎉", "/x/café\\ 中文\\ 🎉"},
         {"/x/\u00A0nbsp", "/x/\u00A0nbsp"},  // U+00A0 is printable: it passes unchanged
         {"a\tb\nc\rd", "a$'\\t'b$'\\n'c$'\\r'd"},
@@ -40,7 +38,6 @@ TEST_F(FixedPath, KnownNamesControlCharactersAndStrayBytes) {
         {"del\x7f", "del$'\\177'"},
         {"c1\xC2\x80\xC2\x9F", "c1$'\\302'$'\\200'$'\\302'$'\\237'"},
         {"\xFF\xFE", "$'\\377'$'\\376'"},
-        {"lone\x80", "lone$'\\200'"},
         {"cut\xE4\xB8", "cut$'\\344'$'\\270'"},
         {"overlong\xC0\xAF", "overlong$'\\300'$'\\257'"},
         {"surrogate\xED\xA0\x80", "surrogate$'\\355'$'\\240'$'\\200'"},
