@@ -1,8 +1,6 @@
 // An application life cycle without an event loop: run() calls the launch callback at once.
 #pragma once
 
-#include <stdexcept>
-
 #include "CallLog.h"
 #include "System.h"
 

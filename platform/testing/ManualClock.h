@@ -1,8 +1,6 @@
 // A clock that a test sets and advances; sleeping is recorded and moves the time on.
 #pragma once
 
-#include <string>
-
 #include "CallLog.h"
 #include "System.h"
 

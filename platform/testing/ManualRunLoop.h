@@ -2,7 +2,6 @@
 #pragma once
 
 #include <deque>
-#include <stdexcept>
 #include <utility>
 
 #include "ManualClock.h"

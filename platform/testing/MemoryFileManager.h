@@ -3,8 +3,6 @@
 // "FileManager.<operation> <path>".
 #pragma once
 
-#include <map>
-
 #include "CallLog.h"
 #include "FileManager.h"
 #include "PathUtilities.h"

@@ -1,9 +1,6 @@
 // A log that keeps its lines for the test to read.
 #pragma once
 
-#include <string>
-#include <vector>
-
 #include "CallLog.h"
 #include "System.h"
 

@@ -2,9 +2,6 @@
 // Calls are recorded as "Workspace.<operation>".
 #pragma once
 
-#include <algorithm>
-#include <map>
-
 #include "ScriptedApplication.h"
 
 namespace quaymark {

@@ -3,8 +3,6 @@
 // process has that name. Any other script fails.
 #pragma once
 
-#include <map>
-
 #include "ScriptedApplication.h"
 
 namespace quaymark {

@@ -3,12 +3,8 @@
 #pragma once
 
 #include <memory>
-#include <optional>
-#include <string>
-#include <vector>
 
 #include "CallLog.h"
-#include "PlatformException.h"
 #include "Scripting.h"
 #include "Url.h"
 
