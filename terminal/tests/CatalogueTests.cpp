@@ -18,8 +18,7 @@ TEST(Catalogue, ListsInstalledTerminalsInDetectionOrderComparingIdentifiersExact
         {{kITerm, kITerm2, kAppleTerminal}, true, {kAppleTerminal, kITerm2, kITerm, kXterm}},
         {{kITerm, kITerm2}, false, {kITerm2, kITerm}},
         {{}, true, {kXterm}},
-        {{"com.example.Terminal", "com.apple.terminal"}, false, {}},
-    };
+        {{"com.example.Terminal", "com.apple.terminal"}, false, {}}};
     for (const Case& c : cases) {
         TestPlatform test;
         for (const std::string& bundle : c.bundles)

@@ -28,8 +28,7 @@ TEST(CommandTemplate, PutsTheEscapedPathForEachPlaceholderOfTheStoredTemplate) {
         // Only a string is a template.
         {PlistValue::integer(7), "/a\\ b", kDefault},
         {PlistValue::boolean(true), "/a\\ b", kDefault},
-        {PlistValue::stringArray({"cd %PATH%"}), "/a\\ b", kDefault},
-    };
+        {PlistValue::stringArray({"cd %PATH%"}), "/a\\ b", kDefault}};
     for (const Case& c : cases) {
         TestPlatform test;
         if (c.stored)

@@ -42,8 +42,7 @@ TEST_F(FixedPath, KnownNamesControlCharactersAndStrayBytes) {
         {"overlong\xC0\xAF", "overlong$'\\300'$'\\257'"},
         {"surrogate\xED\xA0\x80", "surrogate$'\\355'$'\\240'$'\\200'"},
         {"beyond\xF4\x90\x80\x80", "beyond$'\\364'$'\\220'$'\\200'$'\\200'"},
-        {"$ x\t'\n中", "\\$\\ x$'\\t'\\'$'\\n'中"},
-    };
+        {"$ x\t'\n中", "\\$\\ x$'\\t'\\'$'\\n'中"}};
     for (const auto& [path, expected] : cases)
         EXPECT_EQ(terminals.fixedPath(path), expected);
 }
