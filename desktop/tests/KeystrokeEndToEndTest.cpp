@@ -18,51 +18,40 @@ bool endsWithUnsentLine(const TerminalTabState& tab, const std::string& line) {
     return screen.ends_with("$ " + line);
 }
 
-struct RefusedCase {
-    const char* application;  // as Desktop::startApplication names it
-    const char* identifier;
-};
-
 class RefusedKeystrokeTest : public EndToEndTest,
-                             public ::testing::WithParamInterface<RefusedCase> {};
+                             public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(RefusedKeystrokeTest, ANewWindowTakesTheCommandAndTheHalfTypedLineStaysAsItWas) {
-    const RefusedCase& c = GetParam();
+    const std::string application = GetParam();
+    const std::string identifier = *Desktop::bundleIdentifierForApplication(application);
     ASSERT_NO_FATAL_FAILURE(layOut());
     std::string folder = makeFolder("Projects/It's refused");
     ASSERT_TRUE(desktop->openFinderWindow(folder));
-    ASSERT_NO_FATAL_FAILURE(startTerminal(c.application));
-    // A line the user has begun and not yet sent: text typed into this tab would complete
-    // it and run it.
+    ASSERT_NO_FATAL_FAILURE(startTerminal(application));
+    // Text typed into this tab would complete the line and run it.
     const std::string halfTyped = "echo half-typed";
-    TmuxApplication terminal(c.application, tmuxSocketPath(desktop->systemRoot(), c.identifier));
+    TmuxApplication terminal(application, tmuxSocketPath(desktop->systemRoot(), identifier));
     terminal.type(*terminal.frontWindow(), halfTyped, LineEnd::None);
     ASSERT_TRUE(testing::waitUntil([&] {
-        std::vector<TerminalWindowState> windows = windowsOf(c.identifier);
+        std::vector<TerminalWindowState> windows = windowsOf(identifier);
         return !windows.empty() && endsWithUnsentLine(windows[0].tabs[0], halfTyped);
-    })) << describe(c.identifier);
+    })) << describe(identifier);
     ASSERT_TRUE(SystemEventsRunner::setRefusesKeystrokes(desktop->systemRoot(), true));
-    ASSERT_NO_FATAL_FAILURE(chooseTerminal(c.identifier, false));
+    ASSERT_NO_FATAL_FAILURE(chooseTerminal(identifier, false));
 
     ASSERT_TRUE(click());
 
-    ASSERT_TRUE(waitUntilShellIsIn(c.identifier, 0, folder));
-    EXPECT_EQ(tabCounts(c.identifier), (std::vector<std::size_t>{1, 1})) << describe(c.identifier);
-    std::vector<TerminalWindowState> windows = windowsOf(c.identifier);
-    ASSERT_EQ(windows.size(), 2u);
-    const TerminalTabState& before = windows[1].tabs[0];
-    EXPECT_EQ(before.shellDirectory, home()) << describe(c.identifier);
-    EXPECT_TRUE(endsWithUnsentLine(before, halfTyped)) << describe(c.identifier);
-    EXPECT_EQ(before.screen.find(folder), std::string::npos) << describe(c.identifier);
+    ASSERT_TRUE(waitUntilShellIsIn(identifier, 0, folder));
+    std::vector<TerminalWindowState> windows = windowsOf(identifier);
+    ASSERT_EQ(tabCounts(identifier), (std::vector<std::size_t>{1, 1})) << describe(identifier);
+    EXPECT_EQ(windows[1].tabs[0].shellDirectory, home()) << describe(identifier);
+    EXPECT_TRUE(endsWithUnsentLine(windows[1].tabs[0], halfTyped)) << describe(identifier);
+    EXPECT_EQ(windows[1].tabs[0].screen.find(folder), std::string::npos) << describe(identifier);
 }
 
 INSTANTIATE_TEST_SUITE_P(ClassicVocabulary, RefusedKeystrokeTest,
-                         ::testing::Values(RefusedCase{"Terminal",
-                                                       terminal_identifier::kAppleTerminal},
-                                           RefusedCase{"iTerm", terminal_identifier::kITerm}),
-                         [](const ::testing::TestParamInfo<RefusedCase>& test) {
-                             return std::string(test.param.application);
-                         });
+                         ::testing::Values("Terminal", "iTerm"),
+                         [](const auto& test) { return std::string(test.param); });
 
 }  // namespace
 }  // namespace quaymark
