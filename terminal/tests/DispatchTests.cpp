@@ -9,15 +9,6 @@ using namespace terminal_identifier;
 const std::string kFolder = "/Users/tester/It's here";
 const std::string kCommand = "cd /Users/tester/It\\'s\\ here; clear; pwd";
 
-std::vector<std::string> received(const ScriptedApplication& application) {
-    std::vector<std::string> texts;
-    for (const ScriptedWindow& window : application.windows()) {
-        for (const ScriptedSession& session : window.sessions)
-            texts.insert(texts.end(), session.received.begin(), session.received.end());
-    }
-    return texts;
-}
-
 class Dispatch : public TerminalFixture {
 protected:
     void SetUp() override {
@@ -60,7 +51,8 @@ TEST(DesktopFallback, OpensAtTheDesktopWhenFinderHasNoWindow) {
     terminals.openTerminalWithIdentifier(kAppleTerminal, false);
     terminals.openTerminalWithIdentifier(kXterm, false);
 
-    EXPECT_EQ(received(test.terminal),
+    ASSERT_EQ(test.terminal.windows().size(), 1u);
+    EXPECT_EQ(test.terminal.windows()[0].sessions[0].received,
               std::vector<std::string>{"cd /Users/José\\ Q/Desktop; clear; pwd\n"});
     ASSERT_EQ(test.tasks.launches().size(), 1u);
     EXPECT_EQ(test.tasks.launches()[0].currentDirectory, "/Users/José Q/Desktop");

@@ -14,7 +14,8 @@ constexpr std::string_view kEscapeSet = "\\ !#^$%&*?()={}[]'`~|;<>\"";
 
 using FixedPath = TerminalFixture;
 
-TEST_F(FixedPath, EscapesExactlyTheTwentyFiveShellCharacters) {
+// Control characters and bytes that are no UTF-8 are typed as ANSI-C quoted sequences.
+TEST_F(FixedPath, EscapesTheShellCharactersAndQuotesControlsAndStrayBytes) {
     ASSERT_EQ(kEscapeSet.size(), 25u);
     for (char c = 0x20; c < 0x7F; ++c) {
         std::string path = std::string("a") + c + "b";
@@ -22,10 +23,6 @@ TEST_F(FixedPath, EscapesExactlyTheTwentyFiveShellCharacters) {
         EXPECT_EQ(terminals.fixedPath(path), escaped ? std::string("a\\") + c + "b" : path)
             << "character " << c;
     }
-}
-
-// Control characters and bytes that are no UTF-8 are typed as ANSI-C quoted sequences.
-TEST_F(FixedPath, KnownNamesControlCharactersAndStrayBytes) {
     const std::vector<std::pair<std::string, std::string>> cases{
         {"/Volumes/Data/My Folder", "/Volumes/Data/My\\ Folder"},
         {"/x/already\\ escaped", "/x/already\\\\\\ escaped"},
