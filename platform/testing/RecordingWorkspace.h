@@ -8,7 +8,11 @@ namespace quaymark {
 
 class RecordingWorkspace : public Workspace {
 public:
-    explicit RecordingWorkspace(CallLog& calls) : _calls(calls) {}
+    // The scripted applications are listed while they run, so that the running test and the
+    // application cannot disagree; they are not owned.
+    explicit RecordingWorkspace(CallLog& calls,
+                                std::vector<const ScriptedApplication*> scripted = {})
+        : _calls(calls), _attached(std::move(scripted)) {}
 
     std::optional<std::string> absolutePathForAppBundleWithIdentifier(
         const std::string& bundleIdentifier) override {
@@ -57,8 +61,6 @@ public:
     void removeRunningApplication(int pid) {
         std::erase_if(_running, [pid](const RunningApplication& app) { return app.pid == pid; });
     }
-    // Listed while it runs, so the running test and the application cannot disagree.
-    void attach(const ScriptedApplication& application) { _attached.push_back(&application); }
 
     const std::vector<RunningApplication>& activations() const { return _activations; }
     // Icon path (nothing: removed) set for each file, last call wins.

@@ -9,7 +9,9 @@ namespace quaymark {
 
 class ScriptedAppleScriptRunner : public AppleScriptRunner {
 public:
-    explicit ScriptedAppleScriptRunner(CallLog& calls) : _calls(calls) {}
+    // System Events finds each scripted application by its process name; they are not owned.
+    ScriptedAppleScriptRunner(CallLog& calls, std::vector<ScriptedApplication*> scripted)
+        : _calls(calls), _applications(std::move(scripted)) {}
 
     // Records "SystemEvents.keystroke command-t in <process>" for the keystroke script,
     // "AppleScript.execute <source>" for any other.
@@ -27,16 +29,14 @@ public:
         _calls.record("SystemEvents.keystroke", "command-t in " + process);
         if (_refusesKeystrokes)
             return "System Events got an error: this program is not allowed to send keystrokes.";
-        auto found = _applications.find(process);
-        if (found == _applications.end() || !found->second->pressCommandT())
+        auto found = std::find_if(_applications.begin(), _applications.end(), [&](auto* scripted) {
+            return scripted->processName() == process;
+        });
+        if (found == _applications.end() || !(*found)->pressCommandT())
             return "System Events got an error: Can't get process \"" + process + "\".";
         return std::nullopt;
     }
 
-    // Not owned; keyed by its process name.
-    void attach(ScriptedApplication& application) {
-        _applications[application.processName()] = &application;
-    }
     // While set, System Events refuses every keystroke, as on a Mac where the program lacks
     // the permission to control the computer.
     void setRefusesKeystrokes(bool refuses) { _refusesKeystrokes = refuses; }
@@ -44,7 +44,7 @@ public:
 
 private:
     CallLog& _calls;
-    std::map<std::string, ScriptedApplication*> _applications;
+    std::vector<ScriptedApplication*> _applications;
     std::vector<std::string> _sources;
     bool _refusesKeystrokes = false;
 };

@@ -21,13 +21,7 @@ namespace quaymark {
 // tell the workspace whether they run and take the Command-T keystroke by process name.
 // Nothing is installed, running or open at the start.
 struct TestPlatform {
-    TestPlatform() {
-        for (ScriptedApplication* scripted :
-             std::initializer_list<ScriptedApplication*>{&terminal, &iTerm, &iTerm2}) {
-            workspace.attach(*scripted);
-            appleScript.attach(*scripted);
-        }
-    }
+    TestPlatform() = default;
     TestPlatform(const TestPlatform&) = delete;
     TestPlatform& operator=(const TestPlatform&) = delete;
 
@@ -37,17 +31,17 @@ struct TestPlatform {
     }
 
     CallLog calls;
-    MemoryPreferences preferences{calls};
-    RecordingWorkspace workspace{calls};
-    MemoryFileManager fileManager{calls};
-    FakeBundle mainBundle{calls};
-    RecordingTaskLauncher tasks{calls};
     ScriptedFinder finder{calls};
     ScriptedTerminal terminal{calls};
     ScriptedITerm iTerm{calls, {402, "net.sourceforge.iTerm", "iTerm"}};
     ScriptedITerm iTerm2{calls, {403, "com.googlecode.iterm2", "iTerm2"}};
+    MemoryPreferences preferences{calls};
+    RecordingWorkspace workspace{calls, {&terminal, &iTerm, &iTerm2}};
+    MemoryFileManager fileManager{calls};
+    FakeBundle mainBundle{calls};
+    RecordingTaskLauncher tasks{calls};
     ScriptedBridge scripting{calls, finder, terminal, iTerm, iTerm2};
-    ScriptedAppleScriptRunner appleScript{calls};
+    ScriptedAppleScriptRunner appleScript{calls, {&terminal, &iTerm, &iTerm2}};
     ManualClock clock{calls};
     ManualRunLoop runLoop{calls, clock};
     ImmediateApplication application{calls};
