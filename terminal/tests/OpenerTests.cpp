@@ -60,13 +60,11 @@ TEST_P(Openers, SendTheirCallsInOrderAndTheCommandLandsInTheFrontWindowsSelected
     EXPECT_EQ(platform.calls.matching(
                   {"Bridge.", "Workspace.running", "Terminal.", "iTerm", "SystemEvents", "sleep"}),
               callList(c.calls));
-    std::vector<std::size_t> tabs;
-    for (const ScriptedWindow& window : application.windows())
-        tabs.push_back(window.sessions.size());
-    ASSERT_EQ(tabs, c.tabs);
     const std::vector<ScriptedWindow>& windows = application.windows();
+    ASSERT_EQ(windows.size(), c.tabs.size());
     EXPECT_EQ(windows[0].selected, windows[0].sessions.size() - 1);
     for (std::size_t w = 0; w < windows.size(); ++w) {
+        ASSERT_EQ(windows[w].sessions.size(), c.tabs[w]) << "window " << w;
         for (std::size_t t = 0; t < windows[w].sessions.size(); ++t) {
             bool chosen = w == 0 && t == windows[0].selected;
             EXPECT_EQ(windows[w].sessions[t].received,
@@ -137,11 +135,12 @@ TEST_F(TerminalFixture, KeystrokeRunsTheExactScriptAndPausesWhateverCameOfIt) {
     EXPECT_FALSE(terminals.emulateCMDTPressForIterm());  // iTerm does not run
     platform.calls.failOn("SystemEvents.keystroke", InjectedFailure::Platform);
     EXPECT_FALSE(terminals.emulateCMDTPressForAppleTerminal());
-    const std::string script = "tell application \"System Events\" to tell process \"";
-    const std::string keys = "\" to keystroke \"t\" using command down";
+    auto script = [](const char* process) {
+        return "tell application \"System Events\" to tell process \"" + std::string(process) +
+               "\" to keystroke \"t\" using command down";
+    };
     EXPECT_EQ(platform.appleScript.sources(),
-              (std::vector{script + "Terminal" + keys, script + "iTerm" + keys,
-                           script + "Terminal" + keys}));
+              (std::vector{script("Terminal"), script("iTerm"), script("Terminal")}));
     EXPECT_EQ(platform.calls.matching({"sleep"}), std::vector<std::string>(3, "sleep 250000us"));
 }
 
@@ -149,11 +148,9 @@ TEST_F(TerminalFixture, KeystrokeRunsTheExactScriptAndPausesWhateverCameOfIt) {
 // launches the session in it anyway, and never presses keys.
 TEST_F(TerminalFixture, ITermWithoutTerminalListMakesATerminalInsteadOfATab) {
     platform.iTerm.setRunning(true);
-    platform.iTerm.openWindow();
     platform.iTerm.setGivesNoTerminalList(true);
     terminals.openiTermWithCommand(kCommand, false);
-    EXPECT_EQ(platform.calls.matching({"iTerm.makeTerminal", "iTerm.addObject",
-                                       "iTerm.launchSession", "SystemEvents", "sleep"}),
+    EXPECT_EQ(platform.calls.matching({"iTerm.m", "iTerm.add", "iTerm.launch", "SystemEvents"}),
               (std::vector<std::string>{"iTerm.makeTerminal",
                                         "iTerm.launchSession Default Session in newTerminal#1"}));
 }
