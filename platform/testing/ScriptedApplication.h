@@ -16,17 +16,11 @@ struct ScriptedSession {
     std::vector<std::string> received;
 };
 
+// A window's tabs in the order they were opened; the last one opened is the selected one,
+// which is all the openers ever select.
 struct ScriptedWindow {
     int id = 0;  // identifies the window while others open in front of it
     std::vector<ScriptedSession> sessions;
-    std::size_t selected = 0;
-
-    // Appends a tab and selects it.
-    ScriptedSession& openTab() {
-        sessions.emplace_back();
-        selected = sessions.size() - 1;
-        return sessions.back();
-    }
 };
 
 class ScriptedApplication {
@@ -39,11 +33,9 @@ public:
     bool running() const { return _state->running; }
     // Running without windows; add them with openWindow.
     void setRunning(bool running) { _state->running = running; }
-    // Opens a window in front of the others with `tabs` tabs, the last selected.
+    // Opens a window in front of the others with `tabs` tabs.
     ScriptedWindow& openWindow(std::size_t tabs = 1) {
-        ScriptedWindow window{_state->nextWindowId++, {}, 0};
-        for (std::size_t i = 0; i < tabs; ++i)
-            window.openTab();
+        ScriptedWindow window{_state->nextWindowId++, std::vector<ScriptedSession>(tabs)};
         return *_state->windows.insert(_state->windows.begin(), std::move(window));
     }
     const std::vector<ScriptedWindow>& windows() const { return _state->windows; }
@@ -58,7 +50,7 @@ public:
         if (windows().empty())
             openWindow();
         else
-            _state->windows.front().openTab();
+            _state->windows.front().sessions.emplace_back();
         return true;
     }
 

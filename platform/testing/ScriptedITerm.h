@@ -42,7 +42,7 @@ public:
     }
     void launchSession(const ObjectSpecifier& terminal, const std::string& name) override {
         record("launchSession", name + " in " + terminal.description());
-        resolveWindow(terminal).openTab();
+        resolveWindow(terminal).sessions.emplace_back();
     }
     ObjectSpecifier currentTerminal() override {
         record("currentTerminal");
@@ -71,7 +71,7 @@ public:
     void createTabWithDefaultProfile(const ObjectSpecifier& window,
                                      const std::optional<std::string>& text) override {
         record("createTabWithDefaultProfile", text.value_or("nil") + " in " + window.description());
-        resolveWindow(window).openTab();
+        resolveWindow(window).sessions.emplace_back();
     }
     void createWindowWithDefaultProfile(const std::optional<std::string>& text) override {
         record("createWindowWithDefaultProfile", text.value_or("nil"));
@@ -130,7 +130,7 @@ private:
         ScriptedWindow& window = resolveWindow(ObjectSpecifier({steps[0]}));
         if (window.sessions.empty())
             throw noSuchObject(reference);
-        return window.sessions[window.selected];
+        return window.sessions.back();
     }
 
     struct Options {

@@ -39,7 +39,7 @@ public:
             if (window->steps() == std::vector{specifier::windowAtIndex(index)}) {
                 if (target.sessions.empty())
                     throw noSuchObject(window->child("selectedTab"));
-                target.sessions[target.selected].received.push_back(command + "\n");
+                target.sessions.back().received.push_back(command + "\n");
                 return;
             }
         }
