@@ -41,10 +41,11 @@ TEST(CommandTemplate, PutsTheEscapedPathForEachPlaceholderOfTheStoredTemplate) {
 TEST_F(TerminalFixture, TemplateIsReadAfreshFromTheSharedDomainOnly) {
     platform.preferences.store("Terminal Command", PlistValue("ls %PATH%"), "com.other.App");
     EXPECT_EQ(terminals.commandWithPath("/p"), "cd /p; clear; pwd");
-    platform.preferences.store("Terminal Command", PlistValue("open %PATH%"), kPreferencesDomain);
-    EXPECT_EQ(terminals.commandWithPath("/p"), "open /p");
-    platform.preferences.store("Terminal Command", PlistValue("pushd %PATH%"), kPreferencesDomain);
-    EXPECT_EQ(terminals.commandWithPath("/p"), "pushd /p");
+    for (const std::string verb : {"open", "pushd"}) {
+        platform.preferences.store("Terminal Command", PlistValue(verb + " %PATH%"),
+                                   kPreferencesDomain);
+        EXPECT_EQ(terminals.commandWithPath("/p"), verb + " /p");
+    }
 }
 
 }  // namespace

@@ -121,7 +121,6 @@ constexpr auto kPasses = Outcome::PassesThrough;
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Openers, ExceptionTable, ::testing::Values(
     ExceptionCase{"AppleTerminalPlatform", kAppleTerminal, kClassic, "Terminal.doScript", kPlatform, kContained},
-    ExceptionCase{"AppleTerminalLogic", kAppleTerminal, kClassic, "Terminal.activate", kLogic, kContained},
     ExceptionCase{"AppleTerminalRuntimeFromBridge", kAppleTerminal, kClassic, "Bridge.terminal", kRuntime, kContained},
     ExceptionCase{"AppleTerminalKeystrokeLogic", kAppleTerminal, kClassic, "SystemEvents.keystroke", kLogic, kContained},
     ExceptionCase{"ITermPlatformSilently", kITerm, kClassic, "iTerm.writeContentsOfFile", kPlatform, kContained},
