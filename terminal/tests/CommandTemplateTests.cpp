@@ -38,15 +38,5 @@ TEST(CommandTemplate, PutsTheEscapedPathForEachPlaceholderOfTheStoredTemplate) {
     }
 }
 
-TEST_F(TerminalFixture, TemplateIsReadAfreshFromTheSharedDomainOnly) {
-    platform.preferences.store("Terminal Command", PlistValue("ls %PATH%"), "com.other.App");
-    EXPECT_EQ(terminals.commandWithPath("/p"), "cd /p; clear; pwd");
-    for (const std::string verb : {"open", "pushd"}) {
-        platform.preferences.store("Terminal Command", PlistValue(verb + " %PATH%"),
-                                   kPreferencesDomain);
-        EXPECT_EQ(terminals.commandWithPath("/p"), verb + " /p");
-    }
-}
-
 }  // namespace
 }  // namespace quaymark

@@ -43,22 +43,6 @@ TEST_F(Dispatch, XtermGetsTheFolderTheEnvironmentAndOneWindowPerCall) {
     }
 }
 
-// Each way Finder cannot say raises a PlatformException (see the front-folder tests).
-TEST(DesktopFallback, OpensAtTheDesktopWhenFinderHasNoWindow) {
-    TestPlatform test;
-    test.fileManager.setHomeDirectory("/Users/José Q");
-    TerminalIdentifiers terminals(test.platform());
-    terminals.openTerminalWithIdentifier(kAppleTerminal, false);
-    terminals.openTerminalWithIdentifier(kXterm, false);
-
-    ASSERT_EQ(test.terminal.windows().size(), 1u);
-    EXPECT_EQ(test.terminal.windows()[0].sessions[0].received,
-              std::vector<std::string>{"cd /Users/José\\ Q/Desktop; clear; pwd\n"});
-    ASSERT_EQ(test.tasks.launches().size(), 1u);
-    EXPECT_EQ(test.tasks.launches()[0].currentDirectory, "/Users/José Q/Desktop");
-    EXPECT_TRUE(test.log.lines().empty());
-}
-
 TEST_F(Dispatch, FinderFailureThatIsNotThePlatformsPassesThrough) {
     platform.calls.failOn("Finder.frontWindowTargetUrl", InjectedFailure::RuntimeError);
     EXPECT_THROW(terminals.openTerminalWithIdentifier(kAppleTerminal, true), std::runtime_error);
