@@ -117,7 +117,7 @@ TEST(HelperFlow, UseWindowChoosesWindowOrTabAndDefaultsToWindow) {
                                          kPreferencesDomain);
         click.run();
         // A new tab is made by the keystroke; a new window by doScript without a window.
-        EXPECT_EQ(click.test.appleScript.sources().size(), tab ? 1u : 0u);
+        EXPECT_EQ(click.test.calls.matching({"SystemEvents"}).size(), tab ? 1u : 0u);
         EXPECT_EQ(click.test.terminal.windows().size(), tab ? 1u : 2u);
     }
 }

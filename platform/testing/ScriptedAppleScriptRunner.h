@@ -16,7 +16,6 @@ public:
     // Records "SystemEvents.keystroke command-t in <process>" for the keystroke script,
     // "AppleScript.execute <source>" for any other.
     std::optional<std::string> executeScript(const std::string& source) override {
-        _sources.push_back(source);
         const std::string prefix = "tell application \"System Events\" to tell process \"";
         const std::string suffix = "\" to keystroke \"t\" using command down";
         if (source.size() < prefix.size() + suffix.size() || !source.starts_with(prefix) ||
@@ -40,12 +39,10 @@ public:
     // While set, System Events refuses every keystroke, as on a Mac where the program lacks
     // the permission to control the computer.
     void setRefusesKeystrokes(bool refuses) { _refusesKeystrokes = refuses; }
-    const std::vector<std::string>& sources() const { return _sources; }
 
 private:
     CallLog& _calls;
     std::vector<ScriptedApplication*> _applications;
-    std::vector<std::string> _sources;
     bool _refusesKeystrokes = false;
 };
 

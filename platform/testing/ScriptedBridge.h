@@ -1,12 +1,41 @@
-// The scripting bridge over the modelled applications a test holds: each target it hands
-// out is a new handle on the one modelled application.
+// The scripting bridge over the modelled applications a test holds, and the modelled
+// Finder; each target the bridge hands out is a new handle on the one modelled application.
 #pragma once
 
-#include "ScriptedFinder.h"
 #include "ScriptedITerm.h"
 #include "ScriptedTerminal.h"
+#include "Url.h"
 
 namespace quaymark {
+
+// Finder's browser windows front to back, each showing a target given by its URL string.
+class ScriptedFinder : public FinderScripting {
+public:
+    explicit ScriptedFinder(CallLog& calls) : _calls(calls) {}
+
+    // Recorded as "Finder.frontWindowTargetUrl"; raises PlatformException with no window.
+    std::optional<std::string> frontWindowTargetUrl() override {
+        _calls.record("Finder.frontWindowTargetUrl");
+        if (_windows->empty())
+            throw PlatformException("NSRangeException", "index 0 beyond bounds for empty array");
+        return _windows->front();
+    }
+
+    // Opens a window in front showing a target with this URL string; nothing stands for a
+    // window whose target or URL cannot be had.
+    void openWindow(std::optional<std::string> targetUrl) {
+        _windows->insert(_windows->begin(), std::move(targetUrl));
+    }
+    // Opens a window in front showing the folder at the path (its file URL).
+    void openWindowAtPath(const std::string& path) {
+        openWindow(Url::fileUrlWithPath(path, true).absoluteString());
+    }
+
+private:
+    CallLog& _calls;
+    std::shared_ptr<std::vector<std::optional<std::string>>> _windows =
+        std::make_shared<std::vector<std::optional<std::string>>>();
+};
 
 class ScriptedBridge : public ScriptingBridge {
 public:

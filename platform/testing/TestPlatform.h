@@ -2,13 +2,10 @@
 #pragma once
 
 #include "FakeBundle.h"
-#include "ImmediateApplication.h"
-#include "ManualClock.h"
-#include "ManualRunLoop.h"
+#include "ManualSystem.h"
 #include "MemoryFileManager.h"
 #include "MemoryPreferences.h"
 #include "Platform.h"
-#include "RecordingLog.h"
 #include "RecordingTaskLauncher.h"
 #include "RecordingWorkspace.h"
 #include "ScriptedAppleScriptRunner.h"
