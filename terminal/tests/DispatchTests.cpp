@@ -17,13 +17,16 @@ protected:
     }
 };
 
-TEST_F(Dispatch, UnknownIdentifierStillAsksFinderAndReadsTheTemplateThenStops) {
-    terminals.openTerminalWithIdentifier("com.apple.terminal", true);
+TEST_F(Dispatch, AsksFinderAndTheTemplateThenHandsTheEscapedCommandToTheChosenOpenerOnly) {
+    terminals.openTerminalWithIdentifier("com.apple.terminal", true);  // no such terminal
     EXPECT_EQ(platform.calls.entries(),
               (std::vector<std::string>{
                   "Bridge.finder com.apple.Finder", "Finder.frontWindowTargetUrl",
                   "FileManager.resolveAliasFile " + kFolder,
                   "Preferences.copyAppValue com.brindlewood.Quaymark Terminal Command"}));
+    terminals.openTerminalWithIdentifier(kAppleTerminal, true);
+    EXPECT_EQ(platform.terminal.windows().at(0).sessions.at(0).received,
+              std::vector{kCommand + "\n"});
 }
 
 // xterm starts in the folder as the file system names it, never in its escaped form.
