@@ -23,23 +23,18 @@ TEST_F(FixedPath, EscapesTheShellCharactersAndQuotesControlsAndStrayBytes) {
         EXPECT_EQ(terminals.fixedPath(path), escaped ? std::string("a\\") + c + "b" : path)
             << "character " << c;
     }
+    // clang-format off
     const std::vector<std::pair<std::string, std::string>> cases{
-        {"/Volumes/Data/My Folder", "/Volumes/Data/My\\ Folder"},
-        {"/x/already\\ escaped", "/x/already\\\\\\ escaped"},
-        {"/", "/"},
-        {"", ""},
-        {"/x/café 中文 🎉", "/x/café\\ 中文\\ 🎉"},
+        {"/Volumes/Data/My Folder", "/Volumes/Data/My\\ Folder"}, {"/x/already\\ escaped", "/x/already\\\\\\ escaped"},
+        {"/", "/"}, {"", ""}, {"/x/café 中文 🎉", "/x/café\\ 中文\\ 🎉"},
         {"/x/\u00A0nbsp", "/x/\u00A0nbsp"},  // U+00A0 is printable: it passes unchanged
-        {"a\tb\nc\rd", "a$'\\t'b$'\\n'c$'\\r'd"},
-        {"\x01\x1b\x1f", "$'\\001'$'\\033'$'\\037'"},
-        {"del\x7f", "del$'\\177'"},
-        {"c1\xC2\x80\xC2\x9F", "c1$'\\302'$'\\200'$'\\302'$'\\237'"},
-        {"\xFF\xFE", "$'\\377'$'\\376'"},
-        {"cut\xE4\xB8", "cut$'\\344'$'\\270'"},
-        {"overlong\xC0\xAF", "overlong$'\\300'$'\\257'"},
-        {"surrogate\xED\xA0\x80", "surrogate$'\\355'$'\\240'$'\\200'"},
-        {"beyond\xF4\x90\x80\x80", "beyond$'\\364'$'\\220'$'\\200'$'\\200'"},
-        {"$ x\t'\n中", "\\$\\ x$'\\t'\\'$'\\n'中"}};
+        {"a\tb\nc\rd", "a$'\\t'b$'\\n'c$'\\r'd"}, {"\x01\x1b\x1f", "$'\\001'$'\\033'$'\\037'"},
+        {"del\x7f", "del$'\\177'"}, {"c1\xC2\x80\xC2\x9F", "c1$'\\302'$'\\200'$'\\302'$'\\237'"},
+        {"\xFF\xFE", "$'\\377'$'\\376'"}, {"cut\xE4\xB8", "cut$'\\344'$'\\270'"},
+        {"overlong\xC0\xAF", "overlong$'\\300'$'\\257'"}, {"surrogate\xED\xA0\x80", "surrogate$'\\355'$'\\240'$'\\200'"},
+        {"beyond\xF4\x90\x80\x80", "beyond$'\\364'$'\\220'$'\\200'$'\\200'"}, {"$ x\t'\n中", "\\$\\ x$'\\t'\\'$'\\n'中"}
+    };
+    // clang-format on
     for (const auto& [path, expected] : cases)
         EXPECT_EQ(terminals.fixedPath(path), expected);
 }
