@@ -59,10 +59,6 @@ protected:
     void record(const std::string& operation, const std::string& detail = {}) const {
         _calls.record(processName() + "." + operation, detail);
     }
-    void requireRunning() const {
-        if (!running())
-            throw PlatformException("SBErrorDomain -600", processName() + " is not running");
-    }
     // Starts the application with its first window, as launching it does.
     void launch() {
         if (!running()) {

@@ -28,7 +28,8 @@ public:
     void doScript(const std::string& command,
                   const std::optional<ObjectSpecifier>& window) override {
         record("doScript", command + " in " + (window ? window->description() : "new window"));
-        requireRunning();
+        if (!running())
+            throw PlatformException("SBErrorDomain -600", "Terminal is not running");
         if (!window) {
             openWindow().sessions.back().received.push_back(command + "\n");
             return;

@@ -121,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(Openers, ExceptionTable, ::testing::Values(
     ExceptionCase{"NextGenerationPlatformPasses", kITerm2, kNext, "iTerm2.createTabWithDefaultProfile", kPlatform, kPasses},
     ExceptionCase{"NextGenerationRuntimePasses", kITerm2, kNext, "iTerm2.writeContentsOfFile", kRuntime, kPasses},
     ExceptionCase{"XtermPlatformPasses", kXterm, kClassic, "Tasks.launch", kPlatform, kPasses}),
-    CaseName());
+    [](const auto& test) { return test.param.name; });
 // clang-format on
 
 }  // namespace

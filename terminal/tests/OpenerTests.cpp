@@ -127,7 +127,7 @@ INSTANTIATE_TEST_SUITE_P(EachPath, Openers, ::testing::Values(
     OpenerCase{"NextGenerationRunningWindow", ITerm2NextGeneration, Running, true, kNone, kNext + kNewWindow + kNewSession + kLine, {1, 1}},
     OpenerCase{"NextGenerationSessionWithoutNewline", ITerm2NextGeneration, Running, false, Quirk::NoNewlineWrite,
                kNext + kNewTab + kNewSession + kWrite + "to currentSession of currentWindow", {2}}),
-    CaseName());
+    [](const auto& test) { return test.param.name; });
 // clang-format on
 
 // With no terminal list there is nothing to add a terminal to; the opener makes one and
