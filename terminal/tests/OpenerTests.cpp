@@ -49,13 +49,10 @@ TEST_P(Openers, SendTheirCallsInOrderAndTheCommandLandsInTheFrontWindowsSelected
     if (c.before == Before::Running)
         application.openWindow();
 
-    if (c.opener == Opener::Terminal) {
-        terminals.openAppleTerminalWithCommand(kCommand, c.inNewWindow);
-    } else if (c.opener == Opener::ITerm) {
-        terminals.openiTermWithCommand(kCommand, c.inNewWindow);
-    } else {
-        terminals.openiTerm2WithCommand(kCommand, c.inNewWindow);
-    }
+    auto open = c.opener == Opener::Terminal ? &TerminalIdentifiers::openAppleTerminalWithCommand
+                : c.opener == Opener::ITerm  ? &TerminalIdentifiers::openiTermWithCommand
+                                             : &TerminalIdentifiers::openiTerm2WithCommand;
+    (terminals.*open)(kCommand, c.inNewWindow);
 
     EXPECT_EQ(platform.calls.matching(
                   {"Bridge.", "Workspace.running", "Terminal.", "iTerm", "SystemEvents", "sleep"}),
