@@ -104,7 +104,7 @@ TEST(HelperFlow, ATerminalThatIsNotInstalledOpensTheSettingsInstead) {
     }
 }
 
-// The full reading of booleans is the preference tests' concern; here, that it is used.
+// Read as the preference tests' boolean form.
 TEST(HelperFlow, UseWindowChoosesWindowOrTabAndDefaultsToWindow) {
     const std::pair<std::optional<PlistValue>, bool> cases[] = {
         {std::nullopt, false}, {PlistValue("NO"), true}, {PlistValue("sometimes"), false}};
@@ -122,8 +122,7 @@ TEST(HelperFlow, UseWindowChoosesWindowOrTabAndDefaultsToWindow) {
     }
 }
 
-// Which failures pass through which opener is the dispatch tests' concern; here, that one
-// of either kind is logged and the click goes on.
+// One failure of either kind that passes through an opener (the dispatch tests say which).
 TEST(HelperFlow, FailuresThatPassThroughAnOpenerAreLoggedAndTheUpdateCheckGoesOn) {
     const std::tuple<const char*, const char*, InjectedFailure> cases[] = {
         {kXterm, "Tasks.launch", InjectedFailure::Platform},

@@ -91,9 +91,8 @@ class ImmediateApplication : public Application {
 public:
     explicit ImmediateApplication(CallLog& calls) : _calls(calls) {}
 
-    // Calls `didFinishLaunching` and returns 0 once it has called terminate(). A callback
-    // that returns without terminating would leave a real event loop running for ever, so
-    // that raises std::logic_error.
+    // Calls `didFinishLaunching` and returns 0 once it has called terminate(); raises
+    // std::logic_error otherwise, since a real event loop would then run for ever.
     int run(std::function<void()> didFinishLaunching) override {
         _calls.record("Application.run");
         ++_runCount;

@@ -44,10 +44,7 @@ public:
         record("launchSession", name + " in " + terminal.description());
         resolveWindow(terminal).sessions.emplace_back();
     }
-    ObjectSpecifier currentTerminal() override {
-        record("currentTerminal");
-        return ObjectSpecifier({specifier::kCurrentTerminal});
-    }
+    ObjectSpecifier currentTerminal() override { return reference(specifier::kCurrentTerminal); }
     ObjectSpecifier currentSession(const ObjectSpecifier& container) override {
         record("currentSession", "of " + container.description());
         return container.child(specifier::kCurrentSession);
@@ -60,10 +57,7 @@ public:
         resolveSession(session).received.push_back(text + "\n");
     }
 
-    ObjectSpecifier currentWindow() override {
-        record("currentWindow");
-        return ObjectSpecifier({specifier::kCurrentWindow});
-    }
+    ObjectSpecifier currentWindow() override { return reference(specifier::kCurrentWindow); }
     bool get(const ObjectSpecifier& window) override {
         record("get", window.description());
         return findWindow(window) != nullptr;
@@ -90,14 +84,17 @@ public:
     }
 
     void setVocabulary(ITermVocabulary vocabulary) { _options->vocabulary = vocabulary; }
-    // While set, `terminals` gives no list.
     void setGivesNoTerminalList(bool none) { _options->givesNoTerminalList = none; }
     // Whether sessions offer writeContentsOfFile:text:newline: (next generation only).
     void setSessionsRespondToWriteWithNewline(bool respond) { _options->takesNewline = respond; }
 
 private:
-    // The id of the window a made terminal became (0 while not added); null for another
-    // reference.
+    // A reference of one step, recorded as a call of the same name.
+    ObjectSpecifier reference(const char* step) {
+        record(step);
+        return ObjectSpecifier({step});
+    }
+    // The window id a made terminal became (0 until added); null for other references.
     int* madeTerminal(const ObjectSpecifier& terminal) {
         for (std::size_t serial = 1; serial <= _options->madeTerminals.size(); ++serial) {
             if (terminal.steps() == std::vector{specifier::newTerminal(serial)})
@@ -105,8 +102,7 @@ private:
         }
         return nullptr;
     }
-    // "currentTerminal" and "currentWindow" name the front window, "newTerminal#N" the
-    // window a made terminal became.
+    // The front window for "currentTerminal" and "currentWindow", else a made terminal's.
     ScriptedWindow* findWindow(const ObjectSpecifier& reference) {
         const std::vector<std::string>& steps = reference.steps();
         bool front = steps.size() == 1 && (steps[0] == specifier::kCurrentTerminal ||

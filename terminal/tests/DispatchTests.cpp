@@ -97,30 +97,26 @@ TEST_P(ExceptionTable, ContainsOrLetsThroughAsTheOpenerShould) {
     EXPECT_EQ(platform.log.lines(), logged);
 }
 
-constexpr auto kClassic = ITermVocabulary::Classic;
-constexpr auto kNext = ITermVocabulary::NextGeneration;
-constexpr auto kPlatform = InjectedFailure::Platform;
-constexpr auto kRuntime = InjectedFailure::RuntimeError;
-constexpr auto kLogic = InjectedFailure::LogicError;
-constexpr auto kContained = Outcome::Contained;
-constexpr auto kPasses = Outcome::PassesThrough;
+using enum ITermVocabulary;
+using enum InjectedFailure;
+using enum Outcome;
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Openers, ExceptionTable, ::testing::Values(
-    ExceptionCase{"AppleTerminalPlatform", kAppleTerminal, kClassic, "Terminal.doScript", kPlatform, kContained},
-    ExceptionCase{"AppleTerminalRuntimeFromBridge", kAppleTerminal, kClassic, "Bridge.terminal", kRuntime, kContained},
-    ExceptionCase{"AppleTerminalKeystrokeLogic", kAppleTerminal, kClassic, "SystemEvents.keystroke", kLogic, kContained},
-    ExceptionCase{"ITermPlatformSilently", kITerm, kClassic, "iTerm.writeContentsOfFile", kPlatform, kContained},
-    ExceptionCase{"ITermRunningTestGuarded", kITerm, kClassic, "Workspace.runningApplications", kPlatform, kContained},
-    ExceptionCase{"ITermRuntimePasses", kITerm, kClassic, "iTerm.currentTerminal", kRuntime, kPasses},
-    ExceptionCase{"ITermLogicFromBridgePasses", kITerm, kClassic, "Bridge.iTerm", kLogic, kPasses},
-    ExceptionCase{"ITerm2ClassicPlatformLogged", kITerm2, kClassic, "iTerm2.writeContentsOfFile", kPlatform, Outcome::Logged},
-    ExceptionCase{"ITerm2ClassicLogicPasses", kITerm2, kClassic, "iTerm2.terminals", kLogic, kPasses},
-    ExceptionCase{"ITerm2RunningTestUnguarded", kITerm2, kClassic, "Workspace.runningApplications", kPlatform, kPasses},
-    ExceptionCase{"ITerm2VocabularyChoiceUnguarded", kITerm2, kClassic, "iTerm2.respondsToTerminals", kPlatform, kPasses},
-    ExceptionCase{"NextGenerationPlatformPasses", kITerm2, kNext, "iTerm2.createTabWithDefaultProfile", kPlatform, kPasses},
-    ExceptionCase{"NextGenerationRuntimePasses", kITerm2, kNext, "iTerm2.writeContentsOfFile", kRuntime, kPasses},
-    ExceptionCase{"XtermPlatformPasses", kXterm, kClassic, "Tasks.launch", kPlatform, kPasses}),
+    ExceptionCase{"AppleTerminalPlatform", kAppleTerminal, Classic, "Terminal.doScript", Platform, Contained},
+    ExceptionCase{"AppleTerminalRuntimeFromBridge", kAppleTerminal, Classic, "Bridge.terminal", RuntimeError, Contained},
+    ExceptionCase{"AppleTerminalKeystrokeLogic", kAppleTerminal, Classic, "SystemEvents.keystroke", LogicError, Contained},
+    ExceptionCase{"ITermPlatformSilently", kITerm, Classic, "iTerm.writeContentsOfFile", Platform, Contained},
+    ExceptionCase{"ITermRunningTestGuarded", kITerm, Classic, "Workspace.runningApplications", Platform, Contained},
+    ExceptionCase{"ITermRuntimePasses", kITerm, Classic, "iTerm.currentTerminal", RuntimeError, PassesThrough},
+    ExceptionCase{"ITermLogicFromBridgePasses", kITerm, Classic, "Bridge.iTerm", LogicError, PassesThrough},
+    ExceptionCase{"ITerm2ClassicPlatformLogged", kITerm2, Classic, "iTerm2.writeContentsOfFile", Platform, Logged},
+    ExceptionCase{"ITerm2ClassicLogicPasses", kITerm2, Classic, "iTerm2.terminals", LogicError, PassesThrough},
+    ExceptionCase{"ITerm2RunningTestUnguarded", kITerm2, Classic, "Workspace.runningApplications", Platform, PassesThrough},
+    ExceptionCase{"ITerm2VocabularyChoiceUnguarded", kITerm2, Classic, "iTerm2.respondsToTerminals", Platform, PassesThrough},
+    ExceptionCase{"NextGenerationPlatformPasses", kITerm2, NextGeneration, "iTerm2.createTabWithDefaultProfile", Platform, PassesThrough},
+    ExceptionCase{"NextGenerationRuntimePasses", kITerm2, NextGeneration, "iTerm2.writeContentsOfFile", RuntimeError, PassesThrough},
+    ExceptionCase{"XtermPlatformPasses", kXterm, Classic, "Tasks.launch", Platform, PassesThrough}),
     [](const auto& test) { return test.param.name; });
 // clang-format on
 
