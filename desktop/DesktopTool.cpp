@@ -18,6 +18,7 @@
 #include "PlatformException.h"
 #include "QuaymarkPreferences.h"
 #include "Spawn.h"
+#include "SystemEventsRunner.h"
 #include "TerminalIdentifiers.h"
 #include "TerminalStandIn.h"
 #include "TmuxInspection.h"
@@ -45,6 +46,8 @@ The desktop folder comes from -d or from $QUAYMARK_DESKTOP.
   add-to-toolbar PATH     drag an item (such as QuaymarkHelper.app) into Finder's toolbar
   click [INDEX]           click a toolbar item (by default the first that leads to an app)
   show [APP]              each terminal's windows and tabs, with what their screens show
+  keystrokes allow|refuse let System Events press keys, or refuse as a Mac without the
+                          permission to control the computer does
   env                     the environment that runs programs on this desktop, as shell lines
   run COMMAND...          run a command on this desktop and pass on its exit status
   destroy                 end every application of the desktop and remove its folder
@@ -370,6 +373,14 @@ int runDesktopTool(const std::vector<std::string>& argumentList, std::ostream& o
     }
     if (command == "show" && rest.size() <= 1) {
         showTerminals(desktop, rest.empty() ? "" : rest[0], out);
+        return 0;
+    }
+    if (command == "keystrokes" && rest.size() == 1 &&
+        (rest[0] == "allow" || rest[0] == "refuse")) {
+        if (!SystemEventsRunner::setRefusesKeystrokes(desktop.systemRoot(), rest[0] == "refuse")) {
+            err << "cannot change whether System Events presses keys\n";
+            return 1;
+        }
         return 0;
     }
     if (command == "env") {

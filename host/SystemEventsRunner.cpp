@@ -1,5 +1,8 @@
 #include "SystemEventsRunner.h"
 
+#include <filesystem>
+
+#include "AtomicFile.h"
 #include "PlatformException.h"
 #include "TerminalStandIn.h"
 #include "TmuxApplication.h"
@@ -11,6 +14,10 @@ namespace {
 constexpr std::string_view kKeystrokePrefix =
     "tell application \"System Events\" to tell process \"";
 constexpr std::string_view kKeystrokeSuffix = "\" to keystroke \"t\" using command down";
+
+std::string refusalFlag(const SystemRoot& root) {
+    return root.runtimeDirectory() + "/system-events-refuses-keystrokes";
+}
 
 }  // namespace
 
@@ -32,6 +39,10 @@ std::optional<std::string> SystemEventsRunner::executeScript(const std::string& 
         return "System Events cannot run this script: it only presses Command-T in a process "
                "(tell application \"System Events\" to tell process \"<name>\" to keystroke "
                "\"t\" using command down)";
+    }
+    if (refusesKeystrokes(_root)) {
+        // What System Events answers on a Mac to a program without the permission (1002).
+        return "System Events got an error: this program is not allowed to send keystrokes.";
     }
     // Several applications may run under one name (iTerm and iTerm2 before 3 both run as
     // "iTerm"): the frontmost of them has the keystroke, else the one started last.
@@ -63,6 +74,21 @@ std::optional<std::string> SystemEventsRunner::executeScript(const std::string& 
         return "System Events got an error: " + exception.reason();
     }
     return std::nullopt;
+}
+
+bool SystemEventsRunner::refusesKeystrokes(const SystemRoot& root) {
+    std::error_code error;
+    return std::filesystem::exists(refusalFlag(root), error);
+}
+
+bool SystemEventsRunner::setRefusesKeystrokes(const SystemRoot& root, bool refuses) {
+    std::error_code error;
+    if (!refuses) {
+        std::filesystem::remove(refusalFlag(root), error);
+        return !error;
+    }
+    std::filesystem::create_directories(root.runtimeDirectory(), error);
+    return writeFileAtomically(refusalFlag(root), "");
 }
 
 }  // namespace quaymark

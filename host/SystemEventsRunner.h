@@ -26,6 +26,13 @@ public:
     // The process a keystroke script addresses; nothing for any other text.
     static std::optional<std::string> keystrokeProcess(std::string_view source);
 
+    // Whether System Events on the desktop of `root` refuses every keystroke, as on a Mac
+    // where the program has not been given the permission to control the computer. Kept
+    // as a flag file in the desktop's runtime folder, so it holds for every program there.
+    static bool refusesKeystrokes(const SystemRoot& root);
+    // False when the flag file could not be made or removed.
+    static bool setRefusesKeystrokes(const SystemRoot& root, bool refuses);
+
 private:
     SystemRoot _root;
     HostWorkspace& _workspace;

@@ -265,34 +265,37 @@ void TerminalIdentifiers::openAppleTerminalWithCommand(const std::string& comman
             // Taken before the keystroke but resolved only by doScript, when it names the
             // front window, whose selected tab is the one the keystroke opened.
             ObjectSpecifier window = terminal->windowAtIndex(0);
-            emulateCMDTPressForAppleTerminal();
-            terminal->doScript(command, window);
+            bool tabOpened = emulateCMDTPressForAppleTerminal();
+            // Without the new tab the front tab still runs whatever it ran (an editor, ssh, a
+            // half-typed line that the command would complete), so a new window takes it.
+            terminal->doScript(command, tabOpened ? std::optional(window) : std::nullopt);
         }
     } catch (...) {
         // Whatever goes wrong, the click ends quietly; what was done stays done.
     }
 }
 
-void TerminalIdentifiers::emulateCMDTPressForAppleTerminal() const {
-    emulateCMDTPress("Terminal");
+bool TerminalIdentifiers::emulateCMDTPressForAppleTerminal() const {
+    return emulateCMDTPress("Terminal");
 }
 
 // Also used for iTerm2, whose keystroke goes to process "iTerm" all the same.
-void TerminalIdentifiers::emulateCMDTPressForIterm() const {
-    emulateCMDTPress("iTerm");
+bool TerminalIdentifiers::emulateCMDTPressForIterm() const {
+    return emulateCMDTPress("iTerm");
 }
 
-void TerminalIdentifiers::emulateCMDTPress(const std::string& processName) const {
+bool TerminalIdentifiers::emulateCMDTPress(const std::string& processName) const {
     std::string source = "tell application \"System Events\" to tell process \"" + processName +
                          "\" to keystroke \"t\" using command down";
+    bool pressed = false;
     try {
-        // The outcome is ignored on purpose: the opener sends its command as if the tab
-        // existed, and a refused keystroke leaves the command in the front tab instead.
-        (void)_platform.appleScript.executeScript(source);
+        // A Mac without the keystroke permission answers with an error message here.
+        pressed = !_platform.appleScript.executeScript(source);
     } catch (const PlatformException&) {
         // A raised failure is a failed script like any other; the pause is still taken.
     }
     _platform.clock.sleepFor(kKeystrokePause);
+    return pressed;
 }
 
 void TerminalIdentifiers::openXtermAtPath(const std::string& path) const {
@@ -379,17 +382,18 @@ void TerminalIdentifiers::openThroughClassicVocabulary(ITermScripting& target, b
         terminal = target.currentTerminal();
     } else {
         std::optional<ObjectSpecifier> terminals = target.terminals();
-        if (inNewWindow || !terminals) {
+        // A refused keystroke made no tab, and the current session may run anything (an
+        // editor, ssh, a half-typed line), so a new terminal takes the command instead.
+        if (!inNewWindow && terminals && emulateCMDTPressForIterm()) {
+            // Asked only now, so that it names the terminal holding the new tab.
+            terminal = target.currentTerminal();
+        } else {
             terminal = target.makeTerminal();
             // With no list there is nothing to add the terminal to, as a message to nil does
             // nothing; the session is launched in it all the same.
             if (terminals)
                 target.addObject(*terminals, terminal);
             target.launchSession(terminal, kDefaultSessionProfile);
-        } else {
-            emulateCMDTPressForIterm();
-            // Asked only now, so that it names the terminal holding the new tab.
-            terminal = target.currentTerminal();
         }
     }
     target.writeContentsOfFile(target.currentSession(terminal), std::nullopt, command);

@@ -50,10 +50,11 @@ public:
     void openTerminalWithIdentifier(std::string_view identifier, bool inNewWindow) const;
     // Swallows every failure.
     void openAppleTerminalWithCommand(const std::string& command, bool inNewWindow) const;
-    // Command-T in process "Terminal", then a 0.25 s pause; a failing keystroke is ignored.
-    void emulateCMDTPressForAppleTerminal() const;
-    // Command-T in process "iTerm", then a 0.25 s pause; a failing keystroke is ignored.
-    void emulateCMDTPressForIterm() const;
+    // Command-T in process "Terminal", then a 0.25 s pause whatever came of it; false when
+    // System Events did not press the keys (its answer or a PlatformException says so).
+    bool emulateCMDTPressForAppleTerminal() const;
+    // Command-T in process "iTerm", then a 0.25 s pause; false as above.
+    bool emulateCMDTPressForIterm() const;
     // Starts xterm in the folder; raises PlatformException when it cannot be started.
     void openXtermAtPath(const std::string& path) const;
     // Swallows PlatformException silently; other exceptions pass.
@@ -66,7 +67,7 @@ public:
 
 private:
     bool isRunning(const std::string& bundleIdentifier) const;
-    void emulateCMDTPress(const std::string& processName) const;
+    bool emulateCMDTPress(const std::string& processName) const;
     void openThroughClassicVocabulary(ITermScripting& target, bool wasRunning,
                                       const std::string& command, bool inNewWindow) const;
 

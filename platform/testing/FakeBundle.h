@@ -1,8 +1,7 @@
-// A main bundle whose path, resources and information dictionary a test sets.
+// A main bundle whose path and resources a test sets; its information dictionary is empty.
 #pragma once
 
 #include <set>
-#include <string>
 
 #include "Bundle.h"
 #include "CallLog.h"
@@ -11,28 +10,34 @@ namespace quaymark {
 
 class FakeBundle : public Bundle {
 public:
-    explicit FakeBundle(CallLog& calls, std::string bundlePath = "/Applications/Quaymark.app")
-        : _calls(calls), _bundlePath(std::move(bundlePath)) {}
+    explicit FakeBundle(CallLog& calls) : _calls(calls) {}
 
-    std::string bundlePath() override;
+    std::string bundlePath() override {
+        _calls.record("Bundle.bundlePath");
+        return _bundlePath;
+    }
+    // Found at "<bundlePath>/Contents/Resources/<name>.<type>" once added.
     std::optional<std::string> pathForResource(const std::string& name,
-                                               const std::string& type) override;
-    std::optional<PlistValue> objectForInfoDictionaryKey(const std::string& key) override;
+                                               const std::string& type) override {
+        _calls.record("Bundle.pathForResource", name + "." + type);
+        if (!_resources.contains(name + "." + type))
+            return std::nullopt;
+        return _bundlePath + "/Contents/Resources/" + name + "." + type;
+    }
+    std::optional<PlistValue> objectForInfoDictionaryKey(const std::string& key) override {
+        _calls.record("Bundle.objectForInfoDictionaryKey", key);
+        return std::nullopt;
+    }
 
     void setBundlePath(std::string path) { _bundlePath = std::move(path); }
-    // The resource is found at "<bundlePath>/Contents/Resources/<name>.<type>".
     void addResource(const std::string& name, const std::string& type) {
         _resources.insert(name + "." + type);
-    }
-    void setInfoValue(const std::string& key, PlistValue value) {
-        _info.set(key, std::move(value));
     }
 
 private:
     CallLog& _calls;
-    std::string _bundlePath;
+    std::string _bundlePath = "/Applications/Quaymark.app";
     std::set<std::string> _resources;
-    PlistDictionary _info;
 };
 
 }  // namespace quaymark

@@ -1,8 +1,6 @@
 // Child processes that are recorded instead of started.
 #pragma once
 
-#include <vector>
-
 #include "CallLog.h"
 #include "Tasks.h"
 
@@ -12,24 +10,34 @@ class RecordingTaskLauncher : public TaskLauncher {
 public:
     explicit RecordingTaskLauncher(CallLog& calls) : _calls(calls) {}
 
-    std::unique_ptr<Task> launch(const TaskOptions& options) override;
-    Environment processEnvironment() override;
+    // Recorded as "Tasks.launch <launch path>"; the task has ended with status 0.
+    std::unique_ptr<Task> launch(const TaskOptions& options) override {
+        _calls.record("Tasks.launch", options.launchPath);
+        _launches.push_back(options);
+        return std::make_unique<EndedTask>(1000 + static_cast<int>(_launches.size()));
+    }
+    Environment processEnvironment() override {
+        _calls.record("Tasks.processEnvironment");
+        return _environment;
+    }
 
-    // While set, launch records the options and then raises PlatformException.
-    void setLaunchesFail(bool fail) { _launchesFail = fail; }
     void setProcessEnvironment(Environment environment) { _environment = std::move(environment); }
-    // What waitUntilExit gives for the tasks launched from now on.
-    void setExitStatus(int status) { _exitStatus = status; }
-
     const std::vector<TaskOptions>& launches() const { return _launches; }
 
 private:
+    class EndedTask : public Task {
+    public:
+        explicit EndedTask(int pid) : _pid(pid) {}
+        int processIdentifier() const override { return _pid; }
+        int waitUntilExit() override { return 0; }
+
+    private:
+        int _pid;
+    };
+
     CallLog& _calls;
     std::vector<TaskOptions> _launches;
     Environment _environment{{"HOME", "/Users/tester"}, {"PATH", "/usr/bin:/bin"}};
-    bool _launchesFail = false;
-    int _exitStatus = 0;
-    int _nextPid = 1000;
 };
 
 }  // namespace quaymark

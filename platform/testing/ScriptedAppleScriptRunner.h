@@ -1,44 +1,48 @@
-// AppleScript that understands the one script the system runs: System Events pressing
-// Command-T in a named process, carried out against the modelled application of that name.
+// AppleScript that understands the one script the system runs, System Events pressing
+// Command-T in a named process, and carries it out against the modelled application whose
+// process has that name. Any other script fails.
 #pragma once
 
-#include <map>
-#include <string>
-#include <vector>
-
-#include "CallLog.h"
-#include "Scripting.h"
+#include "ScriptedApplication.h"
 
 namespace quaymark {
 
-// A modelled application that can receive the Command-T keystroke.
-class KeystrokeTarget {
-public:
-    virtual ~KeystrokeTarget() = default;
-    virtual std::string processName() const = 0;
-    // Opens a new tab in the front window (a new window when there is none); false when
-    // the application does not run, so there is no process to press the keys in.
-    virtual bool pressCommandT() = 0;
-};
-
 class ScriptedAppleScriptRunner : public AppleScriptRunner {
 public:
-    explicit ScriptedAppleScriptRunner(CallLog& calls) : _calls(calls) {}
+    // System Events finds each scripted application by its process name; they are not owned.
+    ScriptedAppleScriptRunner(CallLog& calls, std::vector<ScriptedApplication*> scripted)
+        : _calls(calls), _applications(std::move(scripted)) {}
 
-    // Records "SystemEvents.keystroke command-t in <process>" for the keystroke script and
-    // "AppleScript.execute <source>" for any other, which always fails.
-    std::optional<std::string> executeScript(const std::string& source) override;
+    // Records "SystemEvents.keystroke command-t in <process>" for the keystroke script,
+    // "AppleScript.execute <source>" for any other.
+    std::optional<std::string> executeScript(const std::string& source) override {
+        const std::string prefix = "tell application \"System Events\" to tell process \"";
+        const std::string suffix = "\" to keystroke \"t\" using command down";
+        if (source.size() < prefix.size() + suffix.size() || !source.starts_with(prefix) ||
+            !source.ends_with(suffix)) {
+            _calls.record("AppleScript.execute", source);
+            return "the script is not understood";
+        }
+        std::string process =
+            source.substr(prefix.size(), source.size() - prefix.size() - suffix.size());
+        _calls.record("SystemEvents.keystroke", "command-t in " + process);
+        if (_refusesKeystrokes)
+            return "System Events got an error: this program is not allowed to send keystrokes.";
+        auto found = std::find_if(_applications.begin(), _applications.end(), [&](auto* scripted) {
+            return scripted->processName() == process;
+        });
+        if (found == _applications.end() || !(*found)->pressCommandT())
+            return "System Events got an error: Can't get process \"" + process + "\".";
+        return std::nullopt;
+    }
 
-    // Not owned; keyed by its process name.
-    void attach(KeystrokeTarget& target) { _targets[target.processName()] = &target; }
-    // While set, System Events refuses every keystroke (no assistive access).
+    // While set, System Events refuses every keystroke, as on a Mac where the program lacks
+    // the permission to control the computer.
     void setRefusesKeystrokes(bool refuses) { _refusesKeystrokes = refuses; }
-    const std::vector<std::string>& sources() const { return _sources; }
 
 private:
     CallLog& _calls;
-    std::map<std::string, KeystrokeTarget*> _targets;
-    std::vector<std::string> _sources;
+    std::vector<ScriptedApplication*> _applications;
     bool _refusesKeystrokes = false;
 };
 

@@ -1,22 +1,15 @@
 // One of each test double, wired together, and the Platform that hands them out.
 #pragma once
 
-#include "CallLog.h"
 #include "FakeBundle.h"
-#include "ImmediateApplication.h"
-#include "ManualClock.h"
-#include "ManualRunLoop.h"
+#include "ManualSystem.h"
 #include "MemoryFileManager.h"
 #include "MemoryPreferences.h"
 #include "Platform.h"
-#include "RecordingLog.h"
 #include "RecordingTaskLauncher.h"
 #include "RecordingWorkspace.h"
 #include "ScriptedAppleScriptRunner.h"
 #include "ScriptedBridge.h"
-#include "ScriptedFinder.h"
-#include "ScriptedITerm.h"
-#include "ScriptedTerminal.h"
 
 namespace quaymark {
 
@@ -25,24 +18,27 @@ namespace quaymark {
 // tell the workspace whether they run and take the Command-T keystroke by process name.
 // Nothing is installed, running or open at the start.
 struct TestPlatform {
-    TestPlatform();
+    TestPlatform() = default;
     TestPlatform(const TestPlatform&) = delete;
     TestPlatform& operator=(const TestPlatform&) = delete;
 
-    Platform platform();
+    Platform platform() {
+        return Platform{preferences, workspace, fileManager, mainBundle,  tasks, scripting,
+                        appleScript, clock,     runLoop,     application, log};
+    }
 
     CallLog calls;
+    ScriptedFinder finder{calls};
+    ScriptedTerminal terminal{calls};
+    ScriptedITerm iTerm{calls, {402, "net.sourceforge.iTerm", "iTerm"}};
+    ScriptedITerm iTerm2{calls, {403, "com.googlecode.iterm2", "iTerm2"}};
     MemoryPreferences preferences{calls};
-    RecordingWorkspace workspace{calls};
+    RecordingWorkspace workspace{calls, {&terminal, &iTerm, &iTerm2}};
     MemoryFileManager fileManager{calls};
     FakeBundle mainBundle{calls};
     RecordingTaskLauncher tasks{calls};
-    ScriptedFinder finder{calls};
-    ScriptedTerminal terminal{calls};
-    ScriptedITerm iTerm{calls, "iTerm", "net.sourceforge.iTerm", ITermVocabulary::Classic, 402};
-    ScriptedITerm iTerm2{calls, "iTerm2", "com.googlecode.iterm2", ITermVocabulary::Classic, 403};
-    ScriptedBridge scripting{calls};
-    ScriptedAppleScriptRunner appleScript{calls};
+    ScriptedBridge scripting{calls, finder, terminal, iTerm, iTerm2};
+    ScriptedAppleScriptRunner appleScript{calls, {&terminal, &iTerm, &iTerm2}};
     ManualClock clock{calls};
     ManualRunLoop runLoop{calls, clock};
     ImmediateApplication application{calls};

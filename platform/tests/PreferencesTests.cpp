@@ -21,20 +21,17 @@ TEST(BooleanForm, AcceptsBooleansIntegersAndTheFourWordsInAnyCase) {
         {PlistValue(""), std::nullopt},
         {PlistValue("yes "), std::nullopt},
         {PlistValue::real(1.0), std::nullopt},
-        {PlistValue(PlistDate{0}), std::nullopt},
-    };
+        {PlistValue(PlistDate{0}), std::nullopt}};
     for (const auto& [value, expected] : cases)
         EXPECT_EQ(booleanForm(value), expected) << value;
 }
 
-class Defaults : public ::testing::Test {
-protected:
+TEST(Defaults, StoredValuesWinOverRegisteredOnesWhichAreNeverWritten) {
     CallLog calls;
     MemoryPreferences preferences{calls};
     UserDefaults defaults{preferences, "com.brindlewood.Quaymark"};
-};
-
-TEST_F(Defaults, StoredValuesWinOverRegisteredOnesWhichAreNeverWritten) {
+    EXPECT_EQ(defaults.objectForKey("Use Window"), std::nullopt);
+    EXPECT_FALSE(defaults.boolForKey("Use Window"));
     defaults.registerDefaults(
         {{"Use Window", PlistValue::boolean(true)}, {"Terminal Command", PlistValue("cd %PATH%")}});
     defaults.registerDefaults({{"Terminal Command", PlistValue("pushd %PATH%")}});
@@ -47,20 +44,12 @@ TEST_F(Defaults, StoredValuesWinOverRegisteredOnesWhichAreNeverWritten) {
     EXPECT_FALSE(defaults.boolForKey("Use Window"));
     // A stored value of the wrong type hides the registered one and reads as no string.
     EXPECT_EQ(defaults.stringForKey("Terminal Command"), std::nullopt);
-}
 
-TEST_F(Defaults, AbsentEverywhereGivesNothingAndFalse) {
-    EXPECT_EQ(defaults.objectForKey("Missing"), std::nullopt);
-    EXPECT_EQ(defaults.stringForKey("Missing"), std::nullopt);
-    EXPECT_FALSE(defaults.boolForKey("Missing"));
-}
-
-TEST_F(Defaults, WritesStayUnsynchronisedUntilSynchronize) {
+    // Writes stay in this process until synchronised.
     defaults.setBool("Use Window", true);
     EXPECT_TRUE(preferences.hasUnsynchronizedChanges("com.brindlewood.Quaymark"));
     EXPECT_TRUE(defaults.synchronize());
     EXPECT_FALSE(preferences.hasUnsynchronizedChanges("com.brindlewood.Quaymark"));
-    EXPECT_EQ(preferences.synchronizeCalls(), std::vector<std::string>{"com.brindlewood.Quaymark"});
     EXPECT_EQ(preferences.appBooleanValue("Use Window", "com.brindlewood.Quaymark"), true);
 }
 

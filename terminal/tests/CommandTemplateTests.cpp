@@ -4,56 +4,38 @@
 namespace quaymark {
 namespace {
 
-struct TemplateCase {
-    std::string name;
-    std::optional<PlistValue> stored;
-    std::string expected;  // for the escaped path "/a\ b"
-};
-
-class CommandTemplate : public TerminalFixture,
-                        public ::testing::WithParamInterface<TemplateCase> {};
-
-TEST_P(CommandTemplate, BuildsTheCommandFromTheStoredTemplate) {
-    if (GetParam().stored) {
-        platform.preferences.store("Terminal Command", *GetParam().stored,
-                                   "com.brindlewood.Quaymark");
+TEST(CommandTemplate, PutsTheEscapedPathForEachPlaceholderOfTheStoredTemplate) {
+    struct Case {
+        std::optional<PlistValue> stored;
+        std::string path;  // escaped
+        std::string command;
+    };
+    const std::string kDefault = "cd /a\\ b; clear; pwd";
+    const Case cases[] = {
+        {std::nullopt, "/a\\ b", kDefault},
+        {PlistValue("cd %PATH% && ls %PATH%"), "/a\\ b", "cd /a\\ b && ls /a\\ b"},
+        {PlistValue("echo 100%% > %PATH%/x"), "/a\\ b", "echo 100% > /a\\ b/x"},
+        {PlistValue(""), "/a\\ b", ""},
+        {PlistValue("ls -la"), "/a\\ b", "ls -la"},
+        {PlistValue("cd %path%"), "/a\\ b", "cd %path%"},
+        // Placeholders are found first, so "%%PATH%" is a "%" and then the path.
+        {PlistValue("%%PATH%"), "/a\\ b", "%/a\\ b"},
+        {PlistValue("%PATH%%%"), "/a\\ b", "/a\\ b%"},
+        {PlistValue("50% of %PATH%%"), "/a\\ b", "50% of /a\\ b%"},
+        {PlistValue("%%%"), "/a\\ b", "%%"},
+        // The inserted path is never read again.
+        {PlistValue("cd %PATH%"), "/x/%PATH%%%", "cd /x/%PATH%%%"},
+        // Only a string is a template.
+        {PlistValue::integer(7), "/a\\ b", kDefault},
+        {PlistValue::boolean(true), "/a\\ b", kDefault},
+        {PlistValue::stringArray({"cd %PATH%"}), "/a\\ b", kDefault}};
+    for (const Case& c : cases) {
+        TestPlatform test;
+        if (c.stored)
+            test.preferences.store(preference_key::kTerminalCommand, *c.stored, kPreferencesDomain);
+        EXPECT_EQ(TerminalIdentifiers(test.platform()).commandWithPath(c.path), c.command)
+            << (c.stored ? *c.stored : PlistValue("absent"));
     }
-    EXPECT_EQ(terminals.commandWithPath("/a\\ b"), GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Templates, CommandTemplate,
-    ::testing::Values(
-        TemplateCase{"AbsentUsesTheDefault", std::nullopt, "cd /a\\ b; clear; pwd"},
-        TemplateCase{"TwoPlaceholders", PlistValue("cd %PATH% && ls %PATH%"),
-                     "cd /a\\ b && ls /a\\ b"},
-        TemplateCase{"DoublePercentIsOnePercent", PlistValue("echo 100%% > %PATH%/x"),
-                     "echo 100% > /a\\ b/x"},
-        TemplateCase{"EmptyTemplateGivesAnEmptyCommand", PlistValue(""), ""},
-        TemplateCase{"NoPlaceholder", PlistValue("ls -la"), "ls -la"},
-        TemplateCase{"PlaceholderIsCaseSensitive", PlistValue("cd %path%"), "cd %path%"},
-        TemplateCase{"PlaceholdersAreFoundBeforePairs", PlistValue("%%PATH%"), "%/a\\ b"},
-        TemplateCase{"PairAfterPlaceholder", PlistValue("%PATH%%%"), "/a\\ b%"},
-        TemplateCase{"LonePercentIsKept", PlistValue("50% of %PATH%%"), "50% of /a\\ b%"},
-        TemplateCase{"ThreePercentsGiveTwo", PlistValue("%%%"), "%%"},
-        TemplateCase{"IntegerCountsAsAbsent", PlistValue::integer(7), "cd /a\\ b; clear; pwd"},
-        TemplateCase{"BooleanCountsAsAbsent", PlistValue::boolean(true), "cd /a\\ b; clear; pwd"},
-        TemplateCase{"ArrayCountsAsAbsent", PlistValue::stringArray({"cd %PATH%"}),
-                     "cd /a\\ b; clear; pwd"}),
-    CaseName());
-
-TEST_F(TerminalFixture, InsertedPathIsNeverScannedAgain) {
-    platform.preferences.store("Terminal Command", PlistValue("cd %PATH%"), kPreferencesDomain);
-    EXPECT_EQ(terminals.commandWithPath("/x/%PATH%%%"), "cd /x/%PATH%%%");
-}
-
-TEST_F(TerminalFixture, TemplateIsReadAfreshFromTheSharedDomainOnly) {
-    platform.preferences.store("Terminal Command", PlistValue("ls %PATH%"), "com.other.App");
-    EXPECT_EQ(terminals.commandWithPath("/p"), "cd /p; clear; pwd");
-    platform.preferences.store("Terminal Command", PlistValue("open %PATH%"), kPreferencesDomain);
-    EXPECT_EQ(terminals.commandWithPath("/p"), "open /p");
-    platform.preferences.store("Terminal Command", PlistValue("pushd %PATH%"), kPreferencesDomain);
-    EXPECT_EQ(terminals.commandWithPath("/p"), "pushd /p");
 }
 
 }  // namespace

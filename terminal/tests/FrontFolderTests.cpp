@@ -1,120 +1,68 @@
-#include <functional>
-
 #include "PlatformException.h"
 #include "TerminalFixture.h"
 
 namespace quaymark {
 namespace {
 
-struct FolderCase {
-    std::string name;
-    std::function<void(TestPlatform&)> arrange;
-    std::string expected;
+struct Item {
+    char kind;  // 'd' folder, 'f' file, 'a' alias
+    std::string path;
+    std::string target = {};
 };
 
-class FrontFolder : public TerminalFixture, public ::testing::WithParamInterface<FolderCase> {};
-
-TEST_P(FrontFolder, GivesTheFolderTheFrontWindowShows) {
-    GetParam().arrange(platform);
-    EXPECT_EQ(terminals.pathToFrontFinderWindow(), GetParam().expected);
+std::string url(const std::string& path, bool isFolder = false) {
+    return Url::fileUrlWithPath(path, isFolder).absoluteString();
 }
 
-void showFolder(TestPlatform& p, const std::string& path) {
-    p.fileManager.addFolder(path);
-    p.finder.openWindowAtPath(path);
+TEST(FrontFolder, IsTheFolderTheFrontWindowLeadsTo) {
+    struct Case {
+        const char* name;
+        std::vector<Item> items;
+        std::vector<std::optional<std::string>> windows;  // back to front
+        std::optional<std::string> folder;                // nothing: PlatformException
+        const char* failingCall = "";
+    };
+    // The click end-to-end tests cover files, missing items and alias chains on real files.
+    const std::string link = "/Users/tester/Link";
+    // clang-format off
+    const Case cases[] = {
+        {"folder", {{'d', "/Volumes/Data/My Folder"}}, {url("/Volumes/Data/My Folder", true)}, "/Volumes/Data/My Folder"},
+        {"start-up volume", {}, {url("/", true)}, "/"},
+        {"percent escapes", {{'d', "/Users/tester/Ünï 100% #1?"}}, {url("/Users/tester/Ünï 100% #1?", true)}, "/Users/tester/Ünï 100% #1?"},
+        {"front window only", {{'d', "/Back"}, {'d', "/Front"}}, {url("/Back", true), url("/Front", true)}, "/Front"},
+        {"alias", {{'d', "/Projects/Real"}, {'a', link, "/Projects/Real"}}, {url(link)}, "/Projects/Real"},
+        {"alias of a file", {{'f', "/Projects/readme.txt"}, {'a', link, "/Projects/readme.txt"}}, {url(link)}, "/Projects"},
+        {"broken alias: its folder", {{'a', link, "/Projects/Gone"}}, {url(link)}, "/Users/tester"},
+        {"no file URL: its parent", {{'d', "/Share/Folder"}}, {"afp://server/Share/Folder/"}, "/Share"},
+        {"no window", {}, {}, std::nullopt},
+        {"target without URL", {}, {std::nullopt}, std::nullopt},
+        {"unparseable URL", {}, {"file:///Users/tester/a b/"}, std::nullopt},
+        {"Finder unreachable", {}, {url("/", true)}, std::nullopt, "Bridge.finder"},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestPlatform test;
+        for (const Item& item : c.items) {
+            if (item.kind == 'd')
+                test.fileManager.addFolder(item.path);
+            if (item.kind == 'f')
+                test.fileManager.addFile(item.path);
+            if (item.kind == 'a')
+                test.fileManager.addAlias(item.path, item.target);
+        }
+        for (const std::optional<std::string>& window : c.windows)
+            test.finder.openWindow(window);
+        if (*c.failingCall)
+            test.calls.failOn(c.failingCall, InjectedFailure::Platform);
+        TerminalIdentifiers terminals(test.platform());
+        if (c.folder) {
+            EXPECT_EQ(terminals.pathToFrontFinderWindow(), *c.folder);
+        } else {
+            EXPECT_THROW(terminals.pathToFrontFinderWindow(), PlatformException);
+        }
+    }
 }
-
-void showUrlOf(TestPlatform& p, const std::string& path) {
-    p.finder.openWindow(Url::fileUrlWithPath(path, false).absoluteString());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Finder, FrontFolder,
-    ::testing::Values(
-        FolderCase{"FolderOnAVolume",
-                   [](TestPlatform& p) { showFolder(p, "/Volumes/Data/My Folder"); },
-                   "/Volumes/Data/My Folder"},
-        FolderCase{"StartUpVolume", [](TestPlatform& p) { showFolder(p, "/"); }, "/"},
-        FolderCase{"PercentEscapesDecoded",
-                   [](TestPlatform& p) { showFolder(p, "/Users/tester/Ünï 100% #1?"); },
-                   "/Users/tester/Ünï 100% #1?"},
-        FolderCase{"OnlyTheFrontWindowCounts",
-                   [](TestPlatform& p) {
-                       showFolder(p, "/Back");
-                       showFolder(p, "/Front");
-                   },
-                   "/Front"},
-        FolderCase{"FileGivesItsFolder",
-                   [](TestPlatform& p) {
-                       p.fileManager.addFile("/Users/tester/notes.txt");
-                       showUrlOf(p, "/Users/tester/notes.txt");
-                   },
-                   "/Users/tester"},
-        FolderCase{"ItemThatNoLongerExistsGivesItsParent",
-                   [](TestPlatform& p) { p.finder.openWindow("file:///Users/tester/Gone/"); },
-                   "/Users/tester"},
-        FolderCase{"AliasToAFolderIsFollowed",
-                   [](TestPlatform& p) {
-                       p.fileManager.addFolder("/Projects/Real");
-                       p.fileManager.addAlias("/Users/tester/Link", "/Projects/Real");
-                       showUrlOf(p, "/Users/tester/Link");
-                   },
-                   "/Projects/Real"},
-        FolderCase{"AliasChainIsFollowedToTheEnd",
-                   [](TestPlatform& p) {
-                       p.fileManager.addFolder("/Projects/Real");
-                       p.fileManager.addAlias("/Projects/Second", "/Projects/Real");
-                       p.fileManager.addAlias("/Users/tester/First", "/Projects/Second");
-                       showUrlOf(p, "/Users/tester/First");
-                   },
-                   "/Projects/Real"},
-        FolderCase{"AliasToAFileGivesThatFilesFolder",
-                   [](TestPlatform& p) {
-                       p.fileManager.addFile("/Projects/readme.txt");
-                       p.fileManager.addAlias("/Users/tester/Readme", "/Projects/readme.txt");
-                       showUrlOf(p, "/Users/tester/Readme");
-                   },
-                   "/Projects"},
-        FolderCase{"BrokenAliasGivesTheAliasFolder",
-                   [](TestPlatform& p) {
-                       p.fileManager.addAlias("/Users/tester/Link", "/Projects/Gone");
-                       showUrlOf(p, "/Users/tester/Link");
-                   },
-                   "/Users/tester"},
-        FolderCase{"UrlThatIsNoFileUrlGivesItsParent",
-                   [](TestPlatform& p) {
-                       p.fileManager.addFolder("/Share/Folder");
-                       p.finder.openWindow("afp://server/Share/Folder/");
-                   },
-                   "/Share"}),
-    CaseName());
-
-struct FailureCase {
-    std::string name;
-    std::function<void(TestPlatform&)> arrange;
-};
-
-class FrontFolderFailure : public TerminalFixture,
-                           public ::testing::WithParamInterface<FailureCase> {};
-
-TEST_P(FrontFolderFailure, RaisesThePlatformException) {
-    GetParam().arrange(platform);
-    EXPECT_THROW(terminals.pathToFrontFinderWindow(), PlatformException);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Finder, FrontFolderFailure,
-    ::testing::Values(
-        FailureCase{"NoWindow", [](TestPlatform&) {}},
-        FailureCase{"TargetWithoutUrl", [](TestPlatform& p) { p.finder.openWindow(std::nullopt); }},
-        FailureCase{"UnparseableUrl",
-                    [](TestPlatform& p) { p.finder.openWindow("file:///Users/tester/a b/"); }},
-        FailureCase{"FinderUnreachable",
-                    [](TestPlatform& p) {
-                        p.finder.openWindowAtPath("/");
-                        p.calls.failOn("Bridge.finder", InjectedFailure::Platform);
-                    }}),
-    CaseName());
 
 }  // namespace
 }  // namespace quaymark

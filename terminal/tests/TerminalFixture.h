@@ -14,12 +14,4 @@ protected:
     TerminalIdentifiers terminals{platform.platform()};
 };
 
-// Parameterised tests name their cases by a `name` field.
-struct CaseName {
-    template <typename Case>
-    std::string operator()(const ::testing::TestParamInfo<Case>& info) const {
-        return info.param.name;
-    }
-};
-
 }  // namespace quaymark
