@@ -16,7 +16,7 @@
 #include "FilePreferences.h"
 #include "HostTestSupport.h"
 #include "PlistCodec.h"
-#include "RecordingLog.h"
+#include "ManualSystem.h"
 #include "Spawn.h"
 
 namespace quaymark {
