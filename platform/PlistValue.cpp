@@ -70,9 +70,13 @@ bool PlistDictionary::remove(std::string_view key) {
 bool operator==(const PlistDictionary& a, const PlistDictionary& b) {
     if (a.size() != b.size())
         return false;
-    // Dictionaries in the same order, as a file read twice, compare without a search per key.
-    if (a._entries == b._entries)
-        return true;
+    // Dictionaries with their keys in the same order, as a file read twice, compare without a
+    // search per key.
+    if (std::equal(a.begin(), a.end(), b.begin(),
+                   [](const auto& x, const auto& y) { return x.first == y.first; })) {
+        return std::equal(a.begin(), a.end(), b.begin(),
+                          [](const auto& x, const auto& y) { return x.second == y.second; });
+    }
     return std::all_of(a.begin(), a.end(), [&](const PlistDictionary::Entry& entry) {
         const PlistValue* other = b.find(entry.first);
         return other != nullptr && *other == entry.second;

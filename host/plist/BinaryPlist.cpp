@@ -187,13 +187,13 @@ private:
     std::optional<PlistValue> container(std::uint8_t marker, std::size_t at, std::uint64_t ref,
                                         int depth) {
         std::optional<std::uint64_t> length = count(marker, at);
-        if (!length || depth >= kMaxPlistDepth || _onPath[ref] || !spend(*length * 32))
+        if (!length || depth >= kMaxPlistDepth || _onPath[ref])
             return std::nullopt;
         bool isArray = (marker & 0xF0) == kArray;
         std::optional<std::vector<std::uint64_t>> keys =
             isArray ? std::vector<std::uint64_t>() : refs(at, *length);
         std::optional<std::vector<std::uint64_t>> items = refs(at, *length);
-        if (!keys || !items)
+        if (!keys || !items || !spend(*length * 32))
             return std::nullopt;
         _onPath[ref] = true;
         std::optional<PlistValue> result;

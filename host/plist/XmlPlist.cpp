@@ -135,9 +135,9 @@ public:
     explicit Reader(std::string_view bytes) : _bytes(bytes) {}
 
     std::optional<PlistValue> read() {
-        // Entities are never expanded here, but libxml2 still expands them inside attribute
-        // values, where nested ones grow without the bounds XML_PARSE_HUGE lifts; no property
-        // list declares any.
+        // Entities are not substituted here, yet libxml2 expands a declared one it meets in an
+        // attribute value to check it, without the growth bounds XML_PARSE_HUGE lifts. No
+        // property list declares entities.
         if (_bytes.find("<!ENTITY") != std::string_view::npos)
             return std::nullopt;
         // No network, no external DTD, no entity substitution. XML_PARSE_HUGE lifts libxml2's
@@ -477,6 +477,9 @@ private:
 }  // namespace
 
 std::optional<PlistValue> readXmlPlist(std::string_view bytes) {
+    // libxml2 sets up its globals once, before any thread may read a document.
+    static const bool initialised = (xmlInitParser(), true);
+    (void)initialised;
     return Reader(bytes).read();
 }
 
