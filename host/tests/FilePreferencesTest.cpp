@@ -259,7 +259,7 @@ TEST_F(FilePreferencesTest, AFailedSynchronisationKeepsTheChangesForTheNextOne) 
 
 TEST_F(FilePreferencesTest, ValuesNoFileCanHoldAreRefusedAndOnesXmlCannotMakeTheFileBinary) {
     ours.setAppValue("text", PlistValue("before"), kDomain);
-    ours.setAppValue("text", PlistValue(std::string("a\0b", 3)), kDomain);
+    ours.setAppValue("text", PlistValue("invalid UTF-8 \xff"), kDomain);
     EXPECT_EQ(ours.copyAppValue("text", kDomain), PlistValue("before"));
     ours.setAppValue("bell", PlistValue("ring\a"), kDomain);
     ASSERT_TRUE(ours.appSynchronize(kDomain));
