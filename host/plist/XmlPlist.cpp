@@ -94,11 +94,14 @@ constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz
 // Base64 with white space anywhere, and padding; nothing for any other character, a length
 // that is no multiple of four, or padding before the end.
 std::optional<PlistValue> parseData(std::string_view text) {
+    constexpr signed char kSkipped = -2;
     static const auto kValues = [] {
         std::array<signed char, 256> values;
         values.fill(-1);
         for (int i = 0; i < 64; ++i)
             values[static_cast<unsigned char>(kBase64[i])] = static_cast<signed char>(i);
+        for (char c : kWhitespace)
+            values[static_cast<unsigned char>(c)] = kSkipped;
         return values;
     }();
     PlistData bytes;
@@ -106,9 +109,9 @@ std::optional<PlistValue> parseData(std::string_view text) {
     std::uint32_t group = 0;
     int digits = 0, padding = 0;
     for (char c : text) {
-        if (kWhitespace.find(c) != std::string_view::npos)
-            continue;
         signed char value = kValues[static_cast<unsigned char>(c)];
+        if (value == kSkipped)
+            continue;
         if (c == '=' && digits >= 2) {
             ++padding;
             value = 0;
