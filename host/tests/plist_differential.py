@@ -192,6 +192,8 @@ def malformed_corpus():
         "string longer than the file": binary_file([b"\x5f\x10\x40abc"]),
         "count that is no integer": binary_file([b"\x5f\x51a"]),
         "UID of 9 bytes": binary_file([b"\x88" + bytes(9)]),
+        "arrays sharing one another, 2**60 values":
+            binary_file([b"\xa2" + bytes([i + 1, i + 1]) for i in range(60)] + [b"\xa0"]),
         "nesting too deep": binary_file(
             [b"\xa1" + (i + 1).to_bytes(2, "big") for i in range(MAX_DEPTH)] + [b"\xa0"],
             ref_size=2),
