@@ -1,4 +1,4 @@
-// Property-list bytes and files in the XML and binary formats, through libplist 2.2.
+// Property-list bytes and files in the XML and binary formats, kept exactly both ways.
 #pragma once
 
 #include <optional>
@@ -16,22 +16,23 @@ struct DecodedPlist {
     PlistFormat format;
 };
 
-// Containers nested deeper than this are refused both ways; no preference file comes near it,
-// and the bound keeps the recursive conversions well inside the stack.
-inline constexpr int kMaxPlistDepth = 256;
+// Containers nested deeper than this are refused both ways. Real files stay far below it;
+// every reader and writer recurses once a level, which this bound keeps well inside the stack.
+inline constexpr int kMaxPlistDepth = 512;
 
-// The value of an XML or binary property list; nothing when the bytes are not a whole property
-// list, or hold what PlistValue cannot keep exactly: an integer above INT64_MAX, a date outside
-// 1932-12-13..2069-01-19 (libplist 2.2 hands dates out as 32-bit seconds since 2001), a string
-// or key that is not UTF-8 or holds U+0000, a keyed-archive UID, or nesting deeper than
-// kMaxPlistDepth. Whatever it gives can therefore be written back, in binary at least.
-// Damage libplist 2.2 still lets through: a malformed XML number reads as 0, bad base64 as
-// empty data, and an ASCII string in a binary file is cut at a NUL byte.
-// Binary dates keep microseconds; XML dates are whole seconds in every writer.
+// The value of an XML or binary ("bplist00") property list, exactly: integers over
+// INT64_MIN..UINT64_MAX, dates over the whole range of each format (binary keeps fractions of a
+// second), strings holding U+0000 or any Unicode, UIDs, dictionaries in their key order.
+// Nothing when the bytes are not one whole, well-formed property list: cut short, followed by
+// anything but white space and comments, a malformed number, date or base64, an unknown
+// element, a damaged binary offset, reference or trailer, a cycle, nesting deeper than
+// kMaxPlistDepth. Whatever it gives can be written back, in binary at least.
 std::optional<DecodedPlist> decodePlist(std::string_view bytes);
 
-// Why `value` cannot be written in `format` without being altered (libplist 2.2 cuts strings at
-// a NUL byte, XML readers cannot take most control characters, ...); nothing when it can.
+// Why `value` cannot be written in `format` without being altered; nothing when it can. Both
+// formats need UTF-8 text, finite dates and nesting within kMaxPlistDepth; XML moreover holds
+// no UID, no character outside XML 1.0 (U+0000, most control characters, U+FFFE), and dates
+// only in whole seconds within the years 1 to 9999. Callers then write binary instead.
 std::optional<std::string> plistEncodingProblem(const PlistValue& value, PlistFormat format);
 
 // The bytes of `value` in `format`. Throws std::invalid_argument when plistEncodingProblem

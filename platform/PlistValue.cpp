@@ -7,12 +7,37 @@
 #include <ctime>
 #include <ostream>
 #include <sstream>
+#include <unordered_map>
 
 namespace quaymark {
 
 PlistDictionary::PlistDictionary(std::initializer_list<Entry> entries) {
     for (const auto& entry : entries)
         set(entry.first, entry.second);
+}
+
+PlistDictionary::PlistDictionary(std::vector<Entry> entries) {
+    // A small dictionary is checked by find(), a large one through a hash of its keys, so that
+    // reading a file stays linear.
+    constexpr std::size_t kLinearSize = 16;
+    std::unordered_map<std::string_view, std::size_t> positions;
+    _entries.reserve(entries.size());
+    for (Entry& entry : entries) {
+        PlistValue* existing = nullptr;
+        if (entries.size() <= kLinearSize) {
+            existing = find(entry.first);
+        } else if (auto it = positions.find(entry.first); it != positions.end()) {
+            existing = &_entries[it->second].second;
+        }
+        if (existing != nullptr) {
+            *existing = std::move(entry.second);
+            continue;
+        }
+        _entries.push_back(std::move(entry));
+        // The reserved vector never moves, so the key's characters stay where they are.
+        if (entries.size() > kLinearSize)
+            positions.emplace(_entries.back().first, _entries.size() - 1);
+    }
 }
 
 const PlistValue* PlistDictionary::find(std::string_view key) const {
@@ -45,6 +70,13 @@ bool PlistDictionary::remove(std::string_view key) {
 bool operator==(const PlistDictionary& a, const PlistDictionary& b) {
     if (a.size() != b.size())
         return false;
+    // Dictionaries with their keys in the same order, as a file read twice, compare without a
+    // search per key.
+    if (std::equal(a.begin(), a.end(), b.begin(),
+                   [](const auto& x, const auto& y) { return x.first == y.first; })) {
+        return std::equal(a.begin(), a.end(), b.begin(),
+                          [](const auto& x, const auto& y) { return x.second == y.second; });
+    }
     return std::all_of(a.begin(), a.end(), [&](const PlistDictionary::Entry& entry) {
         const PlistValue* other = b.find(entry.first);
         return other != nullptr && *other == entry.second;
@@ -53,7 +85,13 @@ bool operator==(const PlistDictionary& a, const PlistDictionary& b) {
 
 PlistValue PlistValue::integer(std::int64_t value) {
     PlistValue result;
-    result._value.emplace<1>(value);
+    result._value.emplace<1>(PlistInteger{static_cast<std::uint64_t>(value), value < 0});
+    return result;
+}
+
+PlistValue PlistValue::unsignedInteger(std::uint64_t value) {
+    PlistValue result;
+    result._value.emplace<1>(PlistInteger{value, false});
     return result;
 }
 
@@ -81,7 +119,21 @@ PlistValue PlistValue::stringArray(const std::vector<std::string>& strings) {
 }
 
 std::optional<std::int64_t> PlistValue::asInteger() const {
-    if (auto* value = std::get_if<1>(&_value))
+    auto* value = std::get_if<1>(&_value);
+    if (value == nullptr || (!value->negative && value->bits >> 63 != 0))
+        return std::nullopt;
+    return static_cast<std::int64_t>(value->bits);
+}
+
+std::optional<std::uint64_t> PlistValue::asUnsignedInteger() const {
+    auto* value = std::get_if<1>(&_value);
+    if (value == nullptr || value->negative)
+        return std::nullopt;
+    return value->bits;
+}
+
+std::optional<PlistUid> PlistValue::asUid() const {
+    if (auto* value = std::get_if<8>(&_value))
         return *value;
     return std::nullopt;
 }
@@ -122,6 +174,8 @@ const char* typeName(PlistValue::Type type) {
             return "array";
         case PlistValue::Type::Dictionary:
             return "dictionary";
+        case PlistValue::Type::Uid:
+            return "UID";
     }
     return "unknown";
 }
@@ -175,7 +229,10 @@ void describe(std::ostream& out, const PlistValue& value) {
             describeString(out, *value.asString());
             break;
         case PlistValue::Type::Integer:
-            out << *value.asInteger();
+            if (auto unsignedValue = value.asUnsignedInteger())
+                out << *unsignedValue;
+            else
+                out << *value.asInteger();
             break;
         case PlistValue::Type::Real:
             out << *value.asReal();
@@ -185,6 +242,11 @@ void describe(std::ostream& out, const PlistValue& value) {
             break;
         case PlistValue::Type::Date: {
             double unix = value.asDate()->unixSeconds();
+            // Beyond what gmtime renders (and what converts to time_t), the plain number.
+            if (!(std::abs(unix) < 1e15)) {
+                out << value.asDate()->sinceReferenceDate << " s since 2001-01-01";
+                break;
+            }
             std::time_t seconds = static_cast<std::time_t>(std::floor(unix));
             std::tm utc{};
             gmtime_r(&seconds, &utc);
@@ -214,6 +276,10 @@ void describe(std::ostream& out, const PlistValue& value) {
             out << ')';
             break;
         }
+        case PlistValue::Type::Uid:
+            // As Foundation describes a keyed archive's reference.
+            out << "<CFKeyedArchiverUID>{value = " << value.asUid()->value << "}";
+            break;
         case PlistValue::Type::Dictionary: {
             out << '{';
             for (const auto& [key, element] : *value.asDictionary()) {

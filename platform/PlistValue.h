@@ -31,6 +31,20 @@ struct PlistDate {
 
 using PlistData = std::vector<std::uint8_t>;
 
+// An integer anywhere in INT64_MIN..UINT64_MAX: the 64 bits, and whether they are read as
+// negative. Only values below zero are negative, so equal integers have equal fields.
+struct PlistInteger {
+    std::uint64_t bits = 0;
+    bool negative = false;
+    auto operator<=>(const PlistInteger&) const = default;
+};
+
+// A keyed archive's reference to another object: an opaque number, kept as it was read.
+struct PlistUid {
+    std::uint64_t value = 0;
+    auto operator<=>(const PlistUid&) const = default;
+};
+
 class PlistValue;
 using PlistArray = std::vector<PlistValue>;
 
@@ -42,6 +56,9 @@ public:
 
     PlistDictionary() = default;
     PlistDictionary(std::initializer_list<Entry> entries);
+    // The entries in their order; of a key given twice the last value is kept, at the first
+    // place, as set() would. Linear in the number of entries, for readers of large files.
+    explicit PlistDictionary(std::vector<Entry> entries);
 
     const PlistValue* find(std::string_view key) const;
     PlistValue* find(std::string_view key);
@@ -66,7 +83,8 @@ private:
 
 class PlistValue {
 public:
-    enum class Type { String, Integer, Real, Boolean, Date, Data, Array, Dictionary };
+    // Uid comes last so that the indices of the older types stay as they were.
+    enum class Type { String, Integer, Real, Boolean, Date, Data, Array, Dictionary, Uid };
 
     PlistValue() : PlistValue(std::string()) {}
     PlistValue(std::string text) : _value(std::in_place_index<0>, std::move(text)) {}
@@ -75,8 +93,10 @@ public:
     PlistValue(PlistDictionary dictionary)
         : _value(std::in_place_index<7>, std::move(dictionary)) {}
     PlistValue(PlistDate date) : _value(std::in_place_index<4>, date) {}
+    PlistValue(PlistUid uid) : _value(std::in_place_index<8>, uid) {}
 
     static PlistValue integer(std::int64_t value);
+    static PlistValue unsignedInteger(std::uint64_t value);
     static PlistValue real(double value);
     static PlistValue boolean(bool value);
     static PlistValue data(PlistData bytes);
@@ -86,7 +106,10 @@ public:
 
     // Each accessor gives nothing when the value is of another type.
     const std::string* asString() const { return std::get_if<0>(&_value); }
+    // Nothing also for an integer above INT64_MAX.
     std::optional<std::int64_t> asInteger() const;
+    // Nothing also for a negative integer.
+    std::optional<std::uint64_t> asUnsignedInteger() const;
     std::optional<double> asReal() const;
     std::optional<bool> asBoolean() const;
     std::optional<PlistDate> asDate() const;
@@ -95,6 +118,7 @@ public:
     PlistArray* asArray() { return std::get_if<6>(&_value); }
     const PlistDictionary* asDictionary() const { return std::get_if<7>(&_value); }
     PlistDictionary* asDictionary() { return std::get_if<7>(&_value); }
+    std::optional<PlistUid> asUid() const;
 
     // A readable rendering in the old-style property-list notation, for logs and tests.
     std::string description() const;
@@ -104,8 +128,8 @@ public:
     }
 
 private:
-    std::variant<std::string, std::int64_t, double, bool, PlistDate, PlistData, PlistArray,
-                 PlistDictionary>
+    std::variant<std::string, PlistInteger, double, bool, PlistDate, PlistData, PlistArray,
+                 PlistDictionary, PlistUid>
         _value;
 };
 

@@ -63,7 +63,7 @@ TEST_F(FilePreferencesTest, ChangesMergeKeyByKeyKeepingFormatAndModeAndRefusingW
     fs::permissions(file(), fs::perms(0640));
     ours.setAppValue("one", PlistValue("10"), kDomain);
     ours.setAppValue("two", std::nullopt, kDomain);
-    ours.setAppValue("nul", PlistValue(std::string("a\0b", 3)), kDomain);
+    ours.setAppValue("nul", PlistValue("invalid UTF-8 \xff"), kDomain);
     EXPECT_EQ(ours.copyAppValue("one", kDomain), PlistValue("10"));
     EXPECT_EQ(theirs.copyAppValue("one", kDomain), PlistValue("1"));
     theirs.setAppValue("theirs", PlistValue::boolean(true), kDomain);

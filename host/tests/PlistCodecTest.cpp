@@ -1,13 +1,14 @@
-// Property-list bytes through libplist: round trips, Python's plistlib both ways, damaged input.
+// Property-list bytes: round trips, what Python's plistlib writes, damaged and cut input.
+// plist_differential.py compares with plistlib on random values and refuses a malformed corpus.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
+#include <iostream>
 #include <limits>
 #include <memory>
+#include <numeric>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -18,21 +19,16 @@
 namespace quaymark {
 namespace {
 
-namespace fs = std::filesystem;
-
 constexpr PlistFormat kFormats[] = {PlistFormat::Xml, PlistFormat::Binary};
 
 std::string nameOf(PlistFormat format) {
     return format == PlistFormat::Xml ? "xml" : "binary";
 }
 
-PlistDate utc(int year, unsigned month, unsigned day, int hour = 0, int minute = 0, int second = 0,
-              int microsecond = 0) {
+PlistDate utc(int year, unsigned month, unsigned day, int second = 0, int microsecond = 0) {
     using namespace std::chrono;
-    sys_seconds midnight = sys_days(std::chrono::year(year) / month / day);
-    double unixSeconds = static_cast<double>(midnight.time_since_epoch().count()) + hour * 3600 +
-                         minute * 60 + second;
-    return PlistDate{PlistDate::fromUnixSeconds(unixSeconds).sinceReferenceDate +
+    auto sinceReference = sys_days(std::chrono::year(year) / month / day) - sys_days(2001y / 1 / 1);
+    return PlistDate{static_cast<double>(duration_cast<seconds>(sinceReference).count()) + second +
                      microsecond / 1e6};
 }
 
@@ -41,7 +37,7 @@ struct Sample {
     const char* name;
     const char* python;
     PlistValue value;
-    bool binaryOnly = false;  // XML dates hold whole seconds, in every writer
+    bool binaryOnly = false;  // what XML cannot hold: U+0000, UIDs, fractions of a second
 };
 
 std::vector<Sample> samples() {
@@ -51,81 +47,77 @@ std::vector<Sample> samples() {
     auto data = [](std::string bytes) {
         return PlistValue::data(PlistData(bytes.begin(), bytes.end()));
     };
+    constexpr auto kUint64Max = std::numeric_limits<std::uint64_t>::max();
+    PlistData allBytes(768);
+    std::iota(allBytes.begin(), allBytes.end(), 0);  // each byte thrice
     return {
         {"strings",
          R"({'plain': 'hello', 'empty': '', 'unicode': 'h\u00e9llo \u2713 \U0001F600',
-             'markup': '<a href="x">&amp;</a>', 'whitespace': 'tab\tline\nfeed'})",
+             'markup': '<a href="x">&amp;</a>', 'whitespace': ' tab\tline\nfeed '})",
          D{{"plain", "hello"},
            {"empty", ""},
            {"unicode", "héllo ✓ 😀"},
            {"markup", "<a href=\"x\">&amp;</a>"},
-           {"whitespace", "tab\tline\nfeed"}}},
+           {"whitespace", " tab\tline\nfeed "}}},
+        {"nul", R"({'k\0\u00e9': 'a\0b', '\U0001F600\0': '\0'})",
+         D{{std::string("k\0é", 4), std::string("a\0b", 3)},
+           {std::string("😀\0", 5), std::string(1, '\0')}},
+         true},
         {"integers",
-         "{'zero': 0, 'minusOne': -1, 'int64Min': -2**63, 'int64Max': 2**63 - 1, "
-         "'byte': 255, 'beyond32Bits': 2**32 + 1, 'int32Min': -2**31}",
+         "{'zero': 0, 'minusOne': -1, 'int64Min': -2**63, 'int64Max': 2**63 - 1, 'byte': 255, "
+         "'beyond32Bits': 2**32 + 1, 'int64MaxPlusOne': 2**63, 'uint64Max': 2**64 - 1}",
          D{{"zero", integer(0)},
            {"minusOne", integer(-1)},
            {"int64Min", integer(std::numeric_limits<std::int64_t>::min())},
            {"int64Max", integer(std::numeric_limits<std::int64_t>::max())},
            {"byte", integer(255)},
            {"beyond32Bits", integer(4294967297)},
-           {"int32Min", integer(-2147483648)}}},
+           {"int64MaxPlusOne", PlistValue::unsignedInteger(std::uint64_t{1} << 63)},
+           {"uint64Max", PlistValue::unsignedInteger(kUint64Max)}}},
         {"reals",
-         "{'tenth': 0.1, 'minusHalf': -0.5, 'huge': 1e300, 'smallest': 5e-324, "
-         "'whole': 3.0, 'infinite': float('inf')}",
+         "{'tenth': 0.1, 'minusZero': -0.0, 'huge': 1e300, 'smallest': 5e-324, 'whole': 3.0, "
+         "'infinite': float('inf'), 'minusInfinite': float('-inf')}",
          D{{"tenth", real(0.1)},
-           {"minusHalf", real(-0.5)},
+           {"minusZero", real(-0.0)},
            {"huge", real(1e300)},
            {"smallest", real(5e-324)},
            {"whole", real(3.0)},
-           {"infinite", real(std::numeric_limits<double>::infinity())}}},
+           {"infinite", real(std::numeric_limits<double>::infinity())},
+           {"minusInfinite", real(-std::numeric_limits<double>::infinity())}}},
         {"booleans", "{'yes': True, 'no': False}",
          D{{"yes", PlistValue::boolean(true)}, {"no", PlistValue::boolean(false)}}},
         {"dates",
-         "{'reference': D(2001, 1, 1), 'leapDay': D(2024, 2, 29, 12, 30, 45), "
-         "'lastCentury': D(1999, 12, 31, 23, 59, 59), 'early': D(1940, 6, 1), "
-         "'late': D(2068, 12, 31)}",
+         "{'reference': D(2001, 1, 1), 'leapDay': D(2024, 2, 29, 0, 0, 45), 'first': D(1, 1, 1), "
+         "'last': D(9999, 12, 31, 23, 59, 59), 'early': D(1900, 1, 1), 'late': D(4001, 1, 1)}",
          D{{"reference", utc(2001, 1, 1)},
-           {"leapDay", utc(2024, 2, 29, 12, 30, 45)},
-           {"lastCentury", utc(1999, 12, 31, 23, 59, 59)},
-           {"early", utc(1940, 6, 1)},
-           {"late", utc(2068, 12, 31)}}},
-        // The first and last microseconds libplist 2.2 can hold, and parts it hands out
-        // truncated (5.999999 as 5 s 999998 us) or without their sign (-0.25 as 0 s 250000 us).
+           {"leapDay", utc(2024, 2, 29, 45)},
+           {"first", utc(1, 1, 1)},
+           {"last", utc(9999, 12, 31, 86399)},
+           {"early", utc(1900, 1, 1)},
+           {"late", utc(4001, 1, 1)}}},
         {"subsecondDates",
          "{'quarter': D(2001, 1, 1, 0, 0, 0, 250000), 'justBefore': D(2000, 12, 31, 23, 59, 59, "
-         "750000), 'nines': D(2001, 1, 1, 0, 0, 5, 999999), 'micro': D(2024, 2, 29, 12, 30, 45, "
-         "123457), 'first': D(1932, 12, 13, 20, 45, 52), 'last': D(2069, 1, 19, 3, 14, 7, 999999)}",
+         "750000), 'micro': D(2024, 2, 29, 0, 0, 45, 123456)}",
          D{{"quarter", PlistDate{0.25}},
            {"justBefore", PlistDate{-0.25}},
-           {"nines", PlistDate{5.999999}},
-           {"micro", utc(2024, 2, 29, 12, 30, 45, 123457)},
-           {"first", PlistDate{-2147483648.0}},
-           {"last", PlistDate{2147483647.999999}}},
+           {"micro", utc(2024, 2, 29, 45, 123456)}},
          true},
-        {"data", "{'empty': b'', 'nul': b'\\0', 'allBytes': bytes(range(256))}",
+        {"uids", "{'small': UID(1), 'large': UID(2**64 - 1)}",
+         D{{"small", PlistUid{1}}, {"large", PlistUid{kUint64Max}}}, true},
+        {"data", "{'empty': b'', 'nul': b'\\0', 'allBytes': bytes(range(256)) * 3}",
          D{{"empty", data("")},
            {"nul", data(std::string(1, '\0'))},
-           {"allBytes", PlistValue::data([] {
-                PlistData bytes(256);
-                for (int i = 0; i < 256; ++i)
-                    bytes[i] = static_cast<std::uint8_t>(i);
-                return bytes;
-            }())}}},
-        {"nested",
-         "{'zebra': [1, 'two', [3.5, {'deep': True}], {}], 'apple': {'z': 1, 'a': {'m': []}}}",
-         D{{"zebra",
-            PlistArray{integer(1), "two",
-                       PlistArray{real(3.5), D{{"deep", PlistValue::boolean(true)}}}, D{}}},
-           {"apple", D{{"z", integer(1)}, {"a", D{{"m", PlistArray{}}}}}}}},
+           {"allBytes", PlistValue::data(allBytes)}}},
         {"arrayAtTop", "[1, 'x', b'\\x01']", PlistArray{integer(1), "x", data("\x01")}},
     };
 }
 
-PlistValue everySample() {
+PlistValue everySample(PlistFormat format) {
     PlistDictionary everything;
-    for (const Sample& sample : samples())
-        everything.set(sample.name, sample.value);
+    for (const Sample& sample : samples()) {
+        if (!sample.binaryOnly || format == PlistFormat::Binary)
+            everything.set(sample.name, sample.value);
+    }
     return everything;
 }
 
@@ -135,94 +127,37 @@ void expectSameValue(const PlistValue& actual, const PlistValue& expected) {
     EXPECT_EQ(actual.description(), expected.description());
 }
 
-TEST(PlistCodecTest, ValuesOfEveryTypeRoundTripInBothFormats) {
-    for (const Sample& sample : samples()) {
-        for (PlistFormat format : kFormats) {
-            if (sample.binaryOnly && format == PlistFormat::Xml)
-                continue;
-            SCOPED_TRACE(sample.name + (" in " + nameOf(format)));
-            std::optional<DecodedPlist> decoded = decodePlist(encodePlist(sample.value, format));
-            ASSERT_TRUE(decoded);
-            EXPECT_EQ(decoded->format, format);
-            expectSameValue(decoded->value, sample.value);
-        }
-    }
-}
-
-constexpr const char* kPythonPrelude = R"(
-import plistlib, sys
-from datetime import datetime as D
-def same(a, b):
-    if type(a) is not type(b): return False
-    if isinstance(a, dict): return list(a) == list(b) and all(same(a[k], b[k]) for k in a)
-    if isinstance(a, list): return len(a) == len(b) and all(map(same, a, b))
-    return a == b
-)";
-
-TEST(PlistCodecTest, PythonReadsWhatWeWrite) {
-    testing::TemporaryDirectory directory;
-    std::string script = kPythonPrelude + std::string(R"(
-loaded = plistlib.load(open(sys.argv[1], 'rb'))
-if not same(loaded, eval(sys.argv[2])): sys.exit(f'plistlib loaded {loaded!r}')
-)");
-    for (const Sample& sample : samples()) {
-        for (PlistFormat format : kFormats) {
-            if (sample.binaryOnly && format == PlistFormat::Xml)
-                continue;
-            SCOPED_TRACE(sample.name + (" in " + nameOf(format)));
-            fs::path file = directory.path() / (sample.name + nameOf(format) + ".plist");
-            testing::writeFile(file, encodePlist(sample.value, format));
-            testing::ProcessResult python =
-                testing::runPython(script, {file.string(), sample.python});
-            EXPECT_EQ(python.exitStatus, 0) << python.output;
-        }
-    }
-}
-
 constexpr const char* kPythonWriter = R"(
 import plistlib, sys
 from datetime import datetime as D
+from plistlib import UID
 format = plistlib.FMT_XML if sys.argv[2] == 'xml' else plistlib.FMT_BINARY
 plistlib.dump(eval(sys.argv[1]), open(sys.argv[3], 'wb'), fmt=format, sort_keys=False)
 )";
 
-TEST(PlistCodecTest, WeReadWhatPythonWrites) {
+// Both ways: our own bytes read back, and plistlib's bytes read as the value it was given (a
+// reading fault that our writer undoes would pass the first alone).
+TEST(PlistCodecTest, ValuesOfEveryTypeRoundTripAndReadAsPythonWroteThem) {
     testing::TemporaryDirectory directory;
     for (const Sample& sample : samples()) {
         for (PlistFormat format : kFormats) {
             if (sample.binaryOnly && format == PlistFormat::Xml)
                 continue;
             SCOPED_TRACE(sample.name + (" in " + nameOf(format)));
-            fs::path file = directory.path() / (sample.name + nameOf(format) + ".plist");
-            testing::ProcessResult python =
-                testing::runPython(kPythonWriter, {sample.python, nameOf(format), file.string()});
-            ASSERT_EQ(python.exitStatus, 0) << python.output;
-            std::optional<DecodedPlist> decoded = readPlistFile(file.string());
+            std::string ours = encodePlist(sample.value, format);
+            EXPECT_EQ(encodePlist(sample.value, format), ours);
+            std::optional<DecodedPlist> decoded = decodePlist(ours);
             ASSERT_TRUE(decoded);
             EXPECT_EQ(decoded->format, format);
             expectSameValue(decoded->value, sample.value);
-        }
-    }
-}
 
-TEST(PlistCodecTest, ValuesPythonWritesThatWeCannotHoldMakeTheFileUnreadable) {
-    testing::TemporaryDirectory directory;
-    // Python writes U+0000 only in binary files; a key holding it used to abort libplist.
-    const std::pair<const char*, bool> cases[] = {
-        {"{'n': 2**64 - 1}", false},     {"{'n': 2**63}", false},
-        {"{'d': D(1900, 1, 1)}", false}, {"{'d': D(2100, 1, 1)}", false},
-        {"{'\\u00e9\\0': 1}", true},     {"{'s': '\\u00e9\\0'}", true},
-    };
-    for (const auto& [python, binaryOnly] : cases) {
-        for (PlistFormat format : kFormats) {
-            if (binaryOnly && format == PlistFormat::Xml)
-                continue;
-            SCOPED_TRACE(python + (" in " + nameOf(format)));
-            fs::path file = directory.path() / "value.plist";
-            testing::ProcessResult written =
-                testing::runPython(kPythonWriter, {python, nameOf(format), file.string()});
-            ASSERT_EQ(written.exitStatus, 0) << written.output;
-            EXPECT_FALSE(readPlistFile(file.string()));
+            auto file = directory.path() / (sample.name + nameOf(format) + ".plist");
+            testing::ProcessResult python =
+                testing::runPython(kPythonWriter, {sample.python, nameOf(format), file.string()});
+            ASSERT_EQ(python.exitStatus, 0) << python.output;
+            std::optional<DecodedPlist> theirs = readPlistFile(file.string());
+            ASSERT_TRUE(theirs);
+            expectSameValue(theirs->value, sample.value);
         }
     }
 }
@@ -234,37 +169,9 @@ PlistValue nested(int depth) {
     return value;
 }
 
-std::string nestedXml(int depth) {
-    std::string xml = "<plist>";
-    for (int level = 0; level < depth; ++level)
-        xml += "<array>";
-    for (int level = 0; level < depth; ++level)
-        xml += "</array>";
-    return xml + "</plist>";
-}
-
-TEST(PlistCodecTest, RefusesBytesThatAreNotAWholePropertyListWeCanHold) {
-    const std::pair<const char*, std::string> cases[] = {
-        {"nothing", ""},
-        {"binary header alone", "bplist00"},
-        {"text", "defaults write com.example key value"},
-        {"XML missing its closing tag", "<plist><dict><key>a</key><true/></dict>\n"},
-        {"XML with junk after it", "<plist><string>x</string></plist>junk"},
-        {"integer beyond int64", "<plist><integer>9223372036854775808</integer></plist>"},
-        {"date before 1932", "<plist><date>1900-01-01T00:00:00Z</date></plist>"},
-        {"string that is not UTF-8", "<plist><string>\xff\xfe</string></plist>"},
-        {"nesting too deep", nestedXml(kMaxPlistDepth + 1)},
-    };
-    for (const auto& [name, bytes] : cases) {
-        SCOPED_TRACE(name);
-        EXPECT_FALSE(decodePlist(bytes));
-    }
-    EXPECT_TRUE(decodePlist(nestedXml(kMaxPlistDepth)));
-}
-
 TEST(PlistCodecTest, EveryCutShortFileIsRefused) {
     for (PlistFormat format : kFormats) {
-        std::string whole = encodePlist(everySample(), format);
+        std::string whole = encodePlist(everySample(format), format);
         ASSERT_TRUE(decodePlist(whole));
         // Up to the end of the closing tag; only white space follows it.
         std::size_t complete = format == PlistFormat::Xml ? whole.rfind('>') + 1 : whole.size();
@@ -278,14 +185,15 @@ TEST(PlistCodecTest, EveryCutShortFileIsRefused) {
     }
 }
 
-TEST(PlistCodecTest, WhateverDamagedBytesDecodeToCanBeWrittenBack) {
+TEST(PlistCodecTest, WhateverDamagedBytesDecodeToIsWrittenBackTheSame) {
     // QUAYMARK_TEST_SEED replays a failed run.
     const char* replay = std::getenv("QUAYMARK_TEST_SEED");
     const unsigned seed = replay ? std::stoul(replay) : std::random_device()();
+    std::cout << "QUAYMARK_TEST_SEED=" << seed << std::endl;
     SCOPED_TRACE("QUAYMARK_TEST_SEED=" + std::to_string(seed));
     std::mt19937 random(seed);
     for (PlistFormat format : kFormats) {
-        const std::string original = encodePlist(everySample(), format);
+        const std::string original = encodePlist(everySample(format), format);
         for (int round = 0; round < 10000; ++round) {
             std::string damaged = original;
             for (int change = 1 + random() % 4; change > 0; --change) {
@@ -313,18 +221,25 @@ TEST(PlistCodecTest, ValuesThatWouldBeWrittenAlteredAreRefused) {
         bool binaryRefuses;
     };
     const Case cases[] = {
-        {"NUL byte in a string", std::string("a\0b", 3), true, true},
-        {"NUL byte in a key", PlistDictionary{{std::string("k\0", 2), "v"}}, true, true},
         {"invalid UTF-8", "\xff", true, true},
         {"UTF-8 of a surrogate", "\xed\xa0\x80", true, true},
         {"overlong UTF-8", "\xc0\xaf", true, true},
-        {"date past 2069", PlistDate{3e9}, true, true},
+        {"invalid UTF-8 in a key", PlistDictionary{{"\xc3", "v"}}, true, true},
         {"date that is no number", PlistDate{std::nan("")}, true, true},
-        {"containers nested too deep", nested(kMaxPlistDepth), true, true},
+        {"containers nested too deep", nested(kMaxPlistDepth - 1), true, true},
+        {"containers nested to the bound", nested(kMaxPlistDepth - 2), false, false},
+        {"NUL byte in a string", std::string("a\0b", 3), true, false},
+        {"NUL byte in a key", PlistDictionary{{std::string("k\0", 2), "v"}}, true, false},
         {"control character", "bell\x07", true, false},
-        {"carriage return", "a\r\nb", true, false},
         {"U+FFFE", "\xef\xbf\xbe", true, false},
-        {"tab, line feed and astral plane", "a\tb\nc \xf0\x9f\x98\x80", false, false},
+        {"UID", PlistUid{7}, true, false},
+        {"fraction of a second", PlistDate{0.5}, true, false},
+        {"year 10000", utc(9999, 12, 31, 86400), true, false},
+        {"year 0", utc(1, 1, 1, -1), true, false},
+        {"carriage return, tab, line feed, astral plane", "a\r\n\tb \xf0\x9f\x98\x80", false,
+         false},
+        {"first and last second XML holds", PlistArray{utc(1, 1, 1), utc(9999, 12, 31, 86399)},
+         false, false},
     };
     for (const Case& c : cases) {
         // One level down, so that the check is seen to search containers.

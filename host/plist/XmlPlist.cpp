@@ -1,0 +1,493 @@
+#include "XmlPlist.h"
+
+#include <libxml/xmlreader.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+#include "PlistCodec.h"
+#include "PlistText.h"
+
+namespace quaymark::plist {
+
+namespace {
+
+constexpr std::string_view kWhitespace = " \t\r\n";
+
+std::string_view trimmed(std::string_view text) {
+    std::size_t first = text.find_first_not_of(kWhitespace);
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(kWhitespace) - first + 1);
+}
+
+std::optional<PlistValue> parseString(std::string_view text) {
+    return PlistValue(std::string(text));
+}
+
+std::optional<PlistValue> parseInteger(std::string_view text) {
+    text = trimmed(text);
+    bool negative = text.starts_with('-');
+    if (negative || text.starts_with('+'))
+        text.remove_prefix(1);
+    int base = 10;
+    if (!negative && (text.starts_with("0x") || text.starts_with("0X"))) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    std::uint64_t magnitude = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), magnitude, base);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    if (!negative)
+        return PlistValue::unsignedInteger(magnitude);
+    if (magnitude > std::uint64_t{1} << 63)
+        return std::nullopt;
+    return PlistValue::integer(static_cast<std::int64_t>(0 - magnitude));
+}
+
+std::optional<PlistValue> parseReal(std::string_view text) {
+    text = trimmed(text);
+    // from_chars takes a minus sign but no plus, and "inf", "infinity" and "nan" in any case.
+    if (text.starts_with('+') && !text.starts_with("+-"))
+        text.remove_prefix(1);
+    double value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return PlistValue::real(value);
+}
+
+// YYYY-MM-DDTHH:MM:SSZ, as every writer of the format spells a date.
+std::optional<PlistValue> parseDate(std::string_view text) {
+    text = trimmed(text);
+    if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
+        text[13] != ':' || text[16] != ':' || text[19] != 'Z') {
+        return std::nullopt;
+    }
+    auto number = [&](std::size_t at, std::size_t length) -> int {
+        int value = 0;
+        auto [end, error] = std::from_chars(text.data() + at, text.data() + at + length, value);
+        return error == std::errc() && end == text.data() + at + length ? value : -1;
+    };
+    using namespace std::chrono;
+    year_month_day date{year(number(0, 4)), month(static_cast<unsigned>(number(5, 2))),
+                        day(static_cast<unsigned>(number(8, 2)))};
+    int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+    if (number(0, 4) < 1 || !date.ok() || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
+        second < 0 || second > 59) {
+        return std::nullopt;
+    }
+    auto sinceReference = sys_days(date) - sys_days(2001y / January / 1);
+    double total = static_cast<double>(duration_cast<seconds>(sinceReference).count());
+    return PlistValue(PlistDate{total + hour * 3600 + minute * 60 + second});
+}
+
+constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Base64 with white space anywhere, and padding; nothing for any other character, a length
+// that is no multiple of four, or padding before the end.
+std::optional<PlistValue> parseData(std::string_view text) {
+    constexpr signed char kSkipped = -2;
+    static const auto kValues = [] {
+        std::array<signed char, 256> values;
+        values.fill(-1);
+        for (int i = 0; i < 64; ++i)
+            values[static_cast<unsigned char>(kBase64[i])] = static_cast<signed char>(i);
+        for (char c : kWhitespace)
+            values[static_cast<unsigned char>(c)] = kSkipped;
+        return values;
+    }();
+    PlistData bytes;
+    bytes.reserve(text.size() / 4 * 3);
+    std::uint32_t group = 0;
+    int digits = 0, padding = 0;
+    for (char c : text) {
+        signed char value = kValues[static_cast<unsigned char>(c)];
+        if (value == kSkipped)
+            continue;
+        if (c == '=' && digits >= 2) {
+            ++padding;
+            value = 0;
+        } else if (value < 0 || padding > 0) {
+            return std::nullopt;
+        }
+        group = (group << 6) | static_cast<std::uint32_t>(value);
+        if (++digits < 4)
+            continue;
+        for (int i = 0; i < 3 - padding; ++i)
+            bytes.push_back(static_cast<std::uint8_t>(group >> (16 - 8 * i)));
+        digits = 0;
+        group = 0;
+        if (padding > 0)
+            padding = 3;  // nothing may follow a padded group
+    }
+    if (digits != 0)
+        return std::nullopt;
+    return PlistValue::data(std::move(bytes));
+}
+
+class Reader {
+public:
+    explicit Reader(std::string_view bytes) : _bytes(bytes) {}
+
+    std::optional<PlistValue> read() {
+        // Entities are not substituted here, yet libxml2 expands a declared one it meets in an
+        // attribute value to check it, without the growth bounds XML_PARSE_HUGE lifts. No
+        // property list declares entities.
+        if (_bytes.find("<!ENTITY") != std::string_view::npos)
+            return std::nullopt;
+        // No network, no external DTD, no entity substitution. XML_PARSE_HUGE lifts libxml2's
+        // nesting bound of 256 elements, below kMaxPlistDepth.
+        if (_bytes.size() > static_cast<std::size_t>(INT32_MAX))
+            return std::nullopt;
+        _reader.reset(xmlReaderForMemory(
+            _bytes.data(), static_cast<int>(_bytes.size()), nullptr, nullptr,
+            XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_HUGE));
+        if (!_reader)
+            return std::nullopt;
+        if (!nextElement() || name() != "plist" || xmlTextReaderIsEmptyElement(_reader.get()))
+            return std::nullopt;
+        std::optional<PlistValue> result;
+        if (nextElement())
+            result = value(0);
+        if (!result || !nextElement() || _type != XML_READER_TYPE_END_ELEMENT)
+            return std::nullopt;
+        // What follows the root element may only be comments and processing instructions;
+        // libxml2 reports anything else, text included, as an error.
+        while (advance()) {
+            if (_type != XML_READER_TYPE_COMMENT &&
+                _type != XML_READER_TYPE_PROCESSING_INSTRUCTION &&
+                _type != XML_READER_TYPE_WHITESPACE &&
+                _type != XML_READER_TYPE_SIGNIFICANT_WHITESPACE)
+                return std::nullopt;
+        }
+        return _failed ? std::nullopt : result;
+    }
+
+private:
+    struct FreeReader {
+        void operator()(xmlTextReaderPtr reader) const { xmlFreeTextReader(reader); }
+    };
+
+    bool advance() {
+        int status = xmlTextReaderRead(_reader.get());
+        _failed = _failed || status < 0;
+        _type = status == 1 ? xmlTextReaderNodeType(_reader.get()) : XML_READER_TYPE_NONE;
+        return status == 1;
+    }
+
+    std::string_view name() const {
+        return reinterpret_cast<const char*>(xmlTextReaderConstName(_reader.get()));
+    }
+
+    std::string_view text() const {
+        const xmlChar* value = xmlTextReaderConstValue(_reader.get());
+        return value == nullptr ? "" : reinterpret_cast<const char*>(value);
+    }
+
+    // Moves to the next start or end tag, over white space, comments and the document type;
+    // false at the end or at anything else.
+    bool nextElement() {
+        while (advance()) {
+            switch (_type) {
+                case XML_READER_TYPE_ELEMENT:
+                case XML_READER_TYPE_END_ELEMENT:
+                    return true;
+                case XML_READER_TYPE_WHITESPACE:
+                case XML_READER_TYPE_SIGNIFICANT_WHITESPACE:
+                case XML_READER_TYPE_COMMENT:
+                case XML_READER_TYPE_PROCESSING_INSTRUCTION:
+                case XML_READER_TYPE_DOCUMENT_TYPE:
+                    continue;
+                case XML_READER_TYPE_TEXT:
+                    if (trimmed(text()).empty())
+                        continue;
+                    return false;
+                default:
+                    return false;
+            }
+        }
+        return false;
+    }
+
+    // The text of the element whose start tag was just read, up to its end tag.
+    std::optional<std::string> elementText() {
+        std::string content;
+        if (xmlTextReaderIsEmptyElement(_reader.get()))
+            return content;
+        while (advance()) {
+            switch (_type) {
+                case XML_READER_TYPE_TEXT:
+                case XML_READER_TYPE_CDATA:
+                case XML_READER_TYPE_WHITESPACE:
+                case XML_READER_TYPE_SIGNIFICANT_WHITESPACE:
+                    content += text();
+                    continue;
+                case XML_READER_TYPE_COMMENT:
+                case XML_READER_TYPE_PROCESSING_INSTRUCTION:
+                    continue;
+                case XML_READER_TYPE_END_ELEMENT:
+                    return content;
+                default:
+                    return std::nullopt;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // The value whose start tag was just read.
+    std::optional<PlistValue> value(int depth) {
+        if (_type != XML_READER_TYPE_ELEMENT)
+            return std::nullopt;
+        std::string_view tag = name();
+        if (tag == "array" || tag == "dict") {
+            if (depth >= kMaxPlistDepth)
+                return std::nullopt;
+            return tag == "array" ? array(depth) : dictionary(depth);
+        }
+        bool isTrue = tag == "true";
+        if (isTrue || tag == "false") {
+            std::optional<std::string> content = elementText();
+            if (!content || !trimmed(*content).empty())
+                return std::nullopt;
+            return PlistValue::boolean(isTrue);
+        }
+        // The tag's text dies with the next read, so the parser is chosen first.
+        std::optional<PlistValue> (*parse)(std::string_view) = tag == "string"    ? parseString
+                                                               : tag == "integer" ? parseInteger
+                                                               : tag == "real"    ? parseReal
+                                                               : tag == "date"    ? parseDate
+                                                               : tag == "data"    ? parseData
+                                                                                  : nullptr;
+        if (parse == nullptr)
+            return std::nullopt;
+        std::optional<std::string> content = elementText();
+        return content ? parse(*content) : std::nullopt;
+    }
+
+    std::optional<PlistValue> array(int depth) {
+        PlistArray items;
+        if (xmlTextReaderIsEmptyElement(_reader.get()))
+            return PlistValue(std::move(items));
+        while (nextElement() && _type == XML_READER_TYPE_ELEMENT) {
+            std::optional<PlistValue> item = value(depth + 1);
+            if (!item)
+                return std::nullopt;
+            items.push_back(std::move(*item));
+        }
+        if (_type != XML_READER_TYPE_END_ELEMENT)
+            return std::nullopt;
+        return PlistValue(std::move(items));
+    }
+
+    std::optional<PlistValue> dictionary(int depth) {
+        std::vector<PlistDictionary::Entry> entries;
+        if (xmlTextReaderIsEmptyElement(_reader.get()))
+            return PlistValue(PlistDictionary());
+        while (nextElement() && _type == XML_READER_TYPE_ELEMENT) {
+            std::optional<std::string> key;
+            if (name() == "key")
+                key = elementText();
+            if (!key || !nextElement() || name() == "key")
+                return std::nullopt;
+            std::optional<PlistValue> item = value(depth + 1);
+            if (!item)
+                return std::nullopt;
+            entries.emplace_back(std::move(*key), std::move(*item));
+        }
+        if (_type != XML_READER_TYPE_END_ELEMENT)
+            return std::nullopt;
+        return PlistValue(PlistDictionary(std::move(entries)));
+    }
+
+    std::string_view _bytes;
+    std::unique_ptr<xmlTextReader, FreeReader> _reader;
+    int _type = XML_READER_TYPE_NONE;
+    bool _failed = false;
+};
+
+class Writer {
+public:
+    std::string write(const PlistValue& root) {
+        _out =
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+            "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+            "<plist version=\"1.0\">\n";
+        value(root, 0);
+        _out += "</plist>\n";
+        return std::move(_out);
+    }
+
+private:
+    void indent(int depth) { _out.append(static_cast<std::size_t>(depth), '\t'); }
+
+    // Markup characters as entities; a carriage return as a reference, which XML readers
+    // keep while they turn a literal one into a line feed.
+    void escaped(std::string_view text) {
+        for (char c : text) {
+            switch (c) {
+                case '&':
+                    _out += "&amp;";
+                    break;
+                case '<':
+                    _out += "&lt;";
+                    break;
+                case '>':
+                    _out += "&gt;";
+                    break;
+                case '\r':
+                    _out += "&#13;";
+                    break;
+                default:
+                    _out += c;
+            }
+        }
+    }
+
+    void element(std::string_view tag, std::string_view text, int depth) {
+        indent(depth);
+        _out.append("<").append(tag).append(">");
+        _out += text;
+        _out.append("</").append(tag).append(">\n");
+    }
+
+    void value(const PlistValue& value, int depth) {
+        switch (value.type()) {
+            case PlistValue::Type::String:
+                indent(depth);
+                _out += "<string>";
+                escaped(*value.asString());
+                _out += "</string>\n";
+                break;
+            case PlistValue::Type::Integer:
+                if (auto negative = value.asInteger(); negative && *negative < 0)
+                    element("integer", std::to_string(*negative), depth);
+                else
+                    element("integer", std::to_string(*value.asUnsignedInteger()), depth);
+                break;
+            case PlistValue::Type::Real:
+                element("real", realText(*value.asReal()), depth);
+                break;
+            case PlistValue::Type::Boolean:
+                indent(depth);
+                _out += *value.asBoolean() ? "<true/>\n" : "<false/>\n";
+                break;
+            case PlistValue::Type::Date:
+                element("date", dateText(*value.asDate()), depth);
+                break;
+            case PlistValue::Type::Data:
+                data(*value.asData(), depth);
+                break;
+            case PlistValue::Type::Array: {
+                const PlistArray& items = *value.asArray();
+                indent(depth);
+                if (items.empty()) {
+                    _out += "<array/>\n";
+                    break;
+                }
+                _out += "<array>\n";
+                for (const PlistValue& item : items)
+                    this->value(item, depth + 1);
+                indent(depth);
+                _out += "</array>\n";
+                break;
+            }
+            case PlistValue::Type::Dictionary: {
+                const PlistDictionary& entries = *value.asDictionary();
+                indent(depth);
+                if (entries.empty()) {
+                    _out += "<dict/>\n";
+                    break;
+                }
+                _out += "<dict>\n";
+                for (const auto& [key, item] : entries) {
+                    indent(depth + 1);
+                    _out += "<key>";
+                    escaped(key);
+                    _out += "</key>\n";
+                    this->value(item, depth + 1);
+                }
+                indent(depth);
+                _out += "</dict>\n";
+                break;
+            }
+            case PlistValue::Type::Uid:
+                // plistEncodingProblem keeps UIDs out of XML.
+                break;
+        }
+    }
+
+    static std::string realText(double real) {
+        if (std::isnan(real))
+            return "nan";
+        if (std::isinf(real))
+            return real > 0 ? "+infinity" : "-infinity";
+        char buffer[32];
+        auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, real);
+        return std::string(buffer, end);
+    }
+
+    // Only whole seconds in years 1 to 9999 get here (plistEncodingProblem).
+    static std::string dateText(PlistDate date) {
+        using namespace std::chrono;
+        auto total = static_cast<std::int64_t>(date.sinceReferenceDate);
+        sys_seconds moment = sys_days(2001y / January / 1) + seconds(total);
+        sys_days day = floor<days>(moment);
+        year_month_day ymd(day);
+        hh_mm_ss time(moment - day);
+        char buffer[64];
+        std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02uT%02d:%02d:%02dZ",
+                      static_cast<int>(ymd.year()), static_cast<unsigned>(ymd.month()),
+                      static_cast<unsigned>(ymd.day()), static_cast<int>(time.hours().count()),
+                      static_cast<int>(time.minutes().count()),
+                      static_cast<int>(time.seconds().count()));
+        return buffer;
+    }
+
+    void data(const PlistData& bytes, int depth) {
+        indent(depth);
+        _out += "<data>\n";
+        // Lines of 68 characters at the element's own indentation, as Apple writes them.
+        for (std::size_t line = 0; line < bytes.size(); line += 51) {
+            indent(depth);
+            for (std::size_t i = line; i < std::min(bytes.size(), line + 51); i += 3) {
+                std::size_t left = bytes.size() - i;
+                std::uint32_t group = bytes[i] << 16 | (left > 1 ? bytes[i + 1] << 8 : 0) |
+                                      (left > 2 ? bytes[i + 2] : 0);
+                for (std::size_t k = 0; k < 4; ++k) {
+                    _out += k <= std::min<std::size_t>(left, 3)
+                                ? kBase64[(group >> (18 - 6 * k)) & 63]
+                                : '=';
+                }
+            }
+            _out += '\n';
+        }
+        indent(depth);
+        _out += "</data>\n";
+    }
+
+    std::string _out;
+};
+
+}  // namespace
+
+std::optional<PlistValue> readXmlPlist(std::string_view bytes) {
+    // libxml2 sets up its globals once, before any thread may read a document.
+    static const bool initialised = (xmlInitParser(), true);
+    (void)initialised;
+    return Reader(bytes).read();
+}
+
+std::string writeXmlPlist(const PlistValue& value) {
+    return Writer().write(value);
+}
+
+}  // namespace quaymark::plist
