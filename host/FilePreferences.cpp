@@ -110,8 +110,9 @@ std::optional<std::string> moveAside(const std::string& path) {
 // once taken it is ours; the waiter then closes its descriptor and ends. A waiter given up on
 // stays blocked until the lock comes free, and lets it go at once by closing the last
 // descriptor of that file.
-bool lockWithin(int fd, std::chrono::milliseconds timeLimit) {
-    if (retryOnInterrupt([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0)
+// `operation` is LOCK_EX or LOCK_SH.
+bool lockWithin(int fd, int operation, std::chrono::milliseconds timeLimit) {
+    if (retryOnInterrupt([&] { return ::flock(fd, operation | LOCK_NB); }) == 0)
         return true;
     if (errno != EWOULDBLOCK)
         return false;
@@ -125,8 +126,8 @@ bool lockWithin(int fd, std::chrono::milliseconds timeLimit) {
     };
     auto wait = std::make_shared<Wait>();
     try {
-        std::thread([wait, waiterFd = std::move(waiterFd)] {
-            bool locked = retryOnInterrupt([&] { return ::flock(waiterFd.get(), LOCK_EX); }) == 0;
+        std::thread([wait, operation, waiterFd = std::move(waiterFd)] {
+            bool locked = retryOnInterrupt([&] { return ::flock(waiterFd.get(), operation); }) == 0;
             std::lock_guard guard(wait->mutex);
             wait->locked = locked;
             wait->done.notify_all();
@@ -215,10 +216,21 @@ std::optional<PreferencesFailure> FilePreferences::readFailure(const std::string
     std::optional<std::string> file = fileOfDomain(domain);
     if (!file)
         return PreferencesFailure{domain, "not a valid domain name"};
+    // A domain whose writers' lock stays taken cannot be changed now: said here, so that a
+    // caller about to read, change and write the domain learns it before it starts. Shared,
+    // so that readers never wait for each other; a missing lock file means no writer.
+    FileDescriptor lock = openFile(*file + ".lock", O_RDONLY | O_NOFOLLOW);
+    if (lock && !lockWithin(lock.get(), LOCK_SH, _options.lockTimeLimit))
+        return lockFailure(*file);
     Loaded loaded = load(*file);
     if (const std::string* reason = std::get_if<std::string>(&loaded))
         return PreferencesFailure{*file, *reason};
     return std::nullopt;
+}
+
+PreferencesFailure FilePreferences::lockFailure(const std::string& file) const {
+    return PreferencesFailure{file,
+                              "lock not obtained within " + durationText(_options.lockTimeLimit)};
 }
 
 std::optional<PreferencesFailure> FilePreferences::synchronize(const std::string& domain) {
@@ -247,9 +259,8 @@ std::optional<PreferencesFailure> FilePreferences::write(const std::string& doma
     FileDescriptor lock = openFile(file + ".lock", O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
     if (!lock)
         return PreferencesFailure{file + ".lock", reasonOf(errno)};
-    if (!lockWithin(lock.get(), _options.lockTimeLimit))
-        return PreferencesFailure{
-            file, "lock not obtained within " + durationText(_options.lockTimeLimit)};
+    if (!lockWithin(lock.get(), LOCK_EX, _options.lockTimeLimit))
+        return lockFailure(file);
 
     Loaded loaded = load(file);
     StoredDomain stored;

@@ -45,6 +45,8 @@ public:
     // UTF-8, say) is not taken: the call is logged and changes nothing.
     void setAppValue(const std::string& key, std::optional<PlistValue> value,
                      const std::string& domain) override;
+    // Also a failure when the writers' lock of the domain stays taken past the time limit:
+    // the domain can be read then, but not changed.
     std::optional<PreferencesFailure> readFailure(const std::string& domain) override;
     // Fails when the domain name is refused, the lock is not obtained in time, the file
     // cannot be read (and is not the own domain's unparseable one), or it cannot be written.
@@ -63,6 +65,7 @@ private:
 
     std::optional<PreferencesFailure> write(const std::string& domain, const std::string& file,
                                             const PendingChanges& changes);
+    PreferencesFailure lockFailure(const std::string& file) const;
 
     std::string _folder;
     Log& _log;

@@ -18,7 +18,7 @@ struct DecodedPlist {
 
 // Containers nested deeper than this are refused both ways. Real files stay far below it;
 // every reader and writer recurses once a level, which this bound keeps well inside the stack.
-inline constexpr int kMaxPlistDepth = 512;
+inline constexpr int kMaxPlistDepth = 1024;
 
 // The value of an XML or binary ("bplist00") property list, exactly: integers over
 // INT64_MIN..UINT64_MAX, dates over the whole range of each format (binary keeps fractions of a

@@ -159,25 +159,28 @@ PlistArray FinderToolBarController::defaultItemIdentifiersArray() {
 }
 
 PlistDictionary FinderToolBarController::createToolbarConfigurationBrowserDictionary() {
-    return loadToolbarConfiguration().configuration;
+    return configurationOrDefault(
+        _platform.preferences.copyAppValue(kConfigurationKey, kFinderDomain));
 }
 
 LoadedToolbar FinderToolBarController::loadToolbarConfiguration() {
-    std::optional<PlistValue> stored =
-        _platform.preferences.copyAppValue(kConfigurationKey, kFinderDomain);
+    // Asked first, also when a value could be read: a domain whose writers' lock stays taken
+    // reads well but cannot be saved, and no change should start that cannot end.
+    if (std::optional<PreferencesFailure> failure =
+            _platform.preferences.readFailure(kFinderDomain)) {
+        return LoadedToolbar{configurationOrDefault(std::nullopt), std::move(failure)};
+    }
+    return LoadedToolbar{createToolbarConfigurationBrowserDictionary(), std::nullopt};
+}
+
+PlistDictionary FinderToolBarController::configurationOrDefault(std::optional<PlistValue> stored) {
     // A stored value that is no dictionary is treated as none; an install then replaces it.
     if (stored && stored->asDictionary())
-        return LoadedToolbar{std::move(*stored->asDictionary()), std::nullopt};
-    // A value read proves the file readable; only without one is it read again to tell an
-    // empty store from one that could not be read, which keeps the usual load at one read.
-    LoadedToolbar loaded;
-    if (!stored)
-        loaded.failure = _platform.preferences.readFailure(kFinderDomain);
+        return std::move(*stored->asDictionary());
     PlistArray defaults = defaultItemIdentifiersArray();
-    loaded.configuration = PlistDictionary{{kDefaultItemIdentifiers, defaults},
-                                           {kItemIdentifiers, defaults},
-                                           {kDisplayMode, PlistValue::integer(2)}};
-    return loaded;
+    return PlistDictionary{{kDefaultItemIdentifiers, defaults},
+                           {kItemIdentifiers, defaults},
+                           {kDisplayMode, PlistValue::integer(2)}};
 }
 
 std::string FinderToolBarController::helperPath() {

@@ -145,6 +145,8 @@ public:
     static bool isButtonEntry(const PlistValue& entry);
 
 private:
+    // The stored configuration when it is a dictionary, else the default one.
+    PlistDictionary configurationOrDefault(std::optional<PlistValue> stored);
     // Removes the first button entry from the configuration; false when there is none.
     bool removeFirstButtonEntry(PlistDictionary& configuration);
     enum class Entries { First, Every };

@@ -250,6 +250,9 @@ TEST_F(FilePreferencesTest, AStuckLockFailsTheWriteWithinItsBoundAndBlocksNoRead
     EXPECT_TRUE(waited >= 300ms && waited < 1s) << waited.count() << " ns";
     EXPECT_FALSE(quick.copyAppValue("fresh", kDomain)) << "the change was kept";
     EXPECT_EQ(quick.copyAppValue("kept", kDomain), PlistValue("yes"));
+    // Values can be read, yet the domain cannot be changed now, which readFailure says.
+    EXPECT_EQ(quick.readFailure(kDomain),
+              (PreferencesFailure{file().string(), "lock not obtained within 300 ms"}));
 }
 
 }  // namespace

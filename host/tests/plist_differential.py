@@ -20,7 +20,7 @@ import subprocess
 import sys
 import tempfile
 
-MAX_DEPTH = 512
+MAX_DEPTH = 1024
 INT64_MIN, UINT64_MAX = -2**63, 2**64 - 1
 REFERENCE = datetime.datetime(2001, 1, 1)
 # Code points plistlib writes in XML and XML readers take back.
