@@ -16,6 +16,7 @@
 #include "Desktop.h"
 #include "HostPlatform.h"
 #include "PlatformException.h"
+#include "Posix.h"
 #include "QuaymarkPreferences.h"
 #include "Spawn.h"
 #include "SystemEventsRunner.h"
@@ -183,10 +184,8 @@ int demo(const Arguments& arguments, std::ostream& out, std::ostream& err) {
         install.arguments = {"install"};
         install.environment = currentEnvironment();
         SpawnResult installer = spawnProcess(install);
-        int installStatus = 0;
-        if (installer)
-            waitpid(installer.pid, &installStatus, 0);
-        if (!installer || exitStatusOf(installStatus) != 0) {
+        std::optional<int> installStatus = installer ? waitForChild(installer.pid) : std::nullopt;
+        if (!installStatus || exitStatusOf(*installStatus) != 0) {
             err << "Quaymark install failed\n";
             return;
         }
@@ -399,9 +398,8 @@ int runDesktopTool(const std::vector<std::string>& argumentList, std::ostream& o
             err << started.error << "\n";
             return 127;
         }
-        int status = 0;
-        waitpid(started.pid, &status, 0);
-        return exitStatusOf(status);
+        std::optional<int> status = waitForChild(started.pid);
+        return status ? exitStatusOf(*status) : 127;
     }
     if (command == "destroy") {
         desktop.stopAll();

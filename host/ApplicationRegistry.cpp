@@ -61,29 +61,16 @@ bool endProcess(int pid, std::chrono::milliseconds grace) {
 ApplicationRegistry::ApplicationRegistry(std::string directory)
     : _directory(std::move(directory)) {}
 
-ApplicationRegistry::Lock::~Lock() {
-    if (_fd >= 0)
-        close(_fd);
-}
-
 ApplicationRegistry::Lock ApplicationRegistry::lock() {
     std::error_code error;
     fs::create_directories(_directory, error);
-    // Close-on-exec: an application started under the lock must not carry it away and hold
-    // it for as long as it runs.
-    int fd =
-        open((fs::path(_directory) / "registry.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return Lock(-1);
-    int result;
-    do {
-        result = flock(fd, LOCK_EX);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) {
-        close(fd);
-        return Lock(-1);
-    }
-    return Lock(fd);
+    // Close-on-exec (as openFile opens everything): an application started under the lock
+    // must not carry it away and hold it for as long as it runs.
+    FileDescriptor fd =
+        openFile((fs::path(_directory) / "registry.lock").string(), O_RDWR | O_CREAT, 0600);
+    if (!fd || retryOnInterrupt([&] { return flock(fd.get(), LOCK_EX); }) != 0)
+        return Lock();
+    return fd;
 }
 
 bool ApplicationRegistry::add(const RunningApplication& application) {

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "Posix.h"
 #include "Workspace.h"
 
 namespace quaymark {
@@ -21,16 +22,7 @@ public:
     // An exclusive lock on the registry, shared by every process of the desktop, held until
     // it is destroyed. Not held (owning no descriptor) when the lock file could not be opened
     // or locked.
-    class Lock {
-    public:
-        explicit Lock(int fd) : _fd(fd) {}
-        Lock(Lock&& other) noexcept : _fd(std::exchange(other._fd, -1)) {}
-        Lock& operator=(Lock&&) = delete;
-        ~Lock();
-
-    private:
-        int _fd;
-    };
+    using Lock = FileDescriptor;
     // Waits until no other process holds the lock. Whoever checks that an application runs
     // and starts it when not takes the lock around both, so that two launches at the same
     // moment cannot both find it missing.

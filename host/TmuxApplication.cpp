@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "PlatformException.h"
+#include "Posix.h"
 
 namespace quaymark {
 
@@ -45,14 +46,14 @@ bool isContinuationByte(char byte) {
 
 bool waitUntilLineEditorReads(const std::string& ttyPath, std::chrono::milliseconds timeLimit) {
     // O_NOCTTY: looking at the device must never make it this process's controlling terminal.
-    int device = open(ttyPath.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (device < 0)
+    FileDescriptor device = openFile(ttyPath, O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    if (!device)
         return false;
     auto deadline = std::chrono::steady_clock::now() + timeLimit;
     std::chrono::milliseconds pause{1};
     bool reading = false;
     termios settings{};
-    while (tcgetattr(device, &settings) == 0) {
+    while (tcgetattr(device.get(), &settings) == 0) {
         if ((settings.c_lflag & ICANON) == 0) {
             reading = true;
             break;
@@ -64,7 +65,6 @@ bool waitUntilLineEditorReads(const std::string& ttyPath, std::chrono::milliseco
         std::this_thread::sleep_for(pause);
         pause = std::min(pause * 2, std::chrono::milliseconds(20));
     }
-    close(device);
     return reading;
 }
 
