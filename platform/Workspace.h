@@ -28,10 +28,13 @@ public:
     virtual std::optional<std::string> absolutePathForAppBundleWithIdentifier(
         const std::string& bundleIdentifier) = 0;
     // Starts the application whose bundle the file URL names, with the caller's environment
-    // plus `extraEnvironment`, and returns without waiting; false when it could not be started.
+    // plus `extraEnvironment`, and returns without waiting; an application of that bundle
+    // identifier that runs already is brought to the front instead (the environment is then
+    // not used). False when it could not be started.
     virtual bool launchApplicationAtUrl(const Url& bundleUrl,
                                         const Environment& extraEnvironment) = 0;
-    // Starts the application bundle at `path`; false when it could not be started.
+    // Starts the application bundle at `path`, or brings it to the front when it runs; false
+    // when it could not be started.
     virtual bool launchApplication(const std::string& path) = 0;
     // The applications running now; empty when none can be listed.
     virtual std::vector<RunningApplication> runningApplications() = 0;
