@@ -51,7 +51,27 @@ struct Missing {};
 // The file's values, Missing when there is no file, or why it could not be read.
 using Loaded = std::variant<StoredDomain, Missing, std::string>;
 
-Loaded load(const std::string& path) {
+// What tells one state of a file from another: a writer that renames a new file in changes
+// the inode, one that writes in place changes the times (and mostly the size).
+struct FileStamp {
+    dev_t device;
+    ino_t inode;
+    off_t size;
+    long modifiedSeconds, modifiedNanoseconds, changedSeconds, changedNanoseconds;
+
+    explicit FileStamp(const struct stat& status)
+        : device(status.st_dev),
+          inode(status.st_ino),
+          size(status.st_size),
+          modifiedSeconds(status.st_mtim.tv_sec),
+          modifiedNanoseconds(status.st_mtim.tv_nsec),
+          changedSeconds(status.st_ctim.tv_sec),
+          changedNanoseconds(status.st_ctim.tv_nsec) {}
+    bool operator==(const FileStamp&) const = default;
+};
+
+// `stamp` is set to the stamp of the file whose values were read.
+Loaded load(const std::string& path, std::optional<FileStamp>& stamp) {
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0)
         return errno == ENOENT ? Loaded(Missing{}) : Loaded(reasonOf(errno));
@@ -72,6 +92,7 @@ Loaded load(const std::string& path) {
         return kNotAPropertyList;
     if (!decoded->value.asDictionary())
         return kNotADictionary;
+    stamp.emplace(status);
     return StoredDomain{std::move(*decoded->value.asDictionary()), decoded->format,
                         static_cast<mode_t>(status.st_mode & 07777)};
 }
@@ -148,9 +169,47 @@ std::string durationText(std::chrono::milliseconds duration) {
 
 }  // namespace
 
+// A caller that asks whether a domain can be read and then reads it, or reads and then writes
+// it, would decode the same file two or three times: a Finder file of 200 KB takes over a
+// millisecond each time in XML. The values of a file are therefore kept with its stamp and
+// used again while a fresh stat() gives the same stamp. Nothing read from a file that has
+// changed since is used; the one blind spot, a program rewriting the file in place twice
+// within one tick of the file system's clock at the same size, is not how preference files
+// are written.
+class KeptDomains {
+public:
+    Loaded load(const std::string& path) {
+        struct stat status {};
+        if (::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+            std::lock_guard guard(_mutex);
+            auto kept = _kept.find(path);
+            if (kept != _kept.end() && kept->second.first == FileStamp(status))
+                return kept->second.second;
+        }
+        std::optional<FileStamp> stamp;
+        Loaded loaded = quaymark::load(path, stamp);
+        std::lock_guard guard(_mutex);
+        if (const auto* stored = std::get_if<StoredDomain>(&loaded); stored && stamp) {
+            _kept.insert_or_assign(path, std::pair(*stamp, *stored));
+        } else {
+            _kept.erase(path);
+        }
+        return loaded;
+    }
+
+private:
+    std::mutex _mutex;
+    std::map<std::string, std::pair<FileStamp, StoredDomain>> _kept;
+};
+
+FilePreferences::~FilePreferences() = default;
+
 FilePreferences::FilePreferences(std::string preferencesFolder, Log& log,
                                  FilePreferencesOptions options)
-    : _folder(std::move(preferencesFolder)), _log(log), _options(std::move(options)) {}
+    : _folder(std::move(preferencesFolder)),
+      _log(log),
+      _options(std::move(options)),
+      _kept(std::make_unique<KeptDomains>()) {}
 
 FilePreferences FilePreferences::forHome(const std::string& homePath, Log& log,
                                          FilePreferencesOptions options) {
@@ -179,7 +238,7 @@ std::optional<PlistValue> FilePreferences::copyAppValue(const std::string& key,
     std::optional<std::string> file = fileOfDomain(domain);
     if (!file)
         return std::nullopt;
-    Loaded loaded = load(*file);
+    Loaded loaded = _kept->load(*file);
     const StoredDomain* stored = std::get_if<StoredDomain>(&loaded);
     const PlistValue* value = stored ? stored->values.find(key) : nullptr;
     if (value == nullptr)
@@ -222,7 +281,7 @@ std::optional<PreferencesFailure> FilePreferences::readFailure(const std::string
     FileDescriptor lock = openFile(*file + ".lock", O_RDONLY | O_NOFOLLOW);
     if (lock && !lockWithin(lock.get(), LOCK_SH, _options.lockTimeLimit))
         return lockFailure(*file);
-    Loaded loaded = load(*file);
+    Loaded loaded = _kept->load(*file);
     if (const std::string* reason = std::get_if<std::string>(&loaded))
         return PreferencesFailure{*file, *reason};
     return std::nullopt;
@@ -262,7 +321,7 @@ std::optional<PreferencesFailure> FilePreferences::write(const std::string& doma
     if (!lockWithin(lock.get(), LOCK_EX, _options.lockTimeLimit))
         return lockFailure(file);
 
-    Loaded loaded = load(file);
+    Loaded loaded = _kept->load(file);
     StoredDomain stored;
     if (auto* values = std::get_if<StoredDomain>(&loaded)) {
         stored = std::move(*values);

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -31,9 +32,12 @@ struct FilePreferencesOptions {
 // its format and mode (new files are XML, 0600). The own domain's file that is not a property
 // list is renamed to D.plist.corrupt-<unix time>-<pid>, never over an earlier one, and the
 // domain starts empty.
+class KeptDomains;
+
 class FilePreferences : public Preferences {
 public:
     FilePreferences(std::string preferencesFolder, Log& log, FilePreferencesOptions options = {});
+    ~FilePreferences() override;
     // The preferences of the user whose home folder is `homePath`.
     static FilePreferences forHome(const std::string& homePath, Log& log,
                                    FilePreferencesOptions options = {});
@@ -72,6 +76,8 @@ private:
     FilePreferencesOptions _options;
     std::mutex _mutex;
     std::map<std::string, PendingChanges> _pending;
+    // What each domain's file held when last read, for as long as it stays that file.
+    std::unique_ptr<KeptDomains> _kept;
 };
 
 }  // namespace quaymark

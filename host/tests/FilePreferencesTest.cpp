@@ -9,14 +9,16 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <functional>
 #include <random>
 #include <thread>
 
+#include "AtomicFile.h"
 #include "FilePreferences.h"
 #include "HostTestSupport.h"
-#include "PlistCodec.h"
 #include "ManualSystem.h"
+#include "PlistCodec.h"
 #include "Spawn.h"
 
 namespace quaymark {
@@ -85,6 +87,27 @@ TEST_F(FilePreferencesTest, ChangesMergeKeyByKeyKeepingFormatAndModeAndRefusingW
     EXPECT_EQ(stored("com.example.xml"), PlistValue(PlistDictionary{{"bell", "ring"}}));
     EXPECT_EQ(stored("com.example.binary", PlistFormat::Binary),
               PlistValue(PlistDictionary{{"bell", "ring\a"}}));
+}
+
+TEST_F(FilePreferencesTest, AFileChangedInPlaceOrReplacedIsReadAfresh) {
+    auto place = [&](const std::string& text, bool inPlace) {
+        std::string bytes = encodePlist(PlistDictionary{{"key", text}}, PlistFormat::Xml);
+        if (inPlace) {
+            std::ofstream(file(), std::ios::binary | std::ios::in | std::ios::trunc) << bytes;
+        } else {
+            ASSERT_TRUE(writeFileAtomically(file().string(), bytes));
+        }
+    };
+    fs::create_directories(folder());
+    place("first", false);
+    EXPECT_EQ(ours.copyAppValue("key", kDomain), PlistValue("first"));
+    place("second, longer", true);
+    EXPECT_EQ(ours.copyAppValue("key", kDomain), PlistValue("second, longer"));
+    place("third", false);
+    EXPECT_EQ(ours.readFailure(kDomain), std::nullopt);
+    EXPECT_EQ(ours.copyAppValue("key", kDomain), PlistValue("third"));
+    testing::writeFile(file(), "not a property list");
+    EXPECT_EQ(ours.copyAppValue("key", kDomain), std::nullopt);
 }
 
 TEST_F(FilePreferencesTest, DomainNamesThatCouldLeaveTheFolderAreRefused) {
