@@ -58,11 +58,15 @@ unsigned seedForThisRun() {
 // no screen can show (control characters, bytes that are no UTF-8) is still read back whole;
 // "%%" is a single "%". A cd that failed leaves the folder the shell was in before. It ends
 // in ";", which tmux would take for the end of its own command.
+// The shell flushes what printf writes at each line feed, and folder names hold line feeds:
+// the record is written aside and renamed, so that it is never read half written.
 std::string recordingTemplate(const fs::path& result) {
-    return "cd %PATH%; printf '%%s' \"$PWD\" > '" + result.string() + "';";
+    std::string part = result.string() + ".part";
+    return "cd %PATH%; printf '%%s' \"$PWD\" > '" + part + "'; mv '" + part + "' '" +
+           result.string() + "';";
 }
 
-// What recordingTemplate(result) left, empty until it has run; written in one piece.
+// What recordingTemplate(result) left, empty until it has run; whole once there.
 std::string arrived(const fs::path& result) {
     return fs::exists(result) && fs::file_size(result) > 0 ? testing::readFile(result) : "";
 }
