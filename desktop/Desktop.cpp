@@ -17,7 +17,9 @@
 #include "HostWorkspace.h"
 #include "PathUtilities.h"
 #include "PlistCodec.h"
+#include "Spawn.h"
 #include "StandInBundles.h"
+#include "XvfbServer.h"
 
 namespace quaymark {
 
@@ -27,6 +29,17 @@ namespace {
 
 // Finder answers a click within this time, or the click counts as failed.
 constexpr auto kFinderAnswerTime = std::chrono::seconds(10);
+// The feed server prints its address as soon as it listens.
+constexpr auto kFeedReadyTime = std::chrono::seconds(10);
+// A server that does not end on SIGTERM within this time is killed.
+constexpr auto kServiceGrace = std::chrono::seconds(3);
+
+// Qt wants its runtime folder private to the user.
+void makeRuntimeFolder(const std::string& folder) {
+    std::error_code error;
+    fs::create_directories(folder, error);
+    fs::permissions(folder, fs::perms::owner_all, error);
+}
 
 bool writePlist(const fs::path& path, const PlistValue& value) {
     std::error_code error;
@@ -71,6 +84,10 @@ StandInPrograms StandInPrograms::besideRunningExecutable() {
                            folder + "/quaymark-standin"};
 }
 
+std::string StandInPrograms::besideRunningExecutable(const std::string& name) {
+    return stringByDeletingLastPathComponent(besideRunningExecutable().finder) + "/" + name;
+}
+
 Desktop::Desktop(std::string folder) : _folder(std::move(folder)) {}
 
 bool Desktop::exists() const {
@@ -93,6 +110,7 @@ std::optional<std::string> Desktop::create(const std::string& folder, const Desk
         fs::create_directories(home / sub, error);
     }
     fs::create_directories(root / "Applications" / "Utilities", error);
+    makeRuntimeFolder(desktop.runtimeFolder());
     if (error)
         return "cannot lay out " + folder + ": " + error.message();
 
@@ -141,10 +159,16 @@ std::optional<std::string> Desktop::create(const std::string& folder, const Desk
 }
 
 Environment Desktop::environment() const {
-    return Environment{{"HOME", home()}, {"QUAYMARK_SYSTEM_ROOT", root()}};
+    Environment environment{
+        {"HOME", home()}, {"QUAYMARK_SYSTEM_ROOT", root()}, {"XDG_RUNTIME_DIR", runtimeFolder()}};
+    if (std::optional<DesktopService> shown = display())
+        environment["DISPLAY"] = shown->address;
+    return environment;
 }
 
 void Desktop::enter() const {
+    // Desktops laid out before the runtime folder was part of them get it now.
+    makeRuntimeFolder(runtimeFolder());
     for (const auto& [name, value] : environment())
         setenv(name.c_str(), value.c_str(), 1);
 }
@@ -186,6 +210,8 @@ std::optional<std::string> Desktop::bundleIdentifierForApplication(const std::st
         return std::string("net.sourceforge.iTerm");
     if (name == "iTerm2")
         return std::string("com.googlecode.iterm2");
+    if (name == "Quaymark")
+        return std::string("com.brindlewood.Quaymark");
     if (name.find('.') != std::string::npos)
         return name;
     return std::nullopt;
@@ -263,6 +289,109 @@ bool Desktop::waitUntilFinderServes(int pid) const {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return false;
+}
+
+std::optional<DesktopService> Desktop::service(const std::string& name) const {
+    std::optional<DecodedPlist> record = readPlistFile(servicesFile());
+    const PlistDictionary* services = record ? record->value.asDictionary() : nullptr;
+    const PlistValue* entry = services ? services->find(name) : nullptr;
+    const PlistDictionary* fields = entry ? entry->asDictionary() : nullptr;
+    if (!fields)
+        return std::nullopt;
+    const PlistValue* pid = fields->find("Pid");
+    const PlistValue* started = fields->find("Started");
+    const PlistValue* address = fields->find("Address");
+    if (!pid || !pid->asInteger() || !started || !started->asInteger() || !address ||
+        !address->asString()) {
+        return std::nullopt;
+    }
+    // A recorded pid names our server only while a process with that pid has run since the
+    // time recorded with it; otherwise the number may have gone to another process.
+    auto runningSince = processStartTime(static_cast<int>(*pid->asInteger()));
+    if (!runningSince || static_cast<std::int64_t>(*runningSince) != *started->asInteger())
+        return std::nullopt;
+    return DesktopService{static_cast<int>(*pid->asInteger()), *address->asString()};
+}
+
+bool Desktop::recordService(const std::string& name, const DesktopService& service) const {
+    std::optional<DecodedPlist> record = readPlistFile(servicesFile());
+    const PlistDictionary* read = record ? record->value.asDictionary() : nullptr;
+    PlistDictionary services = read ? *read : PlistDictionary{};
+    auto started = processStartTime(service.pid);
+    if (!started)
+        return false;
+    services.set(
+        name, PlistDictionary{{"Pid", PlistValue::integer(service.pid)},
+                              {"Started", PlistValue::integer(static_cast<std::int64_t>(*started))},
+                              {"Address", service.address}});
+    return writePlistFileAtomically(servicesFile(), services);
+}
+
+std::optional<std::string> Desktop::startDisplay() const {
+    if (display())
+        return std::nullopt;
+    if (!XvfbServer::isInstalled())
+        return std::string(XvfbServer::kProgram) + " is not installed (Debian package xvfb)";
+    auto started = XvfbServer::start();
+    if (const std::string* problem = std::get_if<std::string>(&started))
+        return *problem;
+    const StartedXvfb& xvfb = std::get<StartedXvfb>(started);
+    if (!recordService("Display", {xvfb.pid, xvfb.display})) {
+        endProcess(xvfb.pid, kServiceGrace);
+        return "cannot record the display in " + servicesFile();
+    }
+    return std::nullopt;
+}
+
+std::optional<DesktopService> Desktop::display() const {
+    return service("Display");
+}
+
+std::optional<std::string> Desktop::serveFeed(const std::string& folder,
+                                              const std::string& serverProgram) const {
+    if (feed())
+        return std::nullopt;
+    if (access(serverProgram.c_str(), X_OK) != 0)
+        return serverProgram + " is not built";
+    fs::path log = fs::path(_folder) / "feed-server.log";
+    std::error_code error;
+    fs::remove(log, error);
+    SpawnResult started = spawnProcess({.executable = serverProgram,
+                                        .arguments = {folder},
+                                        .logFile = log.string(),
+                                        .detached = true});
+    if (!started)
+        return "cannot start " + serverProgram + ": " + started.error;
+    // The server's first line of standard output is its address; anything it says on
+    // standard error goes to the same log and is passed over.
+    auto deadline = std::chrono::steady_clock::now() + kFeedReadyTime;
+    while (std::chrono::steady_clock::now() < deadline && processStartTime(started.pid)) {
+        std::ifstream in(log);
+        for (std::string line; std::getline(in, line);) {
+            // A line without its line end may still be being written.
+            if (line.starts_with("http://127.0.0.1:") && !in.eof()) {
+                if (!recordService("Feed", {started.pid, line}))
+                    break;
+                return std::nullopt;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    endProcess(started.pid, kServiceGrace);
+    return "the feed server gave no address; its log is " + log.string();
+}
+
+std::optional<DesktopService> Desktop::feed() const {
+    return service("Feed");
+}
+
+void Desktop::stopServices() const {
+    for (const char* name : {"Feed", "Display"}) {
+        if (std::optional<DesktopService> running = service(name))
+            endProcess(running->pid, kServiceGrace);
+    }
+    std::error_code error;
+    fs::remove(servicesFile(), error);
 }
 
 std::vector<XtermWindow> Desktop::xtermWindows() const {

@@ -33,9 +33,19 @@ struct StandInPrograms {
     std::string terminal;  // quaymark-standin
     // The programs in the folder of the running executable, where the build puts them.
     static StandInPrograms besideRunningExecutable();
+    // Any other built program, by its path relative to that folder.
+    static std::string besideRunningExecutable(const std::string& name);
 };
 
 enum class InstallLocation { Applications, HomeApplications };
+
+// A server the desktop runs beside its applications (its X display, its update feed), ended
+// by pid with the desktop.
+struct DesktopService {
+    int pid = -1;
+    // ":N" for the display, "http://127.0.0.1:<port>/" for the feed.
+    std::string address;
+};
 
 struct XtermWindow {
     int pid = 0;
@@ -56,9 +66,12 @@ public:
     const std::string& folder() const { return _folder; }
     std::string root() const { return _folder + "/root"; }
     std::string home() const { return _folder + "/home"; }
+    // XDG_RUNTIME_DIR of the programs on this desktop.
+    std::string runtimeFolder() const { return _folder + "/run"; }
     SystemRoot systemRoot() const { return SystemRoot(root()); }
     bool exists() const;
-    // HOME and QUAYMARK_SYSTEM_ROOT: what programs need to run on this desktop.
+    // HOME, QUAYMARK_SYSTEM_ROOT and XDG_RUNTIME_DIR, and DISPLAY while the desktop's display
+    // runs: what programs need to run on this desktop.
     Environment environment() const;
     // Puts environment() into this process's environment, so that what it launches runs on
     // the desktop.
@@ -70,7 +83,8 @@ public:
     // The path of the installed Quaymark.app as the system names it, if there is one.
     std::optional<std::string> installedQuaymark() const;
 
-    // "Finder", "Terminal", "iTerm", "iTerm2" or a bundle identifier; nothing when unknown.
+    // "Finder", "Terminal", "iTerm", "iTerm2", "Quaymark" or a bundle identifier; nothing when
+    // unknown.
     static std::optional<std::string> bundleIdentifierForApplication(const std::string& name);
     // Starts the application through launch services, or brings it to the front when it runs
     // already; its pid, or -1.
@@ -95,6 +109,19 @@ public:
     // of its toolbar, as a user dragging it there does; "Index" of the new item, or "Error".
     PlistDictionary addToolbarItem(const std::string& path) const;
 
+    // Starts the desktop's own X display unless it runs already; the reason on failure.
+    // Applications started afterwards show their windows there, and so does what they start.
+    std::optional<std::string> startDisplay() const;
+    // The running display; nothing when it was never started or has ended.
+    std::optional<DesktopService> display() const;
+    // Starts the feed server program on `folder` unless a feed is served already; the reason
+    // on failure.
+    std::optional<std::string> serveFeed(const std::string& folder,
+                                         const std::string& serverProgram) const;
+    std::optional<DesktopService> feed() const;
+    // Ends the display and the feed server.
+    void stopServices() const;
+
     // The xterm processes running on this desktop (their environment names its system root).
     std::vector<XtermWindow> xtermWindows() const;
 
@@ -102,6 +129,9 @@ private:
     PlistDictionary askFinder(const PlistDictionary& request) const;
     // False when Finder ended or did not get ready in time.
     bool waitUntilFinderServes(int pid) const;
+    std::string servicesFile() const { return _folder + "/services.plist"; }
+    std::optional<DesktopService> service(const std::string& name) const;
+    bool recordService(const std::string& name, const DesktopService& service) const;
 
     std::string _folder;
 };

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "Desktop.h"
+#include "DisplayWindows.h"
 #include "HostPlatform.h"
 #include "PlatformException.h"
 #include "Posix.h"
@@ -38,9 +39,11 @@ The desktop folder comes from -d or from $QUAYMARK_DESKTOP.
                  [--iterm2-version 3.4.0] [--shell bash|zsh]
                           lay out a fresh desktop: system root, home, stand-in applications
   install [--home] [APP]  copy a built Quaymark.app into /Applications (or ~/Applications)
-  start APP               start Finder, Terminal, iTerm or iTerm2 (one that runs comes to
-                          the front instead)
-  stop APP|--all          end an application (or all of them) by pid
+  start APP               start Finder, Terminal, iTerm, iTerm2 or Quaymark (one that runs
+                          comes to the front instead); the desktop's X display starts first
+  settings                start Quaymark without arguments: its settings window
+  stop APP|--all          end an application (or all of them, with the display and the
+                          feed server) by pid
   open PATH               open a Finder window in front, showing PATH
   close                   close the front Finder window
   finder                  Finder's windows, front to back, and the toolbar it loaded
@@ -50,11 +53,23 @@ The desktop folder comes from -d or from $QUAYMARK_DESKTOP.
   keystrokes allow|refuse let System Events press keys, or refuse as a Mac without the
                           permission to control the computer does
   env                     the environment that runs programs on this desktop, as shell lines
+  display                 start the desktop's own X display (Xvfb) if it is not running,
+                          and print its DISPLAY
+  windows                 the top-level windows shown on the display: id, title, pid, size
+  wait-window TITLE [--timeout SECONDS]
+                          wait (10 seconds unless told) until a window titled TITLE shows
+  keys TITLE KEY...       focus the window titled TITLE and press keys as xdotool names them
+                          (Return, Tab, alt+t, ctrl+a)
+  type TITLE TEXT         focus the window titled TITLE and type TEXT
+  screenshot FILE [TITLE] save the display, or the window titled TITLE, as a PNG file
+  serve-feed FOLDER       serve an update feed from FOLDER on 127.0.0.1 and print its URL
   run COMMAND...          run a command on this desktop and pass on its exit status
   destroy                 end every application of the desktop and remove its folder
-  demo [--shell bash|zsh] [--keep]
+  demo [--shell bash|zsh] [--keep] [--screenshot FILE]
                           the whole story in a temporary desktop: a folder with a hard
-                          name, Finder showing it, a click, and the terminal's screen
+                          name, Finder showing it, a click, the terminal's screen, and a
+                          picture of the settings window (by default
+                          $TMPDIR/quaymark-settings-window.png)
 )";
 
 struct Arguments {
@@ -72,14 +87,18 @@ struct Arguments {
 };
 
 // "--name value" for the options that take a value, "--name" for flags, words otherwise;
-// everything after "run" is a word.
+// everything after "run", "keys" or "type" is a word, so that what is typed can look like an
+// option.
 Arguments parse(const std::vector<std::string>& arguments) {
-    static const std::vector<std::string> kValued = {"-d", "--system-version", "--terminals",
-                                                     "--iterm2-version", "--shell"};
+    static const std::vector<std::string> kValued = {
+        "-d",      "--system-version", "--terminals", "--iterm2-version",
+        "--shell", "--timeout",        "--screenshot"};
     Arguments parsed;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
-        if (!parsed.words.empty() && parsed.words.front() == "run") {
+        if (!parsed.words.empty() &&
+            (parsed.words.front() == "run" || parsed.words.front() == "keys" ||
+             parsed.words.front() == "type")) {
             parsed.words.push_back(argument);
         } else if (std::find(kValued.begin(), kValued.end(), argument) != kValued.end() &&
                    i + 1 < arguments.size()) {
@@ -141,6 +160,83 @@ std::string describe(const PlistDictionary& answer) {
     for (const auto& [key, value] : answer)
         out << key << " " << value << "; ";
     return out.str();
+}
+
+// Starts the desktop's display and puts it into this process's environment, so that what is
+// started next shows there; false (with the reason written) when there is none.
+bool showOnDisplay(const Desktop& desktop, std::ostream& err) {
+    if (auto problem = desktop.startDisplay()) {
+        err << "no display: " << *problem << "\n";
+        return false;
+    }
+    desktop.enter();
+    return true;
+}
+
+std::optional<DisplayWindows> displayWindows(const Desktop& desktop, std::ostream& err) {
+    if (!DisplayWindows::isXdotoolInstalled()) {
+        err << DisplayWindows::kXdotool << " is not installed (Debian package xdotool)\n";
+        return std::nullopt;
+    }
+    if (!showOnDisplay(desktop, err))
+        return std::nullopt;
+    return DisplayWindows(desktop.display()->address,
+                          StandInPrograms::besideRunningExecutable("quaymark-screenshot"));
+}
+
+// The window commands: windows, wait-window, keys, type, screenshot; nothing when `command`
+// is none of them.
+std::optional<int> runWindowCommand(const Desktop& desktop, const std::string& command,
+                                    const std::vector<std::string>& rest,
+                                    const Arguments& arguments, std::ostream& out,
+                                    std::ostream& err) {
+    bool known =
+        (command == "windows" && rest.empty()) || (command == "wait-window" && rest.size() == 1) ||
+        (command == "keys" && rest.size() >= 2) || (command == "type" && rest.size() == 2) ||
+        (command == "screenshot" && (rest.size() == 1 || rest.size() == 2));
+    if (!known)
+        return std::nullopt;
+    std::optional<DisplayWindows> windows = displayWindows(desktop, err);
+    if (!windows)
+        return 1;
+    if (command == "windows") {
+        for (const DisplayWindow& window : windows->shownWindows())
+            out << describeWindow(window) << "\n";
+        return 0;
+    }
+    std::string title = command == "screenshot" ? (rest.size() == 2 ? rest[1] : "") : rest[0];
+    std::optional<DisplayWindow> window;
+    if (!title.empty()) {
+        double seconds = command == "wait-window"
+                             ? std::strtod(arguments.option("--timeout", "10").c_str(), nullptr)
+                             : 0;
+        window = windows->waitForWindow(
+            title, std::chrono::milliseconds(static_cast<long long>(seconds * 1000)));
+        if (!window) {
+            err << "no window titled \"" << title << "\" is shown\n";
+            return 1;
+        }
+    }
+    if (command == "wait-window") {
+        out << describeWindow(*window) << "\n";
+        return 0;
+    }
+    if (command == "screenshot") {
+        std::string path = fs::absolute(rest[0]).string();
+        if (auto problem = windows->saveScreenshot(path, window)) {
+            err << *problem << "\n";
+            return 1;
+        }
+        out << "saved " << path << "\n";
+        return 0;
+    }
+    bool done = command == "keys" ? windows->pressKeys(*window, {rest.begin() + 1, rest.end()})
+                                  : windows->typeText(*window, rest[1]);
+    if (!done) {
+        err << "xdotool could not " << (command == "keys" ? "press the keys" : "type") << "\n";
+        return 1;
+    }
+    return 0;
 }
 
 // A folder name that gets everything wrong a shell can get wrong.
@@ -311,23 +407,28 @@ int runDesktopTool(const std::vector<std::string>& argumentList, std::ostream& o
         out << "installed " << desktop.installedQuaymark().value_or("?") << "\n";
         return 0;
     }
-    if (command == "start" && rest.size() == 1) {
+    if (command == "settings" || (command == "start" && rest.size() == 1)) {
+        std::string application = command == "settings" ? "Quaymark" : rest[0];
+        // Without a display an application still starts; only its windows have nowhere to go.
+        showOnDisplay(desktop, err);
         std::vector<RunningApplication> before = desktop.runningApplications();
-        int pid = desktop.startApplication(rest[0]);
+        int pid = desktop.startApplication(application);
         if (pid <= 0) {
-            err << "cannot start " << rest[0] << "\n";
+            err << "cannot start " << application << "\n";
             return 1;
         }
         bool ranBefore =
             std::any_of(before.begin(), before.end(),
                         [&](const RunningApplication& each) { return each.pid == pid; });
-        out << rest[0] << (ranBefore ? " runs already and is now in front, pid " : " started, pid ")
-            << pid << "\n";
+        out << application
+            << (ranBefore ? " runs already and is now in front, pid " : " started, pid ") << pid
+            << "\n";
         return 0;
     }
     if (command == "stop" && (rest.size() == 1 || arguments.hasFlag("--all"))) {
         if (arguments.hasFlag("--all")) {
             desktop.stopAll();
+            desktop.stopServices();
             return 0;
         }
         if (!desktop.stopApplication(rest[0])) {
@@ -401,8 +502,26 @@ int runDesktopTool(const std::vector<std::string>& argumentList, std::ostream& o
         std::optional<int> status = waitForChild(started.pid);
         return status ? exitStatusOf(*status) : 127;
     }
+    if (command == "display" && rest.empty()) {
+        if (!showOnDisplay(desktop, err))
+            return 1;
+        out << "DISPLAY=" << desktop.display()->address << "\n";
+        return 0;
+    }
+    if (std::optional<int> status = runWindowCommand(desktop, command, rest, arguments, out, err))
+        return *status;
+    if (command == "serve-feed" && rest.size() == 1) {
+        std::string server = StandInPrograms::besideRunningExecutable("feed/quaymark-feed-server");
+        if (auto problem = desktop.serveFeed(fs::absolute(rest[0]).string(), server)) {
+            err << *problem << "\n";
+            return 1;
+        }
+        out << desktop.feed()->address << "\n";
+        return 0;
+    }
     if (command == "destroy") {
         desktop.stopAll();
+        desktop.stopServices();
         fs::remove_all(desktop.folder(), error);
         return error ? 1 : 0;
     }

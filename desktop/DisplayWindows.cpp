@@ -1,0 +1,156 @@
+#include "DisplayWindows.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <sstream>
+#include <thread>
+
+#include "Spawn.h"
+
+namespace quaymark {
+
+namespace {
+
+// xdotool answers at once; a longer wait means the display is gone.
+constexpr auto kXdotoolTimeLimit = std::chrono::seconds(10);
+constexpr auto kScreenshotTimeLimit = std::chrono::seconds(20);
+// Between two looks for a window that is to appear.
+constexpr auto kPollInterval = std::chrono::milliseconds(25);
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> found;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        found.push_back(line);
+    return found;
+}
+
+// A value of `xdotool getwindowgeometry --shell`, which prints "NAME=value" lines.
+int shellValue(const std::string& output, const std::string& name) {
+    for (const std::string& line : lines(output)) {
+        if (line.starts_with(name + "="))
+            return std::atoi(line.c_str() + name.size() + 1);
+    }
+    return 0;
+}
+
+}  // namespace
+
+DisplayWindows::DisplayWindows(std::string display, std::string screenshotProgram)
+    : _display(std::move(display)), _screenshotProgram(std::move(screenshotProgram)) {}
+
+bool DisplayWindows::isXdotoolInstalled() {
+    return access(kXdotool, X_OK) == 0;
+}
+
+std::optional<std::string> DisplayWindows::xdotool(
+    const std::vector<std::string>& arguments) const {
+    Environment environment = currentEnvironment();
+    environment["DISPLAY"] = _display;
+    ProcessOutcome outcome = runAndCollect({.executable = kXdotool,
+                                            .arguments = arguments,
+                                            .environment = environment,
+                                            .standardError = TaskStream::Discard,
+                                            .capture = Capture::StandardOutput},
+                                           kXdotoolTimeLimit);
+    if (outcome.exitStatus != 0)
+        return std::nullopt;
+    return outcome.output;
+}
+
+std::vector<DisplayWindow> DisplayWindows::shownWindows() const {
+    // Depth 1 holds the root's children, the top-level windows; depth 0 is the root itself,
+    // which the search lists too.
+    std::optional<std::string> root = xdotool({"search", "--maxdepth", "0", "--name", ""});
+    std::optional<std::string> shown =
+        xdotool({"search", "--maxdepth", "1", "--onlyvisible", "--name", ""});
+    if (!root || !shown)
+        return {};
+    std::vector<DisplayWindow> windows;
+    for (const std::string& id : lines(*shown)) {
+        if (id.empty() || id == lines(*root).front())
+            continue;
+        DisplayWindow window;
+        window.id = std::stoul(id);
+        // A window can go between the search and these questions; it is then left out.
+        std::optional<std::string> title = xdotool({"getwindowname", id});
+        std::optional<std::string> geometry = xdotool({"getwindowgeometry", "--shell", id});
+        if (!title || !geometry)
+            continue;
+        window.title = title->ends_with('\n') ? title->substr(0, title->size() - 1) : *title;
+        // A window without _NET_WM_PID has no pid to tell.
+        window.pid = std::atoi(xdotool({"getwindowpid", id}).value_or("0").c_str());
+        window.x = shellValue(*geometry, "X");
+        window.y = shellValue(*geometry, "Y");
+        window.width = shellValue(*geometry, "WIDTH");
+        window.height = shellValue(*geometry, "HEIGHT");
+        windows.push_back(window);
+    }
+    return windows;
+}
+
+std::optional<DisplayWindow> DisplayWindows::waitForWindow(const std::string& title,
+                                                           std::chrono::milliseconds limit,
+                                                           std::optional<int> pid) const {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (true) {
+        for (const DisplayWindow& window : shownWindows()) {
+            if (window.title == title && (!pid || window.pid == *pid))
+                return window;
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return std::nullopt;
+        std::this_thread::sleep_for(kPollInterval);
+    }
+}
+
+bool DisplayWindows::focus(const DisplayWindow& window) const {
+    // There is no window manager on the display: the focus is set on the window directly,
+    // and keys then go to it through the XTEST extension, as a real keyboard's would. Keys
+    // sent to a window as events of their own are marked synthetic, and Qt drops those.
+    return xdotool({"windowfocus", "--sync", std::to_string(window.id)}).has_value();
+}
+
+bool DisplayWindows::pressKeys(const DisplayWindow& window,
+                               const std::vector<std::string>& keys) const {
+    if (!focus(window))
+        return false;
+    std::vector<std::string> arguments{"key", "--delay", "30"};
+    arguments.insert(arguments.end(), keys.begin(), keys.end());
+    return xdotool(arguments).has_value();
+}
+
+bool DisplayWindows::typeText(const DisplayWindow& window, const std::string& text) const {
+    if (!focus(window))
+        return false;
+    return xdotool({"type", "--delay", "20", "--", text}).has_value();
+}
+
+std::optional<std::string> DisplayWindows::saveScreenshot(
+    const std::string& path, const std::optional<DisplayWindow>& window) const {
+    Environment environment = currentEnvironment();
+    environment["DISPLAY"] = _display;
+    std::vector<std::string> arguments{path};
+    if (window)
+        arguments.push_back(std::to_string(window->id));
+    ProcessOutcome outcome = runAndCollect({.executable = _screenshotProgram,
+                                            .arguments = arguments,
+                                            .environment = environment,
+                                            .capture = Capture::StandardError},
+                                           kScreenshotTimeLimit);
+    if (outcome.exitStatus == 0)
+        return std::nullopt;
+    std::string reason = outcome.errorOutput.empty() ? outcome.error : outcome.errorOutput;
+    return "no screenshot: " + (reason.empty() ? std::string("it did not end in time") : reason);
+}
+
+std::string describeWindow(const DisplayWindow& window) {
+    std::ostringstream out;
+    out << "0x" << std::hex << window.id << std::dec << " \"" << window.title << "\" pid "
+        << window.pid << " " << window.width << "x" << window.height << "+" << window.x << "+"
+        << window.y;
+    return out.str();
+}
+
+}  // namespace quaymark

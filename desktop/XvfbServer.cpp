@@ -1,0 +1,69 @@
+#include "XvfbServer.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "ApplicationRegistry.h"
+#include "Posix.h"
+#include "Spawn.h"
+
+namespace quaymark {
+
+namespace {
+
+// Xvfb is ready within a second; ten allow for a loaded machine.
+constexpr int kReadyMilliseconds = 10000;
+
+}  // namespace
+
+bool XvfbServer::isInstalled() {
+    return access(kProgram, X_OK) == 0;
+}
+
+std::variant<StartedXvfb, std::string> XvfbServer::start() {
+    std::optional<Pipe> numberPipe = makePipe();
+    if (!numberPipe)
+        return std::string("cannot make a pipe for Xvfb");
+    // With -displayfd Xvfb takes the first free display number itself, so two desktops never
+    // race for one, and writes it to descriptor 3 once it accepts clients.
+    SpawnResult started = spawnProcess(
+        {.executable = kProgram,
+         .arguments = {"-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "1280x800x24"},
+         .standardOutput = TaskStream::Discard,
+         .standardError = TaskStream::Discard,
+         .descriptor3 = numberPipe->writeEnd.get(),
+         .detached = true});
+    numberPipe->writeEnd.close();
+    if (!started)
+        return "cannot start " + std::string(kProgram) + ": " + started.error;
+
+    std::string number;
+    pollfd waiting{numberPipe->readEnd.get(), POLLIN, 0};
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadyMilliseconds);
+    while (number.find('\n') == std::string::npos) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || retryOnInterrupt([&] {
+                                     return poll(&waiting, 1, static_cast<int>(left.count()));
+                                 }) <= 0) {
+            break;
+        }
+        char buffer[16];
+        ssize_t got = retryOnInterrupt(
+            [&] { return read(numberPipe->readEnd.get(), buffer, sizeof buffer); });
+        if (got <= 0)
+            break;
+        number.append(buffer, static_cast<std::size_t>(got));
+    }
+    if (number.empty() || number.back() != '\n' ||
+        number.find_first_not_of("0123456789\n") != std::string::npos) {
+        endProcess(started.pid, std::chrono::seconds(2));
+        return std::string("Xvfb did not get ready");
+    }
+    return StartedXvfb{started.pid, ":" + number.substr(0, number.size() - 1)};
+}
+
+}  // namespace quaymark
