@@ -239,6 +239,9 @@ std::optional<int> runWindowCommand(const Desktop& desktop, const std::string& c
     return 0;
 }
 
+// A Qt window shows within a second; the rest allows for a loaded machine.
+constexpr auto kSettingsShowTime = std::chrono::seconds(20);
+
 // A folder name that gets everything wrong a shell can get wrong.
 const char* const kHardName = "It's \"quoted\" $(echo pwned) & `date`; {a,b} *?[x] ~ \\ 漢字 🚀";
 
@@ -261,6 +264,10 @@ int demo(const Arguments& arguments, std::ostream& out, std::ostream& err) {
     desktop.enter();
     int status = 1;
     [&] {
+        // Started first, so that Finder and all it launches show their windows there.
+        std::optional<DisplayWindows> display = displayWindows(desktop, err);
+        if (!display)
+            return;
         if (auto problem =
                 desktop.installQuaymark(QUAYMARK_BUILT_APP, InstallLocation::Applications)) {
             err << *problem << "\n";
@@ -326,9 +333,29 @@ int demo(const Arguments& arguments, std::ostream& out, std::ostream& err) {
             return;
         }
         out << "== pwd printed the folder exactly, and the shell is there.\n";
+
+        out << "== Quaymark opened as the user opens it shows its settings window:\n";
+        out.flush();
+        int settings = desktop.startApplication("Quaymark");
+        std::optional<DisplayWindow> window =
+            settings > 0 ? display->waitForWindow("Quaymark", kSettingsShowTime, settings)
+                         : std::nullopt;
+        if (!window) {
+            err << "Quaymark showed no settings window on " << desktop.display()->address << "\n";
+            return;
+        }
+        out << "   " << describeWindow(*window) << "\n";
+        std::string picture = arguments.option(
+            "--screenshot", (fs::temp_directory_path() / "quaymark-settings-window.png").string());
+        if (auto problem = display->saveScreenshot(picture, window)) {
+            err << *problem << "\n";
+            return;
+        }
+        out << "== A picture of it is in " << picture << "\n";
         status = 0;
     }();
     desktop.stopAll();
+    desktop.stopServices();
     if (arguments.hasFlag("--keep")) {
         out << "== The desktop stays in " << desktop.folder() << "\n";
     } else {

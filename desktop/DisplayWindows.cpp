@@ -6,6 +6,7 @@
 #include <sstream>
 #include <thread>
 
+#include "ApplicationRegistry.h"
 #include "Spawn.h"
 
 namespace quaymark {
@@ -99,7 +100,8 @@ std::optional<DisplayWindow> DisplayWindows::waitForWindow(const std::string& ti
             if (window.title == title && (!pid || window.pid == *pid))
                 return window;
         }
-        if (std::chrono::steady_clock::now() >= deadline)
+        // A process that has ended shows nothing more.
+        if (std::chrono::steady_clock::now() >= deadline || (pid && !processStartTime(*pid)))
             return std::nullopt;
         std::this_thread::sleep_for(kPollInterval);
     }

@@ -30,8 +30,8 @@ public:
 
     // The top-level windows shown (mapped) on the display; empty when it cannot be read.
     std::vector<DisplayWindow> shownWindows() const;
-    // Waits up to `limit` for a shown top-level window titled exactly `title`, or owned by
-    // `pid` when that is given too; nothing when none came.
+    // Waits up to `limit` for a shown top-level window titled exactly `title` (and owned by
+    // `pid` when that is given); nothing when none came or that process ended.
     std::optional<DisplayWindow> waitForWindow(const std::string& title,
                                                std::chrono::milliseconds limit,
                                                std::optional<int> pid = std::nullopt) const;

@@ -15,6 +15,7 @@
 #include "QuaymarkPreferences.h"
 #include "Spawn.h"
 #include "TerminalIdentifiers.h"
+#include "XvfbServer.h"
 
 namespace quaymark {
 namespace {
@@ -240,61 +241,6 @@ INSTANTIATE_TEST_SUITE_P(EachWay, ClickPathTest, ::testing::ValuesIn(kClickPathC
 
 // ---- xterm, on a virtual X display ----
 
-// An Xvfb server of this test's own, on a display it chose itself; ended by pid.
-class VirtualDisplay {
-public:
-    VirtualDisplay() {
-        std::optional<Pipe> numberPipe = makePipe();
-        if (!numberPipe)
-            return;
-        // Xvfb writes the display number it took to descriptor 3 once it accepts clients.
-        _pid = spawnProcess({.executable = kXvfb,
-                             .arguments = {"-displayfd", "3", "-nolisten", "tcp", "-screen", "0",
-                                           "800x600x24"},
-                             .standardOutput = TaskStream::Discard,
-                             .standardError = TaskStream::Discard,
-                             .descriptor3 = numberPipe->writeEnd.get()})
-                   .pid;
-        numberPipe->writeEnd.close();
-        std::string number;
-        pollfd waiting{numberPipe->readEnd.get(), POLLIN, 0};
-        char buffer[16];
-        // Xvfb is ready within a second; ten allow for a loaded machine.
-        while (_pid > 0 && poll(&waiting, 1, 10000) > 0) {
-            ssize_t got = read(numberPipe->readEnd.get(), buffer, sizeof buffer);
-            if (got <= 0)
-                break;
-            number.append(buffer, static_cast<std::size_t>(got));
-            if (number.find('\n') != std::string::npos)
-                break;
-        }
-        if (!number.empty() && number.back() == '\n')
-            _display = ":" + number.substr(0, number.size() - 1);
-    }
-    ~VirtualDisplay() {
-        if (_pid <= 0)
-            return;
-        kill(_pid, SIGTERM);
-        bool ended = testing::waitUntil([&] { return waitpid(_pid, nullptr, WNOHANG) == _pid; },
-                                        milliseconds(3000));
-        if (!ended) {
-            kill(_pid, SIGKILL);
-            waitpid(_pid, nullptr, 0);
-        }
-    }
-    VirtualDisplay(const VirtualDisplay&) = delete;
-    VirtualDisplay& operator=(const VirtualDisplay&) = delete;
-
-    // ":N", or empty when Xvfb did not start.
-    const std::string& display() const { return _display; }
-
-    static constexpr const char* kXvfb = "/usr/bin/Xvfb";
-
-private:
-    pid_t _pid = -1;
-    std::string _display;
-};
-
 // Whether a child of the process runs with WINDOWID in its environment, which xterm gives
 // the shell it starts in the window it has made.
 bool shellWithWindowUnder(int parent) {
@@ -311,23 +257,14 @@ bool shellWithWindowUnder(int parent) {
 class XtermTest : public EndToEndTest {
 protected:
     void SetUp() override {
-        if (access(VirtualDisplay::kXvfb, X_OK) != 0 || access("/usr/bin/xterm", X_OK) != 0)
+        if (!XvfbServer::isInstalled() || access("/usr/bin/xterm", X_OK) != 0)
             GTEST_SKIP() << "Xvfb or xterm is not installed (Debian packages xvfb, xterm)";
-        display.emplace();
-        ASSERT_FALSE(display->display().empty()) << "Xvfb did not start";
-        // Finder, and so the button program and xterm after it, inherit the display.
-        setenv("DISPLAY", display->display().c_str(), 1);
     }
-    void TearDown() override {
-        EndToEndTest::TearDown();
-        unsetenv("DISPLAY");
-        display.reset();
-    }
-    std::optional<VirtualDisplay> display;
 };
 
 TEST_F(XtermTest, EachClickStartsOneXtermInTheFinderFolderWhateverTheWindowChoice) {
-    ASSERT_NO_FATAL_FAILURE(layOut());
+    // Finder, and so the button program and xterm after it, run on the desktop's display.
+    ASSERT_NO_FATAL_FAILURE(layOut({}, {.display = true}));
     // xterm is given the folder as the file system names it, never the escaped form.
     std::string folder = makeFolder("Projects/It's \"xterm\" here");
     ASSERT_TRUE(desktop->openFinderWindow(folder));

@@ -83,19 +83,31 @@ void EndToEndTest::TearDown() {
     for (const XtermWindow& xterm : desktop->xtermWindows())
         endProcess(xterm.pid, milliseconds(2000));
     desktop->stopAll();
+    desktop->stopServices();
 }
 
-void EndToEndTest::layOut(const DesktopOptions& options) {
+void EndToEndTest::layOut(const DesktopOptions& options, DesktopNeeds needs) {
     StandInPrograms programs{QUAYMARK_FINDER_PROGRAM, QUAYMARK_KILLALL_PROGRAM,
                              QUAYMARK_STANDIN_PROGRAM};
     fs::path folder = directory.path() / "desktop";
     ASSERT_EQ(Desktop::create(folder.string(), options, programs), std::nullopt);
     desktop.emplace(folder.string());
+    if (needs.display) {
+        ASSERT_EQ(desktop->startDisplay(), std::nullopt);
+    }
     // What the desktop starts, and what they start in turn, run on this desktop.
     desktop->enter();
     ASSERT_EQ(desktop->installQuaymark(QUAYMARK_APP_DIR, InstallLocation::Applications),
               std::nullopt);
+    if (!needs.realMainProgram)
+        replaceMainProgram();
 
+    ASSERT_GT(desktop->startApplication("Finder"), 0);
+    PlistDictionary added = desktop->addToolbarItem(kHelperBundle);
+    ASSERT_TRUE(added.contains("Index")) << added;
+}
+
+void EndToEndTest::replaceMainProgram() {
     launchRecord = directory.path() / "main-program-launches.txt";
     fs::path mainProgram =
         desktop->systemRoot().map("/Applications/Quaymark.app") + "/Contents/MacOS/Quaymark";
@@ -104,10 +116,6 @@ void EndToEndTest::layOut(const DesktopOptions& options) {
                        "#!/bin/sh\nprintf 'checkUpdates=%s\\n' \"${checkUpdates-unset}\" >> '" +
                            launchRecord.string() + "'\n");
     fs::permissions(mainProgram, fs::perms::owner_all);
-
-    ASSERT_GT(desktop->startApplication("Finder"), 0);
-    PlistDictionary added = desktop->addToolbarItem(kHelperBundle);
-    ASSERT_TRUE(added.contains("Index")) << added;
 }
 
 void EndToEndTest::storePreferences(const PlistDictionary& values) {

@@ -34,14 +34,26 @@ PlistDate now();
 // A name or path for messages: backslashes doubled, control characters written as C escapes.
 std::string printable(std::string_view text);
 
+// What a test needs of its desktop beyond the applications.
+struct DesktopNeeds {
+    // The desktop's X display, started before Finder so that all Finder launches shows
+    // there; a test that asks for it skips itself first when Xvfb is not installed.
+    bool display = false;
+    // The built main program; otherwise a script that records each launch stands in.
+    bool realMainProgram = false;
+};
+
 class EndToEndTest : public ::testing::Test {
 protected:
-    // Ends every application of the desktop and every xterm this test's clicks started.
+    // Ends every application of the desktop, every xterm this test's clicks started, and the
+    // desktop's display.
     void TearDown() override;
-    // Lays out the desktop, installs Quaymark in /Applications with its main program replaced
-    // by a script that records each launch, starts Finder and drags the button program into
-    // Finder's toolbar, as a user does.
-    void layOut(const DesktopOptions& options = {});
+    // Lays out the desktop, installs Quaymark in /Applications (by default with its main
+    // program replaced by the recording script), starts Finder and drags the button program
+    // into Finder's toolbar, as a user does.
+    void layOut(const DesktopOptions& options = {}, DesktopNeeds needs = {});
+    // Puts the script that records launches in place of the installed main program.
+    void replaceMainProgram();
     // Stores the values in Quaymark's preferences domain and writes the file out.
     void storePreferences(const PlistDictionary& values);
     std::optional<PlistValue> storedPreference(const std::string& key) const;
