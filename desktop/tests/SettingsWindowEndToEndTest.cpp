@@ -1,0 +1,122 @@
+// Quaymark's settings window on the desktop's X display, end to end: shown by a click whose
+// terminal is missing, driven with keystrokes as a user drives it, and judged by what Finder
+// loads and by what the next click types into a terminal.
+#include <unistd.h>
+
+#include "ApplicationRegistry.h"
+#include "DisplayWindows.h"
+#include "EndToEndTest.h"
+#include "QuaymarkPreferences.h"
+#include "TerminalIdentifiers.h"
+#include "XvfbServer.h"
+
+namespace quaymark {
+namespace {
+
+using namespace terminal_identifier;
+using std::chrono::seconds;
+
+// Quaymark installs and uninstalls by restarting Finder, which holds it a second or more.
+constexpr seconds kFinderRestartTime{20};
+
+// How many items of a toolbar Finder loaded lead to the button program.
+int buttonsIn(const PlistDictionary& loaded) {
+    const PlistValue* toolbar = loaded.find("Toolbar");
+    const PlistValue* plists = toolbar && toolbar->asDictionary()
+                                   ? toolbar->asDictionary()->find("TB Item Plists")
+                                   : nullptr;
+    int buttons = 0;
+    for (const auto& [key, item] :
+         plists && plists->asDictionary() ? *plists->asDictionary() : PlistDictionary{}) {
+        const PlistValue* url =
+            item.asDictionary() ? item.asDictionary()->find("_CFURLString") : nullptr;
+        const std::string* text = url ? url->asString() : nullptr;
+        buttons += text && text->find("QuaymarkHelper.app") != std::string::npos;
+    }
+    return buttons;
+}
+
+class SettingsWindowTest : public EndToEndTest {
+protected:
+    void SetUp() override {
+        if (!XvfbServer::isInstalled() || !DisplayWindows::isXdotoolInstalled())
+            GTEST_SKIP() << "Xvfb or xdotool is not installed (Debian packages xvfb, xdotool)";
+    }
+
+    int finderPid() const {
+        std::optional<PlistDictionary> loaded = desktop->loadedToolbar();
+        const PlistValue* pid = loaded ? loaded->find("Pid") : nullptr;
+        return pid && pid->asInteger() ? static_cast<int>(*pid->asInteger()) : -1;
+    }
+
+    // Waits until a Finder other than `previous` runs and has loaded its toolbar; what it
+    // loaded.
+    std::optional<PlistDictionary> restartedFinder(int previous) const {
+        bool restarted = testing::waitUntil(
+            [&] {
+                int now = finderPid();
+                return now > 0 && now != previous && processStartTime(now).has_value();
+            },
+            kFinderRestartTime);
+        return restarted ? desktop->loadedToolbar() : std::nullopt;
+    }
+};
+
+TEST_F(SettingsWindowTest, AClickForAMissingTerminalShowsTheSettingsWhoseKeysSetUpTheNextClick) {
+    DesktopOptions options;
+    options.iTerm2 = false;
+    ASSERT_NO_FATAL_FAILURE(layOut(options, {.display = true, .realMainProgram = true}));
+    std::string folder = makeFolder("Projects/Set up by keys");
+    ASSERT_TRUE(desktop->openFinderWindow(folder));
+    ASSERT_NO_FATAL_FAILURE(chooseTerminal(kITerm2, true));
+
+    ASSERT_TRUE(click());
+    DisplayWindows display(desktop->display()->address, QUAYMARK_SCREENSHOT_PROGRAM);
+    std::optional<DisplayWindow> settings = display.waitForWindow("Quaymark", seconds(20));
+    ASSERT_TRUE(settings) << "windows shown: " << display.shownWindows().size();
+    std::vector<RunningApplication> running = desktop->runningApplications();
+    EXPECT_TRUE(std::any_of(running.begin(), running.end(), [&](const RunningApplication& each) {
+        return each.pid == settings->pid && each.bundleIdentifier == "com.brindlewood.Quaymark";
+    })) << "the window is not the launched Quaymark's";
+    for (const char* terminal : {kAppleTerminal, kITerm})
+        EXPECT_FALSE(inspectTerminal(desktop->systemRoot(), terminal)) << terminal;
+
+    // The button dragged into the toolbar counts as installed, so the install button offers
+    // to take it out: back from the terminal pop-up to it, and Space presses it.
+    int finder = finderPid();
+    ASSERT_TRUE(display.pressKeys(*settings, {"alt+t", "shift+Tab", "space"}));
+    std::optional<PlistDictionary> loaded = restartedFinder(finder);
+    ASSERT_TRUE(loaded) << "Finder was not restarted";
+    EXPECT_EQ(buttonsIn(*loaded), 0) << *loaded;
+    // Now it offers to add the button, and Return presses it.
+    finder = finderPid();
+    ASSERT_TRUE(display.pressKeys(*settings, {"Return"}));
+    loaded = restartedFinder(finder);
+    ASSERT_TRUE(loaded) << "Finder was not restarted";
+    EXPECT_EQ(buttonsIn(*loaded), 1) << *loaded;
+
+    // The settings path left Apple's Terminal chosen in place of the missing one; iTerm and a
+    // command of the user's, chosen by keys, are what the next click uses.
+    const std::string command = "cd %PATH%; clear; echo typed-in-the-settings; pwd";
+    ASSERT_TRUE(display.pressKeys(*settings, {"alt+t"}));
+    ASSERT_TRUE(display.typeText(*settings, "iTerm"));
+    ASSERT_TRUE(display.pressKeys(*settings, {"alt+c", "ctrl+a"}));
+    ASSERT_TRUE(display.typeText(*settings, command));
+    // Every keystroke is stored at once; the last one tells that all have arrived.
+    ASSERT_TRUE(testing::waitUntil([&] {
+        return storedPreference(preference_key::kTerminalCommand) == PlistValue(command);
+    })) << storedPreference(preference_key::kTerminalCommand).value_or(PlistValue("absent"));
+
+    ASSERT_TRUE(click());
+    EXPECT_TRUE(testing::waitUntil([&] {
+        std::vector<TerminalWindowState> windows = windowsOf(kITerm);
+        return windows.size() == 1 && windows[0].tabs[0].shellDirectory == folder &&
+               screenBeginsWithPrinted(windows[0].tabs[0].screen,
+                                       "typed-in-the-settings\n" + folder);
+    })) << describe(kITerm);
+    EXPECT_FALSE(inspectTerminal(desktop->systemRoot(), kAppleTerminal))
+        << describe(kAppleTerminal);
+}
+
+}  // namespace
+}  // namespace quaymark
