@@ -8,9 +8,7 @@
 
 #include "HostPlatform.h"
 #include "InstallerCommand.h"
-#include "QtAlert.h"
-#include "QtApplication.h"
-#include "QtRunLoop.h"
+#include "QtHost.h"
 #include "QuaymarkPreferences.h"
 #include "SettingsApplication.h"
 #ifdef QUAYMARK_HAS_UPDATE_FRAMEWORK
@@ -18,13 +16,13 @@
 #endif
 
 int main(int argc, char** argv) {
+    using namespace quaymark;
     std::vector<std::string> arguments(argv + 1, argv + argc);
     if (!arguments.empty()) {
-        quaymark::HostPlatform host("Quaymark", quaymark::kPreferencesDomain);
-        quaymark::Platform platform = host.platform();
-        return quaymark::runInstallerCommand(
-            arguments, quaymark::FinderToolBarController::sharedInstance(platform), platform,
-            std::cout, std::cerr);
+        HostPlatform host("Quaymark", kPreferencesDomain);
+        Platform platform = host.platform();
+        return runInstallerCommand(arguments, FinderToolBarController::sharedInstance(platform),
+                                   platform, std::cout, std::cerr);
     }
     if (std::getenv("checkUpdates") != nullptr) {
         // The background update mode takes over here in a later change; until then, go on.
@@ -34,25 +32,17 @@ int main(int argc, char** argv) {
 
     QApplication application(argc, argv);
     QApplication::setApplicationName("Quaymark");
-    quaymark::HostPlatform host("Quaymark", quaymark::kPreferencesDomain);
-    quaymark::QtRunLoop runLoop;
-    quaymark::QtApplication qtApplication(runLoop);
-    quaymark::QtAlert alert;
-    // The host's services, with the run loop and life cycle on Qt's event loop, so that the
-    // installer's wait for Finder keeps the window painting.
-    quaymark::Platform base = host.platform();
-    quaymark::Platform platform{base.preferences, base.workspace, base.fileManager, base.mainBundle,
-                                base.tasks,       base.scripting, base.appleScript, base.clock,
-                                runLoop,          qtApplication,  base.log};
+    QtHost host("Quaymark", kPreferencesDomain);
+    Platform platform = host.platform();
 #ifdef QUAYMARK_HAS_UPDATE_FRAMEWORK
-    quaymark::SUUpdater* updater = &quaymark::sharedUpdater(platform);
+    SUUpdater* updater = &sharedUpdater(platform);
 #else
-    quaymark::SUUpdater* updater = nullptr;
+    SUUpdater* updater = nullptr;
 #endif
-    quaymark::SettingsApplication settings({
+    SettingsApplication settings({
         .platform = platform,
-        .installer = quaymark::FinderToolBarController::sharedInstance(platform),
-        .alert = alert,
+        .installer = FinderToolBarController::sharedInstance(platform),
+        .alert = host.alert(),
         .updater = updater,
     });
     return settings.run();

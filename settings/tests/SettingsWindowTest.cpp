@@ -5,40 +5,47 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <algorithm>
 
-#include "QtApplication.h"
+#include "QtHost.h"
 #include "QuaymarkPreferences.h"
 #include "RecordingAlert.h"
 #include "RecordingUpdater.h"
 #include "SettingsApplication.h"
 #include "TestPlatform.h"
 
+Q_DECLARE_METATYPE(quaymark::PlistValue)
+
 using namespace quaymark;
+using namespace quaymark::finder_toolbar;
 using namespace quaymark::preference_key;
 using namespace quaymark::settings_text;
 
 namespace {
 
 const char* kTerminalApp = "com.apple.Terminal";
+const std::vector<std::string> kAllTerminals = {kTerminalApp, "net.sourceforge.iTerm",
+                                                "com.googlecode.iterm2", "/usr/X11R6/bin/xterm"};
 
 struct Setup {
     std::string bundlePath = "/Applications/Quaymark.app";
-    std::string home = "/Users/u1";
     bool defaultsFile = true;
     std::vector<std::string> terminals = {kTerminalApp};
-    PlistDictionary stored;
-    // The installer waits for Finder in Qt's event loop, in real time, instead of slices
-    // that return at once.
+    PlistDictionary stored = {};
+    // The installer then waits for Finder in Qt's event loop, a real second a slice.
+    bool realWait = false;
 };
 
-// One settings application over a fresh test platform, its window loaded and filled.
+// One settings application over a fresh test platform, its window loaded and filled; the
+// home folder is /Users/u1.
 struct Settings {
-    explicit Settings(const Setup& setup) {
+    explicit Settings(const Setup& setup = {})
+        : platform(withEventLoop(test.platform(),
+                                 setup.realWait ? static_cast<RunLoop&>(qtRunLoop) : test.runLoop,
+                                 qtApplication)) {
         test.mainBundle.setBundlePath(setup.bundlePath);
-        test.fileManager.setHomeDirectory(setup.home);
+        test.fileManager.setHomeDirectory("/Users/u1");
         test.fileManager.addFolder(setup.bundlePath + "/Contents/MacOS/QuaymarkHelper.app");
-        test.fileManager.addFile("/System/Library/CoreServices/SystemVersion.plist",
+        test.fileManager.addFile(kSystemVersionPath,
                                  PlistValue(PlistDictionary{{"ProductVersion", "10.9.5"}}));
         if (setup.defaultsFile) {
             test.mainBundle.addResource("defaults", "plist");
@@ -71,25 +78,22 @@ struct Settings {
         const PlistValue* value = values.find(key);
         return value ? std::optional(*value) : std::nullopt;
     }
-    long count(const std::string& entry) {
-        return std::count(test.calls.entries().begin(), test.calls.entries().end(), entry);
-    }
+    std::size_t count(const std::string& entry) { return test.calls.matching({entry}).size(); }
     int buttonEntries() {
-        std::optional<PlistValue> configuration =
-            stored("NSToolbar Configuration Browser", "com.apple.finder");
-        return configuration && configuration->asDictionary()
+        std::optional<PlistValue> configuration = stored(kConfigurationKey, kFinderDomain);
+        return configuration
                    ? FinderToolBarController::buttonEntryCount(*configuration->asDictionary())
                    : 0;
     }
+    std::size_t synchronisations() { return test.preferences.synchronizeCalls().size(); }
+    void finderRuns() { test.workspace.addRunningApplication({4242, kFinderDomain, "Finder"}); }
 
     TestPlatform test;
     RecordingAlert alert{test.calls};
     RecordingUpdater updater{test.calls};
     QtRunLoop qtRunLoop;
     QtApplication qtApplication{qtRunLoop};
-    Platform platform{test.preferences, test.workspace, test.fileManager, test.mainBundle,
-                      test.tasks,       test.scripting, test.appleScript, test.clock,
-                      test.runLoop,     qtApplication,  test.log};
+    Platform platform;
     FinderToolBarController installer{platform};
     std::unique_ptr<SettingsApplication> app;
 };
@@ -103,15 +107,14 @@ private slots:
     void returnInstallsOnlyWhileTheButtonOffersTo();
     void terminalListShowsInstalledTerminals_data();
     void terminalListShowsInstalledTerminals();
-    void commandFieldStoresEveryEdit();
-    void openTypeStoresItsChoice();
+    void controlsStoreEveryChange();
     void launchChecksTheLocationFirst_data();
     void launchChecksTheLocationFirst();
     void closingDuringAnInstallLetsItFinish();
 };
 
 void SettingsWindowTest::returnInstallsOnlyWhileTheButtonOffersTo() {
-    Settings settings({});
+    Settings settings;
     auto* button = settings.control<QPushButton>("installOrUninstallButton");
     auto* field = settings.control<QLineEdit>("commandField");
     settings.app->window().show();
@@ -119,19 +122,17 @@ void SettingsWindowTest::returnInstallsOnlyWhileTheButtonOffersTo() {
     QCOMPARE(button->text(), kInstallTitle);
     // While the installer waits for Finder, the button is off and a second press is refused.
     bool enabledDuringWait = true;
-    settings.test.runLoop.setSliceHook([&](std::size_t slice) {
+    settings.test.runLoop.setSliceHook([&](std::size_t) {
         enabledDuringWait = button->isEnabled();
         settings.app->delegate().handleInstallOrUninstall();
-        if (slice == 1)
-            settings.test.workspace.addRunningApplication({4242, "com.apple.finder", "Finder"});
+        settings.finderRuns();
     });
     field->setFocus();
     QTest::keyClick(field, Qt::Key_Return);
     QTRY_COMPARE(button->text(), kUninstallTitle);
-    QVERIFY(!enabledDuringWait);
-    QVERIFY(button->isEnabled());
+    QVERIFY(!enabledDuringWait && button->isEnabled());
     QCOMPARE(settings.buttonEntries(), 1);
-    QCOMPARE(settings.count("Tasks.launch /usr/bin/killall"), 1);
+    QCOMPARE(settings.count("Tasks.launch /usr/bin/killall"), 1u);
 
     field->setFocus();
     QTest::keyClick(field, Qt::Key_Return);
@@ -141,94 +142,62 @@ void SettingsWindowTest::returnInstallsOnlyWhileTheButtonOffersTo() {
     QTest::mouseClick(button, Qt::LeftButton);
     QTRY_COMPARE(button->text(), kInstallTitle);
     QCOMPARE(settings.buttonEntries(), 0);
-    QCOMPARE(settings.count("Tasks.launch /usr/bin/killall"), 2);
 }
 
 void SettingsWindowTest::terminalListShowsInstalledTerminals_data() {
-    QTest::addColumn<QStringList>("installed");
-    QTest::addColumn<QVariant>("storedIdentifier");
-    QTest::addColumn<QStringList>("items");
+    QTest::addColumn<bool>("onlyTerminal");
+    QTest::addColumn<PlistValue>("identifier");
     QTest::addColumn<QString>("selected");
-    QTest::addColumn<QString>("identifierAfter");
-    QStringList all = {kTerminalApp, "net.sourceforge.iTerm", "com.googlecode.iterm2",
-                       "/usr/X11R6/bin/xterm"};
-    QStringList allNames = {"Terminal", "iTerm2", "iTerm", "xterm"};
-    QTest::newRow("iTerm2 gone") << QStringList{kTerminalApp} << QVariant("com.googlecode.iterm2")
-                                 << QStringList{"Terminal"} << "Terminal" << kTerminalApp;
-    QTest::newRow("kept") << all << QVariant("net.sourceforge.iTerm") << allNames << "iTerm"
-                          << "net.sourceforge.iTerm";
-    QTest::newRow("none stored") << all << QVariant() << allNames << "Terminal" << kTerminalApp;
-    QTest::newRow("not a string") << all << QVariant(7) << allNames << "Terminal" << kTerminalApp;
+    QTest::addColumn<PlistValue>("identifierAfter");
+    // An identifier of "" stands for none stored.
+    QTest::newRow("iTerm2 gone") << true << PlistValue("com.googlecode.iterm2") << "Terminal"
+                                 << PlistValue(kTerminalApp);
+    QTest::newRow("installed") << false << PlistValue("net.sourceforge.iTerm") << "iTerm"
+                               << PlistValue("net.sourceforge.iTerm");
+    QTest::newRow("none") << false << PlistValue("") << "Terminal" << PlistValue(kTerminalApp);
+    QTest::newRow("an integer") << false << PlistValue::integer(7) << "Terminal"
+                                << PlistValue(kTerminalApp);
 }
 
 void SettingsWindowTest::terminalListShowsInstalledTerminals() {
-    QFETCH(QStringList, installed);
-    QFETCH(QVariant, storedIdentifier);
-    Setup setup;
-    setup.terminals.clear();
-    for (const QString& identifier : installed)
-        setup.terminals.push_back(identifier.toStdString());
-    if (storedIdentifier.typeId() == QMetaType::Int)
-        setup.stored.set(kTerminalIdentifier, PlistValue::integer(storedIdentifier.toInt()));
-    else if (storedIdentifier.isValid())
-        setup.stored.set(kTerminalIdentifier, storedIdentifier.toString().toStdString());
+    QFETCH(bool, onlyTerminal);
+    QFETCH(PlistValue, identifier);
+    Setup setup{.terminals = onlyTerminal ? std::vector<std::string>{kTerminalApp} : kAllTerminals};
+    if (identifier != PlistValue(""))
+        setup.stored.set(kTerminalIdentifier, identifier);
     Settings settings(setup);
 
     auto* terminals = settings.control<QComboBox>("terminals");
     QStringList items;
     for (int index = 0; index < terminals->count(); ++index)
         items << terminals->itemText(index);
-    QTEST(items, "items");
+    QCOMPARE(items, (onlyTerminal ? QStringList{"Terminal"}
+                                  : QStringList{"Terminal", "iTerm2", "iTerm", "xterm"}));
     QTEST(terminals->currentText(), "selected");
-    QFETCH(QString, identifierAfter);
-    QCOMPARE(settings.stored(kTerminalIdentifier), PlistValue(identifierAfter.toStdString()));
+    QTEST(settings.stored(kTerminalIdentifier).value(), "identifierAfter");
     // A repair waits for the launch's own synchronisation.
-    QVERIFY(!settings.test.preferences.synchronizeCalls().size());
+    QCOMPARE(settings.synchronisations(), 0u);
 
-    if (installed.size() < 2)
-        return;
     // Picking a terminal stores it at once.
     terminals->setFocus();
     QTest::keyClick(terminals, Qt::Key_End);
-    QCOMPARE(settings.stored(kTerminalIdentifier), PlistValue("/usr/X11R6/bin/xterm"));
-    QCOMPARE(settings.test.preferences.synchronizeCalls().size(), 1u);
+    if (!onlyTerminal) {
+        QCOMPARE(settings.stored(kTerminalIdentifier), PlistValue("/usr/X11R6/bin/xterm"));
+        QCOMPARE(settings.synchronisations(), 1u);
+    }
 }
 
-void SettingsWindowTest::commandFieldStoresEveryEdit() {
-    Settings settings(Setup{.stored = {{kTerminalCommand, "ls"}}});
-    auto* field = settings.control<QLineEdit>("commandField");
-    auto* restore = settings.control<QPushButton>("restoreCommandButton");
-    QCOMPARE(field->text(), "ls");
-    QVERIFY(restore->isEnabled());
-
-    field->selectAll();
-    QTest::keyClick(field, Qt::Key_Backspace);
-    QCOMPARE(settings.stored(kTerminalCommand), PlistValue(""));
-    QVERIFY(restore->isEnabled());
-
-    QTest::keyClicks(field, kDefaultCommandTemplate);
-    QCOMPARE(settings.stored(kTerminalCommand), PlistValue(kDefaultCommandTemplate));
-    QVERIFY(!restore->isEnabled());
-    QCOMPARE(settings.test.preferences.synchronizeCalls().size(),
-             1 + std::string(kDefaultCommandTemplate).size());
-
-    QTest::keyClick(field, Qt::Key_Space);
-    QVERIFY(restore->isEnabled());
-    QTest::mouseClick(restore, Qt::LeftButton);
-    QCOMPARE(field->text(), kDefaultCommandTemplate);
-    QVERIFY(!restore->isEnabled());
-    QCOMPARE(settings.stored(kTerminalCommand), PlistValue(kDefaultCommandTemplate));
-    QVERIFY(!settings.test.preferences.hasUnsynchronizedChanges(kPreferencesDomain));
-}
-
-void SettingsWindowTest::openTypeStoresItsChoice() {
+void SettingsWindowTest::controlsStoreEveryChange() {
     // Without the defaults file "Use Window" reads NO, and a command of another type as none.
     Settings settings(
         Setup{.defaultsFile = false, .stored = {{kTerminalCommand, PlistValue::integer(3)}}});
     auto* openTypes = settings.control<QComboBox>("openTypes");
+    auto* field = settings.control<QLineEdit>("commandField");
+    auto* restore = settings.control<QPushButton>("restoreCommandButton");
     QCOMPARE(openTypes->count(), 2);
     QCOMPARE(openTypes->currentText(), kNewTab);
-    QCOMPARE(settings.control<QLineEdit>("commandField")->text(), "");
+    QCOMPARE(field->text(), "");
+    QVERIFY(restore->isEnabled());
 
     openTypes->setFocus();
     QTest::keyClick(openTypes, Qt::Key_Up);
@@ -236,6 +205,23 @@ void SettingsWindowTest::openTypeStoresItsChoice() {
     QCOMPARE(settings.stored(kUseWindow), PlistValue::boolean(true));
     QTest::keyClick(openTypes, Qt::Key_Down);
     QCOMPARE(settings.stored(kUseWindow), PlistValue::boolean(false));
+
+    QTest::keyClicks(field, "x");
+    QTest::keyClick(field, Qt::Key_Backspace);
+    QCOMPARE(settings.stored(kTerminalCommand), PlistValue(""));
+    QVERIFY(restore->isEnabled());
+    QTest::keyClicks(field, kDefaultCommandTemplate);
+    QCOMPARE(settings.stored(kTerminalCommand), PlistValue(kDefaultCommandTemplate));
+    QVERIFY(!restore->isEnabled());
+    // Every change is written out at once, keystroke by keystroke.
+    QCOMPARE(settings.synchronisations(), 4 + std::string(kDefaultCommandTemplate).size());
+
+    QTest::keyClick(field, Qt::Key_Space);
+    QVERIFY(restore->isEnabled());
+    QTest::mouseClick(restore, Qt::LeftButton);
+    QCOMPARE(field->text(), kDefaultCommandTemplate);
+    QVERIFY(!restore->isEnabled());
+    QCOMPARE(settings.stored(kTerminalCommand), PlistValue(kDefaultCommandTemplate));
     QVERIFY(!settings.test.preferences.hasUnsynchronizedChanges(kPreferencesDomain));
 }
 
@@ -260,15 +246,15 @@ void SettingsWindowTest::launchChecksTheLocationFirst() {
     QTimer::singleShot(200, &settings.app->window(), &QWidget::close);
     QCOMPARE(settings.app->run(), 0);
 
-    const std::vector<std::string>& calls = settings.test.calls.entries();
     auto at = [&](const std::string& entry) { return settings.test.calls.indexOf(entry); };
+    int icon = at("Workspace.setIconForFile " + bundlePath.toStdString() +
+                  "/Contents/MacOS/QuaymarkHelper.app");
+    int updateCheck = at("Updater.checkForUpdatesInBackground");
     if (accepted) {
         QVERIFY(settings.alert.shown().empty());
         QCOMPARE(settings.stored(kLastLaunchDate), PlistValue(settings.test.clock.now()));
-        int icon = at("Workspace.setIconForFile " + bundlePath.toStdString() +
-                      "/Contents/MacOS/QuaymarkHelper.app");
         int sync = at("Preferences.appSynchronize com.brindlewood.Quaymark");
-        QVERIFY(icon >= 0 && icon < sync && sync < at("Updater.checkForUpdatesInBackground"));
+        QVERIFY(icon >= 0 && icon < sync && sync < updateCheck);
         return;
     }
     QCOMPARE(settings.alert.shown().size(), 1u);
@@ -279,40 +265,25 @@ void SettingsWindowTest::launchChecksTheLocationFirst() {
              "folder.");
     QCOMPARE(text.buttons, std::vector<std::string>{"Quit"});
     QCOMPARE(settings.stored(kLastLaunchDate), earlier);
-    QVERIFY(std::none_of(calls.begin(), calls.end(), [](const std::string& call) {
-        return call.starts_with("Updater.") || call.starts_with("Workspace.setIconForFile");
-    }));
-    QVERIFY(!settings.app->window().isVisible());
+    QVERIFY(icon < 0 && updateCheck < 0 && !settings.app->window().isVisible());
     // terminate() came first, so the event loop ends at once.
     QTimer::singleShot(2000, &settings.app->window(), [&] { settings.qtRunLoop.stop(99); });
     QCOMPARE(settings.qtRunLoop.run(), 0);
 }
 
 void SettingsWindowTest::closingDuringAnInstallLetsItFinish() {
-    Settings settings({});
-    // The installer's wait runs Qt's own loop, one real second a slice.
-    Platform platform = settings.platform;
-    Platform onQt{platform.preferences, platform.workspace, platform.fileManager,
-                  platform.mainBundle,  platform.tasks,     platform.scripting,
-                  platform.appleScript, platform.clock,     settings.qtRunLoop,
-                  platform.application, platform.log};
-    FinderToolBarController installer(onQt);
-    auto app = std::make_unique<SettingsApplication>(
-        SettingsServices{onQt, installer, settings.alert, &settings.updater});
-    auto* button = app->window().findChild<QPushButton*>("installOrUninstallButton");
-    QVERIFY(button);
+    Settings settings(Setup{.realWait = true});
+    auto* button = settings.control<QPushButton>("installOrUninstallButton");
     QTimer::singleShot(50, button, [button] { QTest::mouseClick(button, Qt::LeftButton); });
-    QTimer::singleShot(150, &app->window(), &QWidget::close);
-    QTimer::singleShot(300, button, [&] {
-        settings.test.workspace.addRunningApplication({4242, "com.apple.finder", "Finder"});
-    });
+    QTimer::singleShot(150, &settings.app->window(), &QWidget::close);
+    QTimer::singleShot(300, button, [&] { settings.finderRuns(); });
     QElapsedTimer elapsed;
     elapsed.start();
-    QCOMPARE(app->run(), 0);
+    QCOMPARE(settings.app->run(), 0);
     QVERIFY(elapsed.elapsed() >= 1000);
     // One full slice before the one look that finds Finder: the close cut nothing short.
-    QCOMPARE(settings.count("Workspace.runningApplications"), 1);
-    QCOMPARE(settings.count("Workspace.activate com.apple.finder"), 1);
+    QCOMPARE(settings.count("Workspace.runningApplications"), 1u);
+    QCOMPARE(settings.count("Workspace.activate com.apple.finder"), 1u);
     QCOMPARE(settings.buttonEntries(), 1);
 }
 
