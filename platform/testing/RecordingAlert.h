@@ -1,4 +1,4 @@
-// Alerts that are recorded instead of shown, answered with a button the test chooses.
+// Alerts that are recorded instead of shown, each answered with its first button.
 #pragma once
 
 #include <vector>
@@ -12,20 +12,18 @@ class RecordingAlert : public Alert {
 public:
     explicit RecordingAlert(CallLog& calls) : _calls(calls) {}
 
-    // Records "Alert.runModal <message text>", keeps the texts, answers the chosen button.
+    // Records "Alert.runModal <message text>" and keeps the texts.
     int runModal(const AlertText& text) override {
         _calls.record("Alert.runModal", text.messageText);
         _shown.push_back(text);
-        return _answer;
+        return 0;
     }
 
     const std::vector<AlertText>& shown() const { return _shown; }
-    void setAnswer(int buttonIndex) { _answer = buttonIndex; }
 
 private:
     CallLog& _calls;
     std::vector<AlertText> _shown;
-    int _answer = 0;
 };
 
 }  // namespace quaymark
