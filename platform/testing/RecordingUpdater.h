@@ -6,7 +6,7 @@
 
 namespace quaymark {
 
-// Calls are recorded as "Updater.<operation>"; a test delivers verdicts to the delegate.
+// Calls are recorded as "Updater.<operation>"; the delegate set last is kept for the test.
 class RecordingUpdater : public SUUpdater {
 public:
     explicit RecordingUpdater(CallLog& calls) : _calls(calls) {}
