@@ -1,26 +1,49 @@
-// Quaymark: the main program. With a command word it runs the installer headless; without
-// one it would start the settings application, which this build does not hold yet.
-#include <cstdio>
+// Quaymark, the main program. With a command word it runs the installer headless; without
+// one it starts the settings application.
+#include <QApplication>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "HostPlatform.h"
 #include "InstallerCommand.h"
+#include "QtHost.h"
 #include "QuaymarkPreferences.h"
+#include "SettingsApplication.h"
+#ifdef QUAYMARK_HAS_UPDATE_FRAMEWORK
+#include "SharedUpdater.h"
+#endif
 
 int main(int argc, char** argv) {
+    using namespace quaymark;
     std::vector<std::string> arguments(argv + 1, argv + argc);
-    if (arguments.empty()) {
-        std::fputs(
-            "Quaymark: this build has no settings window yet; `Quaymark --help` lists "
-            "the installer commands.\n",
-            stderr);
-        return 1;
+    if (!arguments.empty()) {
+        HostPlatform host("Quaymark", kPreferencesDomain);
+        Platform platform = host.platform();
+        return runInstallerCommand(arguments, FinderToolBarController::sharedInstance(platform),
+                                   platform, std::cout, std::cerr);
     }
-    quaymark::HostPlatform host("Quaymark", quaymark::kPreferencesDomain);
-    quaymark::Platform platform = host.platform();
-    return quaymark::runInstallerCommand(
-        arguments, quaymark::FinderToolBarController::sharedInstance(platform), platform, std::cout,
-        std::cerr);
+    if (std::getenv("checkUpdates") != nullptr) {
+        // The background update mode takes over here in a later change; until then, go on.
+    }
+    // Nothing the settings application starts may inherit the request.
+    unsetenv("checkUpdates");
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName("Quaymark");
+    QtHost host("Quaymark", kPreferencesDomain);
+    Platform platform = host.platform();
+#ifdef QUAYMARK_HAS_UPDATE_FRAMEWORK
+    SUUpdater* updater = &sharedUpdater(platform);
+#else
+    SUUpdater* updater = nullptr;
+#endif
+    SettingsApplication settings({
+        .platform = platform,
+        .installer = FinderToolBarController::sharedInstance(platform),
+        .alert = host.alert(),
+        .updater = updater,
+    });
+    return settings.run();
 }
