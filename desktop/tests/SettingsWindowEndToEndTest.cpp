@@ -6,6 +6,7 @@
 #include "ApplicationRegistry.h"
 #include "DisplayWindows.h"
 #include "EndToEndTest.h"
+#include "HostWorkspace.h"
 #include "QuaymarkPreferences.h"
 #include "TerminalIdentifiers.h"
 #include "XvfbServer.h"
@@ -49,13 +50,16 @@ protected:
         return pid && pid->asInteger() ? static_cast<int>(*pid->asInteger()) : -1;
     }
 
-    // Waits until a Finder other than `previous` runs and has loaded its toolbar; what it
-    // loaded.
+    // Waits until a Finder other than `previous` runs, has loaded its toolbar and has been
+    // brought to the front; what it loaded. Quaymark brings it to the front last, and only
+    // then relabels its button, so a key pressed earlier could find the button as it was.
     std::optional<PlistDictionary> restartedFinder(int previous) const {
+        HostWorkspace workspace(desktop->systemRoot(), home());
         bool restarted = testing::waitUntil(
             [&] {
                 int now = finderPid();
-                return now > 0 && now != previous && processStartTime(now).has_value();
+                return now > 0 && now != previous && processStartTime(now).has_value() &&
+                       workspace.registry().frontmost() == now;
             },
             kFinderRestartTime);
         return restarted ? desktop->loadedToolbar() : std::nullopt;
