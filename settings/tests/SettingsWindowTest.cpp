@@ -249,8 +249,11 @@ private slots:
         PlistValue earlier(PlistDate{1000.0});
         Settings settings(
             Setup{.bundlePath = bundlePath.toStdString(), .stored = {{kLastLaunchDate, earlier}}});
-        // The user closes the window once it is up; a refused launch never shows it.
-        QTimer::singleShot(200, &settings.app->window(), &QWidget::close);
+        // The user quits with Ctrl+Q once the window is up; a refused launch never shows it.
+        QTimer::singleShot(200, &settings.app->window(), [&] {
+            QTest::keyClick(&settings.app->window(), Qt::Key_Q, Qt::ControlModifier);
+        });
+        QTimer::singleShot(5000, &settings.app->window(), [&] { settings.qtRunLoop.stop(99); });
         QCOMPARE(settings.app->run(), 0);
 
         auto at = [&](const std::string& entry) { return settings.test.calls.indexOf(entry); };
