@@ -28,6 +28,7 @@ struct FeedUpdater::Check {
     std::uint64_t serial = 0;
     std::vector<Request> requests;
     bool progressShown = false;
+    QUrl feedUrl;
     std::string currentVersion;
     std::string currentDisplayVersion;
     // The best suitable release, when it is newer than the running version.
@@ -92,16 +93,17 @@ void FeedUpdater::request(Request kind) {
                                         .value_or(_check->currentVersion);
     // Without an address the fetcher refuses the empty URL, so this failure too arrives
     // from the event loop, after the check was asked for.
-    const QUrl url = feedUrl && version ? QUrl(QString::fromStdString(*feedUrl)) : QUrl();
-    _feedFetcher.fetch(url, [this, hasAddress = feedUrl.has_value(),
-                             hasVersion = version.has_value()](Result<QByteArray> feed) {
-        if (!hasAddress)
-            fail("The application names no update feed.");
-        else if (!hasVersion)
-            fail("The application's own version is unknown.");
-        else
-            feedArrived(std::move(feed));
-    });
+    _check->feedUrl = feedUrl && version ? QUrl(QString::fromStdString(*feedUrl)) : QUrl();
+    _feedFetcher.fetch(_check->feedUrl,
+                       [this, hasAddress = feedUrl.has_value(),
+                        hasVersion = version.has_value()](Result<QByteArray> feed) {
+                           if (!hasAddress)
+                               fail("The application names no update feed.");
+                           else if (!hasVersion)
+                               fail("The application's own version is unknown.");
+                           else
+                               feedArrived(std::move(feed));
+                       });
 }
 
 void FeedUpdater::feedArrived(Result<QByteArray> feed) {
@@ -127,9 +129,16 @@ void FeedUpdater::feedArrived(Result<QByteArray> feed) {
     const SUAppcastItem* newer = _check->newer ? &*_check->newer : nullptr;
     if (_check->offersUpdate() && newer->itemDescription.empty() &&
         !newer->releaseNotesURL.empty()) {
+        // Relative links are relative to the feed; a feed from the network may not make the
+        // window show a file of this machine.
+        const QUrl notesUrl =
+            _check->feedUrl.resolved(QUrl(QString::fromStdString(newer->releaseNotesURL)));
+        if (notesUrl.isLocalFile() && !_check->feedUrl.isLocalFile()) {
+            releaseNotesArrived(Result<QByteArray>::failure("they name a local file"));
+            return;
+        }
         _notesFetcher.fetch(
-            QUrl(QString::fromStdString(newer->releaseNotesURL)),
-            [this](Result<QByteArray> notes) { releaseNotesArrived(std::move(notes)); });
+            notesUrl, [this](Result<QByteArray> notes) { releaseNotesArrived(std::move(notes)); });
         return;
     }
     finish();

@@ -176,7 +176,8 @@ void FeedServer::respond(QTcpSocket* socket, bool headOnly, const ScriptedRespon
         response.generatedBodySize > 0 ? response.generatedBodySize : response.body.size();
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " " +
                       reasonPhrase(response.status) + "\r\n";
-    head += "Content-Length: " + QByteArray::number(length) + "\r\n";
+    if (response.declareLength)
+        head += "Content-Length: " + QByteArray::number(length) + "\r\n";
     head += "Content-Type: " + response.contentType + "\r\n";
     if (!response.location.isEmpty())
         head += "Location: " + response.location + "\r\n";

@@ -29,6 +29,8 @@ struct ScriptedResponse {
     // When not zero, a body of this many bytes is sent instead of `body`, as fast as the
     // client reads it.
     qint64 generatedBodySize = 0;
+    // When false, no Content-Length is sent and the body ends where the connection closes.
+    bool declareLength = true;
     // The request is read and never answered; the connection stays open.
     bool neverAnswer = false;
 };

@@ -105,11 +105,15 @@ struct Rig {
                                                          "</sparkle:minimumSystemVersion>") +
                                                     item("1.5"))));
         server.script("/malformed.xml", body("<rss><channel><item>"));
-        server.script("/linked.xml", body(feedWith("<item><sparkle:releaseNotesLink>" +
-                                                   server.url("/notes.html").toEncoded() +
-                                                   "</sparkle:releaseNotesLink><enclosure "
-                                                   "url=\"u\" sparkle:version=\"2.0\"/></item>")));
+        server.script("/linked.xml",
+                      body(feedWith("<item><sparkle:releaseNotesLink>" + QByteArray("notes.html") +
+                                    "</sparkle:releaseNotesLink><enclosure "
+                                    "url=\"u\" sparkle:version=\"2.0\"/></item>")));
         server.script("/notes.html", body("<h1>Fetched notes</h1>"));
+        server.script(
+            "/local.xml",
+            body(feedWith("<item><sparkle:releaseNotesLink>file:///etc/hostname</sparkle:"
+                          "releaseNotesLink><enclosure sparkle:version=\"2.0\"/></item>")));
         ScriptedResponse redirect;
         redirect.status = 302;
         redirect.location = "/newer.xml";
@@ -128,6 +132,8 @@ struct Rig {
         ScriptedResponse huge;
         huge.generatedBodySize = 11 * 1024 * 1024;
         server.script("/huge", huge);
+        huge.declareLength = false;
+        server.script("/huge-undeclared", huge);
         updater.setDelegate(&delegate);
     }
 
@@ -211,6 +217,9 @@ private slots:
         row("never answering", "/silent", "background", "", "", "", "no data arrived");
         row("trickling", "/trickle", "info", "", "", "", "took longer");
         row("huge", "/huge", "info", "", "", "", "larger than 10 MB");
+        row("huge undeclared", "/huge-undeclared", "info", "", "", "", "larger than 10 MB");
+        row("no feed address", "", "user", "", "", "progress|close|error", "names no update feed");
+        row("local notes", "/local.xml", "background", "", "found 2.0", "offer 2.0");
         row("not http", "ftp://127.0.0.1/feed.xml", "user", "", "", "progress|close|error",
             "not an http");
     }
@@ -219,7 +228,9 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QString, skipped);
         Rig rig;
-        if (feed.startsWith('/'))
+        if (feed.isEmpty())
+            rig.bundle.info.erase("SUFeedURL");
+        else if (feed.startsWith('/'))
             rig.useFeed(feed);
         else
             rig.bundle.info["SUFeedURL"] = feed.toStdString();
@@ -240,6 +251,9 @@ private slots:
                  qPrintable(rig.log()));
         if (feed == "/linked.xml")
             QVERIFY(rig.ui.notes.contains("Fetched notes"));
+        if (feed == "/local.xml")
+            QCOMPARE(rig.ui.notes, QString("<p>The release notes could not be loaded: they name a "
+                                           "local file.</p>"));
     }
 
     void requestsDuringACheckJoinItAndKeepTheirOwnVerdicts() {
