@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -11,6 +12,7 @@
 #include "FeedUpdater.h"
 #include "QtUpdateUserInterface.h"
 #include "ReleaseNotesBrowser.h"
+#include "SharedUpdater.h"
 #include "TestPlatform.h"
 #include "UserDefaults.h"
 
@@ -348,7 +350,24 @@ private slots:
         QTRY_VERIFY(topLevel("upToDateWindow") == nullptr);
     }
 
+    void sharedUpdaterIsOneObjectAndOpensTheDesktopBrowser() {
+        Rig rig;
+        SUUpdater& first = sharedUpdater(rig.platform());
+        TestPlatform other;
+        QCOMPARE(&sharedUpdater(other.platform()), &first);
+
+        QDesktopServices::setUrlHandler("http", this, "urlOpened");
+        QVERIFY(QtUpdateUserInterface().openUrl("http://127.0.0.1/q-2.0.zip"));
+        QDesktopServices::unsetUrlHandler("http");
+        QCOMPARE(_opened, QUrl("http://127.0.0.1/q-2.0.zip"));
+    }
+
+public slots:
+    void urlOpened(const QUrl& url) { _opened = url; }
+
 private:
+    QUrl _opened;
+
     static QWidget* topLevel(const QString& name) {
         for (QWidget* widget : QApplication::topLevelWidgets()) {
             if (widget->objectName() == name && widget->isVisible())
