@@ -44,7 +44,6 @@ public:
     void fetch(const QUrl& url, Completion completion);
     // Abandons the running fetch, if any; its callback never runs.
     void cancel();
-    bool isFetching() const { return _reply != nullptr || _pendingFailure.isActive(); }
 
 private:
     void received();
