@@ -61,7 +61,7 @@ struct Settings {
         for (const auto& [key, value] : setup.stored)
             test.preferences.store(key, value, kPreferencesDomain);
         app = std::make_unique<SettingsApplication>(
-            SettingsServices{platform, installer, alert, &updater});
+            SettingsServices{platform, installer, alert, updater});
     }
 
     template <typename Control>
