@@ -154,8 +154,10 @@ void AppDelegate::setupControls() {
     _openTypes->setCurrentIndex(_openTypes->findText(
         _defaults.boolForKey(kUseWindow) ? settings_text::kNewWindow : settings_text::kNewTab));
     reloadTerminalsPopUp();
-    // A stored command of another type reads as nothing, and the field then starts empty.
-    _commandField->setText(qt(_defaults.stringForKey(kTerminalCommand).value_or("")));
+    // A command of another type, or none at all, shows the one a click then types, so the
+    // field never hides what the button does.
+    _commandField->setText(
+        qt(_defaults.stringForKey(kTerminalCommand).value_or(kDefaultCommandTemplate)));
 }
 
 void AppDelegate::reloadTerminalsPopUp() {
