@@ -19,6 +19,8 @@ struct SUAppcastItem {
     std::string releaseNotesURL;
     std::string enclosureURL;
     std::uint64_t enclosureLength = 0;
+    // The archive's MIME type as the feed states it.
+    std::string enclosureType;
     // The base64 Ed25519 signature of the enclosure; empty when the feed gives none.
     std::string edSignature;
     std::string minimumSystemVersion;

@@ -35,7 +35,7 @@ private:
 }  // namespace
 
 AppDelegate::AppDelegate(Platform platform, FinderToolBarController& installer, Alert& alert,
-                         SUUpdater* updater)
+                         SUUpdater& updater)
     : _platform(platform),
       _installer(installer),
       _alert(alert),
@@ -73,7 +73,6 @@ void AppDelegate::setOutlets(SettingsWindow& window) {
     connect(_restoreCommandButton, &QPushButton::clicked, this,
             &AppDelegate::handleRestoreDefaultCommand);
     connect(_checkForUpdatesButton, &QPushButton::clicked, this, &AppDelegate::checkForUpdates);
-    _checkForUpdatesButton->setEnabled(_updater != nullptr);
 }
 
 void AppDelegate::awakeFromNib() {
@@ -90,8 +89,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     _installer.updateHelperIcon();
     _defaults.setObject(kLastLaunchDate, PlistValue(_platform.clock.now()));
     _defaults.synchronize();
-    if (_updater)
-        _updater->checkForUpdatesInBackground();
+    _updater.checkForUpdatesInBackground();
 }
 
 void AppDelegate::handleInstallOrUninstall() {
@@ -131,8 +129,7 @@ void AppDelegate::handleRestoreDefaultCommand() {
 }
 
 void AppDelegate::checkForUpdates() {
-    if (_updater)
-        _updater->checkForUpdates();
+    _updater.checkForUpdates();
 }
 
 void AppDelegate::controlTextDidChange() {
@@ -157,8 +154,10 @@ void AppDelegate::setupControls() {
     _openTypes->setCurrentIndex(_openTypes->findText(
         _defaults.boolForKey(kUseWindow) ? settings_text::kNewWindow : settings_text::kNewTab));
     reloadTerminalsPopUp();
-    // A stored command of another type reads as nothing, and the field then starts empty.
-    _commandField->setText(qt(_defaults.stringForKey(kTerminalCommand).value_or("")));
+    // A command of another type, or none at all, shows the one a click then types, so the
+    // field never hides what the button does.
+    _commandField->setText(
+        qt(_defaults.stringForKey(kTerminalCommand).value_or(kDefaultCommandTemplate)));
 }
 
 void AppDelegate::reloadTerminalsPopUp() {

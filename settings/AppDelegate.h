@@ -35,10 +35,9 @@ class AppDelegate : public QObject {
 public:
     // Registers the main bundle's "defaults.plist" as the defaults of the own preferences
     // domain (in this process only; a missing or unreadable file registers nothing) and makes
-    // the terminal catalogue. `updater` is nothing in a build without the update framework:
-    // the launch then starts no check and the update button is disabled.
+    // the terminal catalogue.
     AppDelegate(Platform platform, FinderToolBarController& installer, Alert& alert,
-                SUUpdater* updater);
+                SUUpdater& updater);
     ~AppDelegate() override;
 
     // Takes the controls of the loaded interface file as its fields and connects their
@@ -83,7 +82,7 @@ private:
     Platform _platform;
     FinderToolBarController& _installer;
     Alert& _alert;
-    SUUpdater* _updater;
+    SUUpdater& _updater;
     UserDefaults _defaults;
     QPushButton* _checkForUpdatesButton = nullptr;
     bool _changingToolbar = false;

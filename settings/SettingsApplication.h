@@ -13,8 +13,7 @@ struct SettingsServices {
     Platform platform;
     FinderToolBarController& installer;
     Alert& alert;
-    // Nothing in a build without the update framework.
-    SUUpdater* updater = nullptr;
+    SUUpdater& updater;
 };
 
 // Needs the QApplication to exist; made and run on its thread.

@@ -11,9 +11,7 @@
 #include "QtHost.h"
 #include "QuaymarkPreferences.h"
 #include "SettingsApplication.h"
-#ifdef QUAYMARK_HAS_UPDATE_FRAMEWORK
 #include "SharedUpdater.h"
-#endif
 
 int main(int argc, char** argv) {
     using namespace quaymark;
@@ -34,16 +32,11 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("Quaymark");
     QtHost host("Quaymark", kPreferencesDomain);
     Platform platform = host.platform();
-#ifdef QUAYMARK_HAS_UPDATE_FRAMEWORK
-    SUUpdater* updater = &sharedUpdater(platform);
-#else
-    SUUpdater* updater = nullptr;
-#endif
     SettingsApplication settings({
         .platform = platform,
         .installer = FinderToolBarController::sharedInstance(platform),
         .alert = host.alert(),
-        .updater = updater,
+        .updater = sharedUpdater(platform),
     });
     return settings.run();
 }

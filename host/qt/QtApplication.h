@@ -6,8 +6,8 @@
 
 namespace quaymark {
 
-// Quitting goes through terminate() alone: the caller turns off QGuiApplication's quit on
-// the last closed window, which would also end a slice of runFor that an install waits in.
+// Quitting goes through terminate() alone. Nothing here runs QApplication::exec(), whose quit
+// on the last closed window would end every running loop, a slice of runFor among them.
 class QtApplication : public Application {
 public:
     explicit QtApplication(QtRunLoop& runLoop) : _runLoop(runLoop) {}

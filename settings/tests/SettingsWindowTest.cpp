@@ -54,16 +54,14 @@ struct Settings {
                 PlistValue(PlistDictionary{{kTerminalCommand, kDefaultCommandTemplate},
                                            {kUseWindow, PlistValue::boolean(true)}}));
         }
-        for (const std::string& identifier : setup.terminals) {
-            if (identifier.starts_with("/"))
-                test.fileManager.addFile(identifier);
-            else
-                test.workspace.installApplication(identifier, "/Applications/" + identifier);
-        }
+        for (const std::string& identifier : setup.terminals)
+            identifier.starts_with("/")
+                ? test.fileManager.addFile(identifier)
+                : test.workspace.installApplication(identifier, "/Applications/" + identifier);
         for (const auto& [key, value] : setup.stored)
             test.preferences.store(key, value, kPreferencesDomain);
         app = std::make_unique<SettingsApplication>(
-            SettingsServices{platform, installer, alert, &updater});
+            SettingsServices{platform, installer, alert, updater});
     }
 
     template <typename Control>
@@ -109,21 +107,13 @@ private slots:
         settings.app->window().show();
         QVERIFY(QTest::qWaitForWindowActive(&settings.app->window()));
         QCOMPARE(button->text(), kInstallTitle);
-        // Each label's mnemonic reaches its control; Tab walks the enabled controls top down.
+        // Each label's mnemonic reaches its control.
         for (auto [key, name] : {std::pair{Qt::Key_T, "terminals"},
                                  {Qt::Key_O, "openTypes"},
                                  {Qt::Key_C, "commandField"}}) {
             QTest::keyClick(&settings.app->window(), key, Qt::AltModifier);
             QCOMPARE(QApplication::focusWidget()->objectName(), name);
         }
-        QStringList tabOrder;
-        button->setFocus();
-        for (int tab = 0; tab < 4; ++tab) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            tabOrder << QApplication::focusWidget()->objectName();
-        }
-        QCOMPARE(tabOrder,
-                 (QStringList{"terminals", "openTypes", "commandField", "checkForUpdatesButton"}));
         // While the installer waits for Finder, the button is off and a second press is refused.
         bool enabledDuringWait = true;
         settings.test.runLoop.setSliceHook([&](std::size_t) {
@@ -193,7 +183,8 @@ private slots:
     }
 
     void controlsStoreEveryChange() {
-        // Without the defaults file "Use Window" reads NO, and a command of another type as none.
+        // Without the defaults file "Use Window" reads NO, and a command of another type as the
+        // one a click would type.
         Settings settings(
             Setup{.defaultsFile = false, .stored = {{kTerminalCommand, PlistValue::integer(3)}}});
         auto* openTypes = settings.control<QComboBox>("openTypes");
@@ -201,8 +192,8 @@ private slots:
         auto* restore = settings.control<QPushButton>("restoreCommandButton");
         QCOMPARE(openTypes->count(), 2);
         QCOMPARE(openTypes->currentText(), kNewTab);
-        QCOMPARE(field->text(), "");
-        QVERIFY(restore->isEnabled());
+        QCOMPARE(field->text(), kDefaultCommandTemplate);
+        QVERIFY(!restore->isEnabled());
 
         openTypes->setFocus();
         QTest::keyClick(openTypes, Qt::Key_Up);
@@ -211,15 +202,15 @@ private slots:
         QTest::keyClick(openTypes, Qt::Key_Down);
         QCOMPARE(settings.stored(kUseWindow), PlistValue::boolean(false));
 
-        QTest::keyClicks(field, "x");
-        QTest::keyClick(field, Qt::Key_Backspace);
+        QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(field, Qt::Key_Delete);
         QCOMPARE(settings.stored(kTerminalCommand), PlistValue(""));
         QVERIFY(restore->isEnabled());
         QTest::keyClicks(field, kDefaultCommandTemplate);
         QCOMPARE(settings.stored(kTerminalCommand), PlistValue(kDefaultCommandTemplate));
         QVERIFY(!restore->isEnabled());
         // Every change is written out at once, keystroke by keystroke.
-        QCOMPARE(settings.synchronisations(), 4 + std::string(kDefaultCommandTemplate).size());
+        QCOMPARE(settings.synchronisations(), 3 + std::string(kDefaultCommandTemplate).size());
 
         QTest::keyClick(field, Qt::Key_Space);
         QVERIFY(restore->isEnabled());
@@ -249,8 +240,11 @@ private slots:
         PlistValue earlier(PlistDate{1000.0});
         Settings settings(
             Setup{.bundlePath = bundlePath.toStdString(), .stored = {{kLastLaunchDate, earlier}}});
-        // The user closes the window once it is up; a refused launch never shows it.
-        QTimer::singleShot(200, &settings.app->window(), &QWidget::close);
+        // The user quits with Ctrl+Q once the window is up; a refused launch never shows it.
+        QTimer::singleShot(200, &settings.app->window(), [&] {
+            QTest::keyClick(&settings.app->window(), Qt::Key_Q, Qt::ControlModifier);
+        });
+        QTimer::singleShot(5000, &settings.app->window(), [&] { settings.qtRunLoop.stop(99); });
         QCOMPARE(settings.app->run(), 0);
 
         auto at = [&](const std::string& entry) { return settings.test.calls.indexOf(entry); };

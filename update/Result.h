@@ -1,0 +1,36 @@
+// A value, or the one-line reason why there is none.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace quaymark {
+
+template <typename T>
+class Result {
+public:
+    static Result success(T value) {
+        Result result;
+        result._value = std::move(value);
+        return result;
+    }
+    static Result failure(std::string reason) {
+        Result result;
+        result._error = std::move(reason);
+        return result;
+    }
+
+    explicit operator bool() const { return _value.has_value(); }
+    const T& value() const& { return *_value; }
+    T&& value() && { return std::move(*_value); }
+    // Empty when there is a value.
+    const std::string& error() const { return _error; }
+
+private:
+    Result() = default;
+    std::optional<T> _value;
+    std::string _error;
+};
+
+}  // namespace quaymark

@@ -1,0 +1,25 @@
+#include "SharedUpdater.h"
+
+#include <QCoreApplication>
+#include <QNetworkAccessManager>
+#include <QThread>
+
+#include "FeedUpdater.h"
+#include "QtUpdateUserInterface.h"
+
+namespace quaymark {
+
+SUUpdater& sharedUpdater(Platform platform) {
+    // Made once and never freed, like the other objects that live as long as the process;
+    // the network manager and the windows are the updater's for all that time.
+    static FeedUpdater* const updater = [platform] {
+        Q_ASSERT(QCoreApplication::instance() != nullptr);
+        Q_ASSERT(QThread::currentThread() == QCoreApplication::instance()->thread());
+        auto* network = new QNetworkAccessManager;
+        auto* windows = new QtUpdateUserInterface;
+        return new FeedUpdater(platform, *network, *windows);
+    }();
+    return *updater;
+}
+
+}  // namespace quaymark

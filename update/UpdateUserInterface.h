@@ -1,0 +1,42 @@
+// What the updater shows to the user, apart from how: a recording double stands in for it
+// in tests, QtUpdateUserInterface on screen.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "Updater.h"
+
+namespace quaymark {
+
+enum class UpdateChoice { Install, RemindLater, Skip };
+
+struct UpdateOffer {
+    SUAppcastItem item;
+    // The running application's version, as people see it.
+    std::string currentVersion;
+    // HTML to show as release notes: the item's description or the fetched notes.
+    std::string releaseNotesHtml;
+};
+
+class UpdateUserInterface {
+public:
+    virtual ~UpdateUserInterface() = default;
+    // Shows that a check the user asked for is running; `cancel` runs if the user cancels it.
+    // Nothing to report on failure: without a display the window simply is not seen.
+    virtual void showCheckingProgress(std::function<void()> cancel) = 0;
+    // Closes the progress window; does nothing when none is shown.
+    virtual void closeCheckingProgress() = 0;
+    // Offers the update (one window; a second offer replaces the first). `choose` runs at most
+    // once, with the button pressed; closing the window otherwise counts as no choice.
+    virtual void showUpdateAvailable(const UpdateOffer& offer,
+                                     std::function<void(UpdateChoice)> choose) = 0;
+    // Tells the user that the running version is the newest.
+    virtual void showUpToDate(const std::string& currentVersion) = 0;
+    // Tells the user in one line why the check failed.
+    virtual void showError(const std::string& message) = 0;
+    // Hands the address to the desktop (the browser); false when nothing would take it.
+    virtual bool openUrl(const std::string& url) = 0;
+};
+
+}  // namespace quaymark
