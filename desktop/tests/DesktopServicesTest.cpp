@@ -1,5 +1,5 @@
-// The desktop tool's display and window commands, run as a user runs them, against a bare Qt
-// window on the desktop's own Xvfb display.
+// The servers a desktop runs beside its applications, through the desktop tool as a user runs
+// it: its own Xvfb display with the window commands (against a bare Qt window), and the feed.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -29,7 +29,7 @@ std::optional<std::pair<int, int>> pngSize(const fs::path& path) {
     return std::pair{number(16), number(20)};
 }
 
-TEST(DesktopDisplayTest, TheToolFindsAndPhotographsAWindowOnItsDisplayAndEndsTheDisplay) {
+TEST(DesktopServicesTest, TheToolFindsAndPhotographsAWindowOnItsDisplayAndEndsTheDisplay) {
     if (!XvfbServer::isInstalled() || !DisplayWindows::isXdotoolInstalled())
         GTEST_SKIP() << "Xvfb or xdotool is not installed (Debian packages xvfb, xdotool)";
     testing::TemporaryDirectory directory;
@@ -76,6 +76,35 @@ TEST(DesktopDisplayTest, TheToolFindsAndPhotographsAWindowOnItsDisplayAndEndsThe
     waitForChild(window.pid);
     EXPECT_EQ(tool({"destroy"}).exitStatus, 0);
     EXPECT_FALSE(processStartTime(xvfb->pid)) << "Xvfb outlived its desktop";
+}
+
+TEST(DesktopServicesTest, TheFeedIsServedFromItsFolderByPidUntilTheDesktopIsDestroyed) {
+    testing::TemporaryDirectory directory;
+    std::string folder = (directory.path() / "desktop").string();
+    fs::path feed = directory.path() / "feed";
+    testing::writeFile(feed / "appcast.xml", "<rss version=\"2.0\"/>\n");
+    const std::map<std::string, std::string> environment{{"PATH", "/usr/bin:/bin"}};
+    ASSERT_EQ(
+        testing::runProcess({QUAYMARK_DESKTOP_TOOL, "create", folder}, environment).exitStatus, 0);
+    testing::ProcessResult served = testing::runProcess(
+        {QUAYMARK_DESKTOP_TOOL, "-d", folder, "serve-feed", feed.string()}, environment);
+    ASSERT_EQ(served.exitStatus, 0) << served.output;
+    std::optional<DesktopService> server = Desktop(folder).feed();
+    ASSERT_TRUE(server);
+    EXPECT_EQ(served.output, server->address + "\n");
+    // Python's own HTTP client reads the file back from the address the tool printed.
+    testing::ProcessResult fetched = testing::runProcess(
+        {"/usr/bin/python3", "-c",
+         "import sys, urllib.request; "
+         "sys.stdout.write(urllib.request.urlopen(sys.argv[1] + 'appcast.xml').read().decode())",
+         server->address},
+        environment);
+    EXPECT_EQ(fetched.output, "<rss version=\"2.0\"/>\n");
+
+    EXPECT_EQ(testing::runProcess({QUAYMARK_DESKTOP_TOOL, "-d", folder, "destroy"}, environment)
+                  .exitStatus,
+              0);
+    EXPECT_FALSE(processStartTime(server->pid)) << "the feed server outlived its desktop";
 }
 
 }  // namespace
