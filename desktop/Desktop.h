@@ -111,6 +111,8 @@ public:
 
     // Starts the desktop's own X display unless it runs already; the reason on failure.
     // Applications started afterwards show their windows there, and so does what they start.
+    // Nothing orders two callers at once: each could start a display, and only the one
+    // recorded last would be ended with the desktop.
     std::optional<std::string> startDisplay() const;
     // The running display; nothing when it was never started or has ended.
     std::optional<DesktopService> display() const;
