@@ -27,14 +27,16 @@ std::variant<StartedXvfb, std::string> XvfbServer::start() {
     if (!numberPipe)
         return std::string("cannot make a pipe for Xvfb");
     // With -displayfd Xvfb takes the first free display number itself, so two desktops never
-    // race for one, and writes it to descriptor 3 once it accepts clients.
-    SpawnResult started = spawnProcess(
-        {.executable = kProgram,
-         .arguments = {"-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "1280x800x24"},
-         .standardOutput = TaskStream::Discard,
-         .standardError = TaskStream::Discard,
-         .descriptor3 = numberPipe->writeEnd.get(),
-         .detached = true});
+    // race for one, and writes it to descriptor 3 once it accepts clients. Without -noreset
+    // the server resets whenever its last client leaves, and a client that connects during
+    // the reset (an application starting just after a look at the windows) is turned away.
+    SpawnResult started = spawnProcess({.executable = kProgram,
+                                        .arguments = {"-displayfd", "3", "-nolisten", "tcp",
+                                                      "-noreset", "-screen", "0", "1280x800x24"},
+                                        .standardOutput = TaskStream::Discard,
+                                        .standardError = TaskStream::Discard,
+                                        .descriptor3 = numberPipe->writeEnd.get(),
+                                        .detached = true});
     numberPipe->writeEnd.close();
     if (!started)
         return "cannot start " + std::string(kProgram) + ": " + started.error;

@@ -53,7 +53,7 @@ TEST(DesktopServicesTest, TheToolFindsAndPhotographsAWindowOnItsDisplayAndEndsTh
     SpawnResult window = spawnProcess({.executable = QUAYMARK_EMPTY_WINDOW,
                                        .arguments = {title},
                                        .environment = Desktop(folder).environment(),
-                                       .standardError = TaskStream::Discard});
+                                       .standardError = TaskStream::Inherit});
     ASSERT_TRUE(window) << window.error;
     testing::ProcessResult found = tool({"wait-window", title, "--timeout", "20"});
     std::string line = "\"" + title + "\" pid " + std::to_string(window.pid) + " 480x320+";
