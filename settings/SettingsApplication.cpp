@@ -22,6 +22,9 @@ int SettingsApplication::run() {
     if (!_delegate.applicationWillFinishLaunching())
         return 0;
     _window.show();
+    // The window goes to the display before the launch's own work (the icon, the launch date,
+    // the update check's first request) rather than after it.
+    QGuiApplication::sync();
     return _platform.application.run([this] { _delegate.applicationDidFinishLaunching(); });
 }
 
