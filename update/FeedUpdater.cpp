@@ -202,7 +202,9 @@ void FeedUpdater::cancel() {
 void FeedUpdater::choose(const SUAppcastItem& item, UpdateChoice choice) {
     switch (choice) {
         case UpdateChoice::Install:
-            if (!_ui.openUrl(item.enclosureURL))
+            if (_options.install)
+                _options.install(item);
+            else if (!_ui.openUrl(item.enclosureURL))
                 _platform.log.log("Nothing could open the update at " + item.enclosureURL);
             break;
         case UpdateChoice::Skip: {

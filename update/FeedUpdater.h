@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -20,6 +21,8 @@ namespace quaymark {
 struct FeedUpdaterOptions {
     FetchLimits limits;
     std::string architecture = hostArchitecture();
+    // Installs the release the user chose; when unset, its archive is handed to the browser.
+    std::function<void(const SUAppcastItem&)> install{};
 };
 
 // Checks run one at a time on the main thread. A check asked for while one is running joins

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "ReleaseNotesBrowser.h"
 
@@ -82,21 +83,21 @@ void UpdateAvailableWindow::pressed(UpdateChoice choice) {
 MessageWindow::MessageWindow(const QString& objectName, const QString& title,
                              const QString& message, const QString& buttonObjectName,
                              const QString& buttonText, bool busy)
-    : _button(new QPushButton(buttonText)) {
+    : _button(new QPushButton(buttonText)), _label(new QLabel(message)) {
     setObjectName(objectName);
     setWindowTitle(title);
     deleteWhenClosed(this);
-    auto* label = new QLabel(message);
-    label->setObjectName("messageLabel");
-    label->setWordWrap(true);
+    _label->setObjectName("messageLabel");
+    _label->setWordWrap(true);
     _button->setObjectName(buttonObjectName);
     _button->setDefault(true);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(label);
+    layout->addWidget(_label);
     if (busy) {
-        auto* bar = new QProgressBar;
-        bar->setRange(0, 0);
-        layout->addWidget(bar);
+        _bar = new QProgressBar;
+        _bar->setObjectName("progressBar");
+        _bar->setRange(0, 0);
+        layout->addWidget(_bar);
     }
     auto* row = new QHBoxLayout;
     row->addStretch();
@@ -105,7 +106,22 @@ MessageWindow::MessageWindow(const QString& objectName, const QString& title,
     setMinimumWidth(360);
 }
 
+void MessageWindow::setProgress(std::uint64_t received, std::uint64_t total) {
+    const auto megabytes = [](std::uint64_t bytes) {
+        return QString::number(static_cast<double>(bytes) / (1024.0 * 1024.0), 'f', 1);
+    };
+    // Kilobytes keep a 500 MB archive within the bar's int range.
+    if (_bar != nullptr && total > 0) {
+        _bar->setRange(0, static_cast<int>(total / 1024));
+        _bar->setValue(static_cast<int>(std::min(received, total) / 1024));
+    }
+    _label->setText(
+        total > 0 ? tr("Downloading update… %1 of %2 MB").arg(megabytes(received), megabytes(total))
+                  : tr("Downloading update… %1 MB").arg(megabytes(received)));
+}
+
 QtUpdateUserInterface::~QtUpdateUserInterface() {
+    delete _installWindow.data();
     delete _progressWindow.data();
     delete _messageWindow.data();
     delete _updateWindow.data();
@@ -151,6 +167,26 @@ void QtUpdateUserInterface::showError(const std::string& message) {
 
 bool QtUpdateUserInterface::openUrl(const std::string& url) {
     return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+}
+
+void QtUpdateUserInterface::showInstallProgress(std::function<void()> cancel) {
+    closeInstallProgress();
+    _installWindow = new MessageWindow("installWindow", QObject::tr("Software Update"),
+                                       QObject::tr("Downloading update…"), "cancelButton",
+                                       QObject::tr("Cancel"), true);
+    QObject::connect(_installWindow->button(), &QPushButton::clicked, _installWindow,
+                     [cancel = std::move(cancel)] { cancel(); });
+    _installWindow->show();
+}
+
+void QtUpdateUserInterface::setInstallProgress(std::uint64_t received, std::uint64_t total) {
+    if (_installWindow)
+        _installWindow->setProgress(received, total);
+}
+
+void QtUpdateUserInterface::closeInstallProgress() {
+    if (_installWindow)
+        _installWindow->close();
 }
 
 void QtUpdateUserInterface::showMessage(MessageWindow* window) {

@@ -6,6 +6,7 @@
 
 #include "FeedUpdater.h"
 #include "QtUpdateUserInterface.h"
+#include "UpdateInstaller.h"
 
 namespace quaymark {
 
@@ -17,7 +18,10 @@ SUUpdater& sharedUpdater(Platform platform) {
         Q_ASSERT(QThread::currentThread() == QCoreApplication::instance()->thread());
         auto* network = new QNetworkAccessManager;
         auto* windows = new QtUpdateUserInterface;
-        return new FeedUpdater(platform, *network, *windows);
+        auto* installer = new UpdateInstaller(platform, *network, *windows);
+        FeedUpdaterOptions options;
+        options.install = [installer](const SUAppcastItem& item) { installer->install(item); };
+        return new FeedUpdater(platform, *network, *windows, std::move(options));
     }();
     return *updater;
 }

@@ -2,6 +2,7 @@
 // in tests, QtUpdateUserInterface on screen.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -37,6 +38,17 @@ public:
     virtual void showError(const std::string& message) = 0;
     // Hands the address to the desktop (the browser); false when nothing would take it.
     virtual bool openUrl(const std::string& url) = 0;
+
+    // The installation's progress window; an interface that shows none keeps these empty.
+    // Shows it (replacing any shown); `cancel` runs if the user cancels the download.
+    virtual void showInstallProgress(std::function<void()> cancel) { (void)cancel; }
+    // Bytes received so far of `total` (0 when the server did not say).
+    virtual void setInstallProgress(std::uint64_t received, std::uint64_t total) {
+        (void)received;
+        (void)total;
+    }
+    // Closes the progress window; does nothing when none is shown.
+    virtual void closeInstallProgress() {}
 };
 
 }  // namespace quaymark

@@ -1,0 +1,243 @@
+#include "ArchiveUnpacker.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace quaymark {
+namespace {
+
+using ReadArchive = std::unique_ptr<archive, decltype(&archive_read_free)>;
+using WriteArchive = std::unique_ptr<archive, decltype(&archive_write_free)>;
+
+enum class Kind { File, Folder, Link, HardLink };
+
+struct Entry {
+    std::string path;  // normalised: components joined by '/', no "." or empty ones
+    Kind kind = Kind::File;
+    std::string linkTarget;
+};
+
+std::vector<std::string> split(const std::string& text) {
+    std::vector<std::string> parts;
+    std::string part;
+    for (const char c : text + "/") {
+        if (c != '/') {
+            part += c;
+        } else if (!part.empty()) {
+            parts.push_back(std::move(part));
+            part.clear();
+        }
+    }
+    return parts;
+}
+
+std::string join(const std::vector<std::string>& parts, std::size_t count) {
+    std::string path;
+    for (std::size_t i = 0; i < count; ++i)
+        path += (i == 0 ? "" : "/") + parts[i];
+    return path;
+}
+
+// The name with "." parts dropped; nothing when it is absolute, empty or has "..".
+std::optional<std::string> normalisedName(const char* name) {
+    if (name == nullptr || name[0] == '/')
+        return std::nullopt;
+    std::vector<std::string> parts;
+    for (std::string& part : split(name)) {
+        if (part == "..")
+            return std::nullopt;
+        if (part != ".")
+            parts.push_back(std::move(part));
+    }
+    if (parts.empty())
+        return std::nullopt;
+    return join(parts, parts.size());
+}
+
+// A symbolic link stays inside when its target is relative and climbs ("..") only at its
+// start, no higher than the link's own folder is deep. A ".." after a named part is refused:
+// when that part is itself a link, the lexical answer is not where the link really leads.
+bool linkStaysInside(const std::string& linkPath, const std::string& target) {
+    if (target.empty() || target[0] == '/')
+        return false;
+    std::size_t depth = split(linkPath).size() - 1;
+    bool climbing = true;
+    for (const std::string& part : split(target)) {
+        if (part == "..") {
+            if (!climbing || depth == 0)
+                return false;
+            --depth;
+        } else if (part != ".") {
+            climbing = false;
+        }
+    }
+    return true;
+}
+
+ReadArchive openForReading(const std::string& path) {
+    ReadArchive reader(archive_read_new(), &archive_read_free);
+    archive_read_support_format_zip(reader.get());
+    archive_read_support_format_tar(reader.get());
+    archive_read_support_filter_xz(reader.get());
+    if (archive_read_open_filename(reader.get(), path.c_str(), 64 * 1024) != ARCHIVE_OK)
+        return ReadArchive(nullptr, &archive_read_free);
+    return reader;
+}
+
+std::string archiveError(archive* handle) {
+    const char* text = archive_error_string(handle);
+    return text != nullptr ? text : "unknown error";
+}
+
+// Reads every header and every byte, so that a truncated or corrupt archive is refused
+// before anything is written; the entries in archive order.
+std::optional<std::string> survey(const std::string& archivePath, const std::string& topLevelName,
+                                  const UnpackLimits& limits, std::vector<Entry>& entries) {
+    ReadArchive reader = openForReading(archivePath);
+    if (!reader)
+        return "The update archive could not be opened as a zip or tar.xz archive.";
+    std::map<std::string, Kind> kinds;
+    std::uint64_t totalBytes = 0;
+    archive_entry* header = nullptr;
+    for (;;) {
+        const int status = archive_read_next_header(reader.get(), &header);
+        if (status == ARCHIVE_EOF)
+            break;
+        if (status != ARCHIVE_OK)
+            return "The update archive is damaged or truncated: " + archiveError(reader.get());
+        if (entries.size() >= limits.maximumEntries)
+            return "The update archive holds more than " + std::to_string(limits.maximumEntries) +
+                   " entries.";
+        const char* rawName = archive_entry_pathname(header);
+        const std::optional<std::string> name = normalisedName(rawName);
+        if (!name)
+            return "The update archive holds an absolute name or one with \"..\": \"" +
+                   std::string(rawName ? rawName : "") + "\".";
+        Entry entry{*name, Kind::File, {}};
+        if (const char* hardLink = archive_entry_hardlink(header)) {
+            const std::optional<std::string> target = normalisedName(hardLink);
+            if (!target || kinds.count(*target) == 0 || kinds[*target] != Kind::File)
+                return "The update archive holds a hard link to something it did not unpack "
+                       "before: \"" +
+                       *name + "\".";
+            entry.kind = Kind::HardLink;
+            entry.linkTarget = *target;
+        } else {
+            switch (archive_entry_filetype(header)) {
+                case AE_IFREG:
+                    entry.kind = Kind::File;
+                    break;
+                case AE_IFDIR:
+                    entry.kind = Kind::Folder;
+                    break;
+                case AE_IFLNK: {
+                    const char* target = archive_entry_symlink(header);
+                    entry.kind = Kind::Link;
+                    entry.linkTarget = target != nullptr ? target : "";
+                    if (!linkStaysInside(entry.path, entry.linkTarget))
+                        return "The update archive holds a link that points outside: \"" +
+                               entry.path + "\" -> \"" + entry.linkTarget + "\".";
+                    break;
+                }
+                default:
+                    return "The update archive holds a device or other special file: \"" +
+                           entry.path + "\".";
+            }
+        }
+        const std::vector<std::string> parts = split(entry.path);
+        if (parts.front() != topLevelName || (parts.size() == 1 && entry.kind != Kind::Folder))
+            return "The update archive must hold the folder \"" + topLevelName +
+                   "\" and nothing beside it, but it holds \"" + entry.path + "\".";
+        if (!kinds.emplace(entry.path, entry.kind).second)
+            return "The update archive names \"" + entry.path + "\" twice.";
+
+        std::uint64_t entryBytes = 0;
+        char buffer[64 * 1024];
+        for (;;) {
+            const la_ssize_t count = archive_read_data(reader.get(), buffer, sizeof buffer);
+            if (count == 0)
+                break;
+            if (count < 0)
+                return "The update archive is damaged or truncated: " + archiveError(reader.get());
+            entryBytes += static_cast<std::uint64_t>(count);
+            totalBytes += static_cast<std::uint64_t>(count);
+            if (totalBytes > limits.maximumBytes)
+                return "The update archive unpacks to more than " +
+                       std::to_string(limits.maximumBytes) + " bytes.";
+        }
+        if (archive_entry_size_is_set(header) && entry.kind == Kind::File &&
+            entryBytes != static_cast<std::uint64_t>(archive_entry_size(header)))
+            return "The update archive is truncated in \"" + entry.path + "\".";
+        entries.push_back(std::move(entry));
+    }
+    if (entries.empty())
+        return "The update archive is empty.";
+    // Checked once all names are known: a link may come after the entries beneath it.
+    for (const Entry& entry : entries) {
+        const std::vector<std::string> parts = split(entry.path);
+        for (std::size_t count = 1; count < parts.size(); ++count) {
+            const auto found = kinds.find(join(parts, count));
+            if (found != kinds.end() && found->second != Kind::Folder)
+                return "The update archive reaches \"" + entry.path +
+                       "\" through something that is not a folder.";
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> unpackArchive(const std::string& archivePath,
+                                         const std::string& destination,
+                                         const std::string& topLevelName,
+                                         const UnpackLimits& limits) {
+    std::vector<Entry> entries;
+    if (std::optional<std::string> refusal = survey(archivePath, topLevelName, limits, entries))
+        return refusal;
+
+    ReadArchive reader = openForReading(archivePath);
+    if (!reader)
+        return "The update archive could not be opened again.";
+    WriteArchive writer(archive_write_disk_new(), &archive_write_free);
+    // Our own checks above come first; these are libarchive's, kept as a second line. Owner
+    // and set-id bits are never taken from the archive.
+    archive_write_disk_set_options(writer.get(), ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME |
+                                                     ARCHIVE_EXTRACT_SECURE_SYMLINKS |
+                                                     ARCHIVE_EXTRACT_SECURE_NODOTDOT |
+                                                     ARCHIVE_EXTRACT_NO_OVERWRITE);
+    const std::string prefix = destination + "/";
+    archive_entry* header = nullptr;
+    for (const Entry& entry : entries) {
+        if (archive_read_next_header(reader.get(), &header) != ARCHIVE_OK)
+            return "The update archive changed while it was unpacked: " +
+                   archiveError(reader.get());
+        archive_entry_set_pathname(header, (prefix + entry.path).c_str());
+        if (entry.kind == Kind::HardLink)
+            archive_entry_set_hardlink(header, (prefix + entry.linkTarget).c_str());
+        archive_entry_set_perm(header, archive_entry_perm(header) & 0777);
+        if (archive_write_header(writer.get(), header) != ARCHIVE_OK)
+            return "\"" + entry.path + "\" could not be unpacked: " + archiveError(writer.get());
+        const void* block = nullptr;
+        std::size_t size = 0;
+        la_int64_t offset = 0;
+        int status = ARCHIVE_OK;
+        while ((status = archive_read_data_block(reader.get(), &block, &size, &offset)) ==
+               ARCHIVE_OK) {
+            if (archive_write_data_block(writer.get(), block, size, offset) != ARCHIVE_OK)
+                return "\"" + entry.path + "\" could not be written: " + archiveError(writer.get());
+        }
+        if (status != ARCHIVE_EOF)
+            return "The update archive could not be read: " + archiveError(reader.get());
+        if (archive_write_finish_entry(writer.get()) != ARCHIVE_OK)
+            return "\"" + entry.path + "\" could not be finished: " + archiveError(writer.get());
+    }
+    if (archive_write_close(writer.get()) != ARCHIVE_OK)
+        return "The unpacked update could not be finished: " + archiveError(writer.get());
+    return std::nullopt;
+}
+
+}  // namespace quaymark

@@ -1,0 +1,120 @@
+#include "BundleReplacement.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "VersionComparator.h"
+
+namespace quaymark {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string updateFolderPrefix(const std::string& applicationPath) {
+    return "." + fs::path(applicationPath).filename().string() + ".update-";
+}
+
+std::optional<std::string> missingExecutable(const std::string& bundle) {
+    for (const std::string& relative : bundleExecutables()) {
+        struct stat status {};
+        const std::string path = bundle + "/" + relative;
+        if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
+            (status.st_mode & S_IXUSR) == 0)
+            return relative;
+    }
+    return std::nullopt;
+}
+
+bool exchange(const std::string& a, const std::string& b) {
+    return renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0;
+}
+
+// So that the exchange survives a power loss too, not just a killed process.
+void syncFolder(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;  // the rename itself has happened; durability is the best we can add
+    fsync(fd);
+    close(fd);
+}
+
+}  // namespace
+
+const std::vector<std::string>& bundleExecutables() {
+    static const std::vector<std::string> executables{
+        "Contents/MacOS/Quaymark",
+        "Contents/MacOS/QuaymarkHelper.app/Contents/MacOS/QuaymarkHelper",
+    };
+    return executables;
+}
+
+std::optional<std::string> newBundleRefusal(FileManager& files, const std::string& newBundle,
+                                            const std::string& runningIdentifier,
+                                            const std::string& runningVersion) {
+    const std::optional<PlistValue> info =
+        files.propertyListWithContentsOfFile(newBundle + "/Contents/Info.plist");
+    const PlistDictionary* dictionary = info ? info->asDictionary() : nullptr;
+    if (dictionary == nullptr)
+        return "The update holds no readable Info.plist.";
+    const auto text = [dictionary](const char* key) {
+        const PlistValue* value = dictionary->find(key);
+        return value && value->asString() ? *value->asString() : std::string();
+    };
+    const std::string identifier = text("CFBundleIdentifier");
+    if (identifier != runningIdentifier)
+        return "The update is another application (\"" + identifier + "\", not \"" +
+               runningIdentifier + "\").";
+    const std::string version = text("CFBundleVersion");
+    if (compareVersions(version, runningVersion) <= 0)
+        return "The update's version \"" + version + "\" is not newer than the running \"" +
+               runningVersion + "\".";
+    if (const std::optional<std::string> missing = missingExecutable(newBundle))
+        return "The update lacks its executable " + *missing + ".";
+    return std::nullopt;
+}
+
+Result<std::string> makeUpdateFolder(const std::string& applicationPath) {
+    std::string pattern = fs::path(applicationPath).parent_path().string() + "/" +
+                          updateFolderPrefix(applicationPath) + "XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr)
+        return Result<std::string>::failure("No folder for the update could be made beside " +
+                                            applicationPath + ": " + std::strerror(errno));
+    return Result<std::string>::success(pattern);
+}
+
+int removeLeftoverUpdateFolders(const std::string& applicationPath) {
+    const std::string prefix = updateFolderPrefix(applicationPath);
+    std::error_code error;
+    int removed = 0;
+    for (const fs::directory_entry& entry :
+         fs::directory_iterator(fs::path(applicationPath).parent_path(), error)) {
+        if (entry.path().filename().string().rfind(prefix, 0) != 0)
+            continue;
+        std::error_code removeError;
+        fs::remove_all(entry.path(), removeError);
+        removed += removeError ? 0 : 1;
+    }
+    return removed;
+}
+
+std::optional<std::string> replaceBundle(const std::string& applicationPath,
+                                         const std::string& newBundle) {
+    if (!exchange(newBundle, applicationPath))
+        return "The application could not be replaced: " + std::string(std::strerror(errno)) + ".";
+    if (const std::optional<std::string> missing = missingExecutable(applicationPath)) {
+        if (!exchange(newBundle, applicationPath))
+            return "The new application lacks " + *missing +
+                   " and the old one could not be put back: " + std::strerror(errno) + ".";
+        return "The new application lacks " + *missing + "; the old one was put back.";
+    }
+    syncFolder(fs::path(applicationPath).parent_path().string());
+    return std::nullopt;
+}
+
+}  // namespace quaymark

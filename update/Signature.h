@@ -1,0 +1,16 @@
+// Checking an update archive's Ed25519 signature against the application's public key.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quaymark {
+
+// Why `data` is refused, in one line: no key, no signature, either not valid base64 of the
+// right length, or a signature that does not match. Nothing when the signature is good.
+// Both texts are base64: the key of its raw 32 bytes, the signature of its 64 bytes.
+std::optional<std::string> signatureRefusal(std::string_view data, std::string_view signatureBase64,
+                                            std::string_view publicKeyBase64);
+
+}  // namespace quaymark
