@@ -8,10 +8,14 @@ namespace {
 
 const char* const kUsage =
     "usage: Quaymark [install | uninstall | status | --help]\n"
+    "       Quaymark [check-for-updates [--feed URL] | --version]\n"
     "  install    put the Quaymark button into Finder's toolbar and restart Finder\n"
     "  uninstall  take every Quaymark button out of Finder's toolbar and restart Finder\n"
     "  status     show whether the button is installed, the system version, the button's\n"
     "             icon, whether Finder runs, and Quaymark's preferences\n"
+    "  check-for-updates  read the update feed (or URL) once and say whether a newer\n"
+    "             version is available; exits 1 when the feed gave no verdict\n"
+    "  --version  show Quaymark's version\n"
     "  --help     show this text\n"
     "Without a command, Quaymark starts as an application.\n";
 

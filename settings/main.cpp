@@ -3,8 +3,10 @@
 #include <fontconfig/fontconfig.h>
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,10 +17,27 @@
 #include "QuaymarkPreferences.h"
 #include "SettingsApplication.h"
 #include "SharedUpdater.h"
+#include "UpdateCommand.h"
 
 int main(int argc, char** argv) {
     using namespace quaymark;
     std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (arguments.size() == 1 && arguments[0] == "--version") {
+        HostPlatform host("Quaymark", kPreferencesDomain);
+        return printVersion(host.platform().mainBundle, std::cout, std::cerr);
+    }
+    if (!arguments.empty() && arguments[0] == "check-for-updates") {
+        std::optional<std::string> feed;
+        if (arguments.size() == 3 && arguments[1] == "--feed") {
+            feed = arguments[2];
+        } else if (arguments.size() != 1) {
+            std::cerr << "usage: Quaymark check-for-updates [--feed URL]\n";
+            return kCommandUsageError;
+        }
+        QCoreApplication application(argc, argv);
+        HostPlatform host("Quaymark", kPreferencesDomain);
+        return runUpdateCheck(host.platform(), feed, std::cout, std::cerr);
+    }
     if (!arguments.empty()) {
         HostPlatform host("Quaymark", kPreferencesDomain);
         Platform platform = host.platform();
