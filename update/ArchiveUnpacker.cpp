@@ -78,28 +78,34 @@ bool linkStaysInside(const std::string& linkPath, const std::string& target) {
     return true;
 }
 
-ReadArchive openForReading(const std::string& path) {
+std::string archiveError(archive* handle) {
+    const char* text = archive_error_string(handle);
+    return text != nullptr ? text : "unknown error";
+}
+
+// Nothing, with the reason in `error`, when the file is not a zip or tar.xz archive, or too
+// damaged or truncated for its beginning to be read.
+ReadArchive openForReading(const std::string& path, std::string& error) {
     ReadArchive reader(archive_read_new(), &archive_read_free);
     archive_read_support_format_zip(reader.get());
     archive_read_support_format_tar(reader.get());
     archive_read_support_filter_xz(reader.get());
-    if (archive_read_open_filename(reader.get(), path.c_str(), 64 * 1024) != ARCHIVE_OK)
+    if (archive_read_open_filename(reader.get(), path.c_str(), 64 * 1024) != ARCHIVE_OK) {
+        error = archiveError(reader.get());
         return ReadArchive(nullptr, &archive_read_free);
+    }
     return reader;
-}
-
-std::string archiveError(archive* handle) {
-    const char* text = archive_error_string(handle);
-    return text != nullptr ? text : "unknown error";
 }
 
 // Reads every header and every byte, so that a truncated or corrupt archive is refused
 // before anything is written; the entries in archive order.
 std::optional<std::string> survey(const std::string& archivePath, const std::string& topLevelName,
                                   const UnpackLimits& limits, std::vector<Entry>& entries) {
-    ReadArchive reader = openForReading(archivePath);
+    std::string error;
+    ReadArchive reader = openForReading(archivePath, error);
     if (!reader)
-        return "The update archive could not be opened as a zip or tar.xz archive.";
+        return "The update archive is not a zip or tar.xz archive, or is damaged or truncated: " +
+               error;
     std::map<std::string, Kind> kinds;
     std::uint64_t totalBytes = 0;
     archive_entry* header = nullptr;
@@ -199,9 +205,10 @@ std::optional<std::string> unpackArchive(const std::string& archivePath,
     if (std::optional<std::string> refusal = survey(archivePath, topLevelName, limits, entries))
         return refusal;
 
-    ReadArchive reader = openForReading(archivePath);
+    std::string error;
+    ReadArchive reader = openForReading(archivePath, error);
     if (!reader)
-        return "The update archive could not be opened again.";
+        return "The update archive could not be opened again: " + error;
     WriteArchive writer(archive_write_disk_new(), &archive_write_free);
     // Our own checks above come first; these are libarchive's, kept as a second line. Owner
     // and set-id bits are never taken from the archive.

@@ -117,4 +117,26 @@ std::optional<std::string> replaceBundle(const std::string& applicationPath,
     return std::nullopt;
 }
 
+std::optional<std::string> installArchive(FileManager& files,
+                                          const ArchiveInstallation& installation) {
+    const std::string bundleName = fs::path(installation.applicationPath).filename().string();
+    const std::string unpacked = installation.updateFolder + "/unpacked";
+    std::error_code error;
+    if (!fs::create_directory(unpacked, error))
+        return "No folder to unpack the update into could be made: " + error.message() + ".";
+    if (std::optional<std::string> refusal =
+            unpackArchive(installation.archivePath, unpacked, bundleName, installation.limits))
+        return refusal;
+    const std::string newBundle = unpacked + "/" + bundleName;
+    if (std::optional<std::string> refusal = newBundleRefusal(
+            files, newBundle, installation.runningIdentifier, installation.runningVersion))
+        return refusal;
+    if (std::optional<std::string> failure = replaceBundle(installation.applicationPath, newBundle))
+        return failure;
+    // The old bundle now sits where the new one was unpacked. Should it stay, the next update
+    // removes it.
+    fs::remove_all(installation.updateFolder, error);
+    return std::nullopt;
+}
+
 }  // namespace quaymark

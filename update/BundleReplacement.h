@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ArchiveUnpacker.h"
 #include "FileManager.h"
 #include "Result.h"
 
@@ -34,5 +35,22 @@ int removeLeftoverUpdateFolders(const std::string& applicationPath);
 // on failure.
 std::optional<std::string> replaceBundle(const std::string& applicationPath,
                                          const std::string& newBundle);
+
+struct ArchiveInstallation {
+    // The real path of the bundle to replace.
+    std::string applicationPath;
+    // From makeUpdateFolder; the archive is unpacked into it, and it is removed on success.
+    std::string updateFolder;
+    std::string archivePath;
+    std::string runningIdentifier;
+    std::string runningVersion;
+    UnpackLimits limits{};
+};
+
+// Unpacks the (already verified) archive, checks the bundle it holds and exchanges it with
+// the installed one, then removes the update folder with the old bundle in it. The reason on
+// failure, when the installed bundle is as it was; the caller removes the update folder then.
+std::optional<std::string> installArchive(FileManager& files,
+                                          const ArchiveInstallation& installation);
 
 }  // namespace quaymark

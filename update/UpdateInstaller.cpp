@@ -155,10 +155,10 @@ void UpdateInstaller::downloaded() {
     if (!_archive->flush())
         return fail("The update could not be saved: " + _archive->errorString().toStdString());
     _archive->close();
-    finish(installArchive());
+    finish(installDownload());
 }
 
-std::optional<std::string> UpdateInstaller::installArchive() {
+std::optional<std::string> UpdateInstaller::installDownload() {
     QFile archive(QString::fromStdString(_folder + "/archive"));
     if (!archive.open(QIODevice::ReadOnly))
         return "The downloaded update could not be read again.";
@@ -169,27 +169,15 @@ std::optional<std::string> UpdateInstaller::installArchive() {
         return refusal;
 
     const std::string application = applicationPath();
-    const std::string bundleName = std::filesystem::path(application).filename().string();
-    const std::string unpacked = _folder + "/unpacked";
-    std::error_code error;
-    if (!std::filesystem::create_directory(unpacked, error))
-        return "No folder to unpack the update into could be made: " + error.message() + ".";
-    if (std::optional<std::string> refusal =
-            unpackArchive(_folder + "/archive", unpacked, bundleName, _options.unpackLimits))
-        return refusal;
-    const std::string newBundle = unpacked + "/" + bundleName;
-    if (std::optional<std::string> refusal =
-            newBundleRefusal(_platform.fileManager, newBundle,
-                             infoString(_platform.mainBundle, "CFBundleIdentifier"),
-                             infoString(_platform.mainBundle, "CFBundleVersion")))
-        return refusal;
-    if (std::optional<std::string> failure = replaceBundle(application, newBundle))
+    if (std::optional<std::string> failure = installArchive(
+            _platform.fileManager,
+            {.applicationPath = application,
+             .updateFolder = _folder,
+             .archivePath = _folder + "/archive",
+             .runningIdentifier = infoString(_platform.mainBundle, "CFBundleIdentifier"),
+             .runningVersion = infoString(_platform.mainBundle, "CFBundleVersion"),
+             .limits = _options.unpackLimits}))
         return failure;
-    // The old bundle now sits where the new one was unpacked.
-    std::filesystem::remove_all(_folder, error);
-    if (error)
-        _platform.log.log("The previous version could not be removed from " + _folder + ": " +
-                          error.message() + "; the next update removes it");
     _folder.clear();
 
     // The toolbar item names the bundle's path, which has not changed; the new version

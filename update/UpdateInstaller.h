@@ -56,7 +56,7 @@ public:
 private:
     void received();
     void downloaded();
-    std::optional<std::string> installArchive();
+    std::optional<std::string> installDownload();
     void cancel();
     void fail(const std::string& reason);
     // The user who cancelled needs no window saying so.

@@ -1,0 +1,157 @@
+#include "UpdateArchives.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <QByteArray>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace quaymark::testing {
+namespace fs = std::filesystem;
+
+std::vector<ArchiveEntry> bundleEntries(const std::string& identifier, const std::string& version,
+                                        int fileCount) {
+    const std::string app = "Quaymark.app/", helper = app + "Contents/MacOS/QuaymarkHelper.app/";
+    std::vector<ArchiveEntry> entries{
+        {ArchiveEntry::Folder, app, "", 0755},
+        {ArchiveEntry::Folder, app + "Contents", "", 0755},
+        {ArchiveEntry::File, app + "Contents/Info.plist",
+         "<?xml version=\"1.0\"?><plist "
+         "version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>" +
+             identifier + "</string><key>CFBundleVersion</key><string>" + version +
+             "</string></dict></plist>"},
+        {ArchiveEntry::Folder, app + "Contents/MacOS", "", 0755},
+        {ArchiveEntry::File, app + "Contents/MacOS/Quaymark", "#!/bin/sh\n# " + version, 0755},
+        {ArchiveEntry::Folder, helper, "", 0755},
+        {ArchiveEntry::Folder, helper + "Contents", "", 0755},
+        {ArchiveEntry::Folder, helper + "Contents/MacOS", "", 0755},
+        {ArchiveEntry::File, helper + "Contents/MacOS/QuaymarkHelper", "helper " + version, 0755},
+        {ArchiveEntry::Folder, app + "Contents/Resources", "", 0755},
+        {ArchiveEntry::Link, app + "Contents/Current", "MacOS"},
+    };
+    for (int i = 0; i < fileCount; ++i)
+        entries.push_back({ArchiveEntry::File, app + "Contents/Resources/r" + std::to_string(i),
+                           version + std::string(200, char('a' + i % 26))});
+    return entries;
+}
+
+void writeArchive(const std::string& path, ArchiveFormat format,
+                  const std::vector<ArchiveEntry>& entries) {
+    archive* writer = archive_write_new();
+    if (format == ArchiveFormat::Zip) {
+        archive_write_set_format_zip(writer);
+    } else {
+        archive_write_set_format_pax_restricted(writer);
+        archive_write_add_filter_xz(writer);
+    }
+    archive_write_open_filename(writer, path.c_str());
+    for (const ArchiveEntry& item : entries) {
+        archive_entry* entry = archive_entry_new();
+        archive_entry_set_pathname(entry, item.name.c_str());
+        archive_entry_set_perm(entry, item.mode);
+        switch (item.type) {
+            case ArchiveEntry::File:
+                archive_entry_set_filetype(entry, AE_IFREG);
+                archive_entry_set_size(entry, static_cast<la_int64_t>(item.text.size()));
+                break;
+            case ArchiveEntry::Folder:
+                archive_entry_set_filetype(entry, AE_IFDIR);
+                break;
+            case ArchiveEntry::Link:
+                archive_entry_set_filetype(entry, AE_IFLNK);
+                archive_entry_set_symlink(entry, item.text.c_str());
+                break;
+            case ArchiveEntry::HardLink:
+                archive_entry_set_filetype(entry, AE_IFREG);
+                archive_entry_set_hardlink(entry, item.text.c_str());
+                break;
+            case ArchiveEntry::Device:
+                archive_entry_set_filetype(entry, AE_IFCHR);
+                archive_entry_set_rdev(entry, makedev(1, 3));
+                break;
+        }
+        if (archive_write_header(writer, entry) != ARCHIVE_OK)
+            throw std::runtime_error(archive_error_string(writer));
+        if (item.type == ArchiveEntry::File)
+            archive_write_data(writer, item.text.data(), item.text.size());
+        archive_entry_free(entry);
+    }
+    archive_write_close(writer);
+    archive_write_free(writer);
+}
+
+void materialise(const std::string& folder, const std::vector<ArchiveEntry>& entries) {
+    for (const ArchiveEntry& item : entries) {
+        const fs::path path = fs::path(folder) / item.name;
+        if (item.type == ArchiveEntry::Folder)
+            fs::create_directories(path);
+        else if (item.type == ArchiveEntry::Link)
+            fs::create_symlink(item.text, path);
+        else
+            std::ofstream(path, std::ios::binary) << item.text;
+        if (item.type != ArchiveEntry::Link)
+            fs::permissions(path, static_cast<fs::perms>(item.mode));
+    }
+}
+
+std::string readFile(const std::string& path) {
+    std::ostringstream bytes;
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
+    return bytes.str();
+}
+
+std::string treePicture(const std::string& folder) {
+    std::vector<std::string> lines;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
+        struct stat status {};
+        lstat(entry.path().c_str(), &status);
+        std::string line = fs::relative(entry.path(), folder).string() + " " +
+                           std::to_string(status.st_mode) + " ";
+        if (S_ISLNK(status.st_mode))
+            line += fs::read_symlink(entry.path()).string();
+        else if (S_ISREG(status.st_mode))
+            line += readFile(entry.path());
+        lines.push_back(line);
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string picture;
+    for (const std::string& line : lines)
+        picture += line + "\n";
+    return picture;
+}
+
+SigningKey::SigningKey() : key(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519")) {}
+SigningKey::~SigningKey() {
+    EVP_PKEY_free(static_cast<EVP_PKEY*>(key));
+}
+
+std::string SigningKey::publicKeyBase64() const {
+    unsigned char raw[32];
+    std::size_t size = sizeof raw;
+    EVP_PKEY_get_raw_public_key(static_cast<EVP_PKEY*>(key), raw, &size);
+    return QByteArray(reinterpret_cast<const char*>(raw), static_cast<qsizetype>(size))
+        .toBase64()
+        .toStdString();
+}
+
+std::string SigningKey::signBase64(const std::string& data) const {
+    unsigned char signature[64];
+    std::size_t size = sizeof signature;
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    EVP_DigestSignInit(context, nullptr, nullptr, nullptr, static_cast<EVP_PKEY*>(key));
+    EVP_DigestSign(context, signature, &size, reinterpret_cast<const unsigned char*>(data.data()),
+                   data.size());
+    EVP_MD_CTX_free(context);
+    return QByteArray(reinterpret_cast<const char*>(signature), static_cast<qsizetype>(size))
+        .toBase64()
+        .toStdString();
+}
+
+}  // namespace quaymark::testing

@@ -1,0 +1,39 @@
+// Bundles, archives, signing keys and tree pictures for the installation tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quaymark::testing {
+
+// One archive entry; `text` is a file's bytes or a link's target.
+struct ArchiveEntry {
+    enum Type { File, Folder, Link, HardLink, Device } type;
+    std::string name;
+    std::string text{};
+    int mode = 0644;
+};
+enum class ArchiveFormat { Zip, TarXz };
+
+// The entries of a complete Quaymark.app with `fileCount` extra resource files.
+std::vector<ArchiveEntry> bundleEntries(const std::string& identifier, const std::string& version,
+                                        int fileCount = 2);
+void writeArchive(const std::string& path, ArchiveFormat format,
+                  const std::vector<ArchiveEntry>& entries);
+// Writes the entries as files under `folder`.
+void materialise(const std::string& folder, const std::vector<ArchiveEntry>& entries);
+// Every entry under `folder` with its type, mode and content, one per line, sorted.
+std::string treePicture(const std::string& folder);
+std::string readFile(const std::string& path);
+
+struct SigningKey {
+    SigningKey();
+    ~SigningKey();
+    SigningKey(const SigningKey&) = delete;
+    SigningKey& operator=(const SigningKey&) = delete;
+    std::string publicKeyBase64() const;
+    std::string signBase64(const std::string& data) const;
+    void* key;
+};
+
+}  // namespace quaymark::testing
