@@ -1,0 +1,199 @@
+#include <QNetworkAccessManager>
+#include <QTemporaryDir>
+#include <QTest>
+#include <filesystem>
+#include <map>
+
+#include "FeedServer.h"
+#include "HostFileManager.h"
+#include "TestPlatform.h"
+#include "UpdateArchives.h"
+#include "UpdateInstaller.h"
+
+namespace quaymark {
+namespace {
+
+namespace fs = std::filesystem;
+
+class InfoBundle : public FakeBundle {
+public:
+    using FakeBundle::FakeBundle;
+    std::optional<PlistValue> objectForInfoDictionaryKey(const std::string& key) override {
+        const auto found = info.find(key);
+        return found == info.end() ? std::nullopt : std::optional<PlistValue>(found->second);
+    }
+    std::map<std::string, std::string> info;
+};
+
+class RecordingUserInterface : public UpdateUserInterface {
+public:
+    void showCheckingProgress(std::function<void()>) override {}
+    void closeCheckingProgress() override {}
+    void showUpdateAvailable(const UpdateOffer&, std::function<void(UpdateChoice)>) override {}
+    void showUpToDate(const std::string&) override {}
+    void showError(const std::string& message) override { errors.push_back(message); }
+    bool openUrl(const std::string&) override { return false; }
+    void showInstallProgress(std::function<void()> cancelInstall) override {
+        cancel = std::move(cancelInstall);
+    }
+    void setInstallProgress(std::uint64_t received, std::uint64_t) override {
+        lastReceived = received;
+    }
+
+    std::vector<std::string> errors;
+    std::function<void()> cancel;
+    std::uint64_t lastReceived = 0;
+};
+
+// Quaymark 1.0 installed in a temporary Applications folder, and a signed 1.1 on 127.0.0.1.
+struct Rig {
+    Rig() : files(SystemRoot(folder.path().toStdString() + "/root"), folder.path().toStdString()) {
+        server.listen();
+        bundle.info = {{"CFBundleIdentifier", "q"},
+                       {"CFBundleVersion", "1.0"},
+                       {"SUPublicEDKey", key.publicKeyBase64()}};
+        testing::materialise(root + "/Applications", testing::bundleEntries("q", "1.0"));
+        fs::create_directory(root + "/feed");
+        publish(testing::bundleEntries("q", "1.1"));
+    }
+    void publish(const std::vector<testing::ArchiveEntry>& entries) {
+        testing::writeArchive(root + "/feed/update.zip", testing::ArchiveFormat::Zip, entries);
+        const std::string bytes = testing::readFile(root + "/feed/update.zip");
+        item.enclosureURL = server.url("/update.zip").toString().toStdString();
+        item.enclosureLength = bytes.size();
+        item.edSignature = key.signBase64(bytes);
+    }
+    std::optional<std::string> install() {
+        std::optional<std::optional<std::string>> outcome;
+        installer.install(
+            item, [&outcome](std::optional<std::string> failure) { outcome = std::move(failure); });
+        if (!QTest::qWaitFor([&outcome] { return outcome.has_value(); }, 10'000))
+            return "no outcome";
+        return *outcome;
+    }
+    std::string applications() const { return testing::treePicture(root + "/Applications"); }
+
+    QTemporaryDir folder;
+    const std::string root = folder.path().toStdString();
+    testing::SigningKey key;
+    TestPlatform test;
+    InfoBundle bundle{test.calls};
+    HostFileManager files;
+    Platform platform{test.preferences, test.workspace, files,
+                      bundle,           test.tasks,     test.scripting,
+                      test.appleScript, test.clock,     test.runLoop,
+                      test.application, test.log};
+    RecordingUserInterface ui;
+    QNetworkAccessManager network;
+    FeedServer server{QString::fromStdString(root + "/feed")};
+    std::vector<std::string> relaunched;
+    int quits = 0;
+    SUAppcastItem item;
+    UpdateInstaller installer{
+        platform, network, ui,
+        UpdateInstallerOptions{.applicationPath = root + "/Applications/Quaymark.app",
+                               .relaunch =
+                                   [this](const std::string& executable) {
+                                       relaunched.push_back(executable);
+                                       return true;
+                                   },
+                               .quit = [this] { ++quits; }}};
+};
+
+class UpdateInstallerTests : public QObject {
+    Q_OBJECT
+private slots:
+    void replacesTheApplicationAndStartsTheNewVersion() {
+        Rig rig;
+        fs::create_directories(rig.root + "/Applications/.Quaymark.app.update-left/x");
+        QCOMPARE(rig.install(), std::nullopt);
+        QTemporaryDir expected;
+        testing::materialise(expected.path().toStdString(), testing::bundleEntries("q", "1.1"));
+        QCOMPARE(rig.applications(), testing::treePicture(expected.path().toStdString()));
+        QCOMPARE(rig.relaunched,
+                 std::vector<std::string>{rig.root +
+                                          "/Applications/Quaymark.app/Contents/MacOS/Quaymark"});
+        QCOMPARE(rig.quits, 1);
+        QCOMPARE(rig.ui.lastReceived, rig.item.enclosureLength);
+    }
+
+    void refusalsLeaveTheApplicationAsItWas_data() {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QString>("message");
+        const char* const rows[][2] = {
+            {"bad signature", "does not match"},
+            {"no signature", "not signed"},
+            {"no key", "no public key"},
+            {"truncated download", "incomplete"},
+            {"parent entry", "\"..\""},
+            {"link outside", "points outside"},
+            {"another identifier", "another application"},
+            {"older version", "not newer"},
+            {"cancelled", "cancelled"},
+        };
+        int fault = 0;
+        for (const auto& row : rows)
+            QTest::newRow(row[0]) << fault++ << QString(row[1]);
+    }
+    void refusalsLeaveTheApplicationAsItWas() {
+        QFETCH(int, fault);
+        QFETCH(QString, message);
+        Rig rig;
+        const std::string before = rig.applications();
+        std::vector<testing::ArchiveEntry> entries = testing::bundleEntries("q", "1.1");
+        switch (fault) {
+            case 0:
+                rig.item.edSignature = rig.key.signBase64("other bytes");
+                break;
+            case 1:
+                rig.item.edSignature.clear();
+                break;
+            case 2:
+                rig.bundle.info.erase("SUPublicEDKey");
+                break;
+            case 3: {
+                ScriptedResponse half;
+                half.body =
+                    QByteArray::fromStdString(testing::readFile(rig.root + "/feed/update.zip"));
+                half.body.chop(half.body.size() / 2);
+                rig.server.script("/update.zip", half);
+                break;
+            }
+            case 4:
+                entries.push_back({testing::ArchiveEntry::File, "Quaymark.app/../../x", "x"});
+                break;
+            case 5:
+                entries.push_back({testing::ArchiveEntry::Link, "Quaymark.app/l", "../../.."});
+                break;
+            case 6:
+                entries = testing::bundleEntries("other", "1.1");
+                break;
+            case 7:
+                entries = testing::bundleEntries("q", "0.9");
+                break;
+            case 8: {
+                ScriptedResponse slow;
+                slow.body = QByteArray(4000, 'x');
+                slow.trickleInterval = std::chrono::milliseconds(20);
+                rig.server.script("/update.zip", slow);
+                QTimer::singleShot(300, [&rig] { rig.ui.cancel(); });
+                break;
+            }
+        }
+        if (fault >= 4 && fault <= 7)
+            rig.publish(entries);
+        const std::optional<std::string> failure = rig.install();
+        QVERIFY(failure.has_value());
+        QVERIFY2(failure->find(message.toStdString()) != std::string::npos, failure->c_str());
+        QCOMPARE(rig.applications(), before);
+        QCOMPARE(rig.ui.errors.size(), std::size_t(fault == 8 ? 0 : 1));
+        QVERIFY(rig.relaunched.empty());
+        QCOMPARE(rig.test.log.lines().back(), *failure);
+    }
+};
+
+}  // namespace
+}  // namespace quaymark
+
+QTEST_GUILESS_MAIN(quaymark::UpdateInstallerTests)
+#include "UpdateInstallerTests.moc"
