@@ -33,133 +33,74 @@ struct TempFolder {
 
 TEST(UpdateSignature, OnlyTheKeysOwnSignatureOfTheSameBytesPasses) {
     const testing::SigningKey key, other;
-    const std::string data = "archive bytes", good = key.signBase64(data);
+    const std::string data = "archive bytes", good = key.signBase64(data),
+                      pub = key.publicKeyBase64();
     const struct {
         std::string signature, publicKey, data, refusal;
     } cases[] = {
-        {good, key.publicKeyBase64(), data, ""},
+        // clang-format off
+        {good, pub, data, ""},
         {good, "", data, "no public key"},
-        {"", key.publicKeyBase64(), data, "not signed"},
-        {"!!" + good.substr(2), key.publicKeyBase64(), data, "not the base64"},
-        {"c2hvcnQ=", key.publicKeyBase64(), data, "not the base64"},
+        {"", pub, data, "not signed"},
+        {"!!" + good.substr(2), pub, data, "not the base64"},
+        {"c2hvcnQ=", pub, data, "not the base64"},
         {good, "c2hvcnQ=", data, "public key is not"},
-        {other.signBase64(data), key.publicKeyBase64(), data, "does not match"},
-        {good, key.publicKeyBase64(), data + "!", "does not match"},
+        {other.signBase64(data), pub, data, "does not match"},
+        {good, pub, data + "!", "does not match"},
+        // clang-format on
     };
     for (const auto& c : cases) {
         const std::optional<std::string> refusal =
             signatureRefusal(c.data, c.signature, c.publicKey);
-        EXPECT_NE(refusal.value_or("").find(c.refusal), std::string::npos)
-            << c.refusal << ": " << refusal.value_or("accepted");
         EXPECT_EQ(refusal.has_value(), !c.refusal.empty()) << c.refusal;
+        EXPECT_NE(refusal.value_or("").find(c.refusal), std::string::npos) << c.refusal;
     }
 }
 
 TEST(UpdateArchive, RefusesAnythingThatCouldWriteOutsideOrIsIncomplete) {
     using E = ArchiveEntry;
+    const ArchiveFormat xz = ArchiveFormat::TarXz, zip = ArchiveFormat::Zip;
     const std::vector<E> bundle = testing::bundleEntries("q", "1.1");
-    const auto with = [&bundle](std::vector<E> extra) {
+    const auto with = [&bundle](E extra) {
         std::vector<E> entries = bundle;
-        entries.insert(entries.end(), extra.begin(), extra.end());
+        entries.push_back(std::move(extra));
         return entries;
     };
     const struct {
-        const char* what;
         std::vector<E> entries;
         ArchiveFormat format;
-        bool truncated;
         const char* refusal;
     } cases[] = {
-        {"parent entry", with({{E::File, "Quaymark.app/../evil", "x"}}), ArchiveFormat::TarXz, 0,
-         "\"..\""},
-        {"absolute entry", with({{E::File, "/tmp/evil", "x"}}), ArchiveFormat::TarXz, 0,
-         "absolute"},
-        {"link outside", with({{E::Link, "Quaymark.app/x", "../../etc"}}), ArchiveFormat::Zip, 0,
-         "points outside"},
-        {"link up after a name", with({{E::Link, "Quaymark.app/x", "Contents/../../.."}}),
-         ArchiveFormat::TarXz, false, "points outside"},
-        {"absolute link", with({{E::Link, "Quaymark.app/x", "/etc/passwd"}}), ArchiveFormat::TarXz,
-         0, "points outside"},
-        {"through a link", with({{E::File, "Quaymark.app/Contents/Current/f", "x"}}),
-         ArchiveFormat::TarXz, false, "through"},
-        {"hard link outside", with({{E::HardLink, "Quaymark.app/h", "../x"}}), ArchiveFormat::TarXz,
-         0, "hard link"},
-        {"device", with({{E::Device, "Quaymark.app/null"}}), ArchiveFormat::TarXz, false, "device"},
-        {"second top level", with({{E::Folder, "Other.app/", "", 0755}}), ArchiveFormat::Zip, 0,
-         "nothing beside"},
-        {"name twice", with({{E::File, "Quaymark.app/Contents/Info.plist", "x"}}),
-         ArchiveFormat::TarXz, false, "twice"},
-        {"too many entries", testing::bundleEntries("q", "1.1", 40), ArchiveFormat::Zip, 0,
-         "entries"},
-        {"too many bytes", with({{E::File, "Quaymark.app/big", std::string(70'000, 'b')}}),
-         ArchiveFormat::TarXz, false, "bytes"},
-        {"truncated tar.xz", bundle, ArchiveFormat::TarXz, true, "truncated"},
-        {"truncated zip", bundle, ArchiveFormat::Zip, true, ""},
+        // clang-format off
+        {with({E::File, "Quaymark.app/../evil", "x"}), xz, "\"..\""},
+        {with({E::File, "/tmp/evil", "x"}), xz, "absolute"},
+        {with({E::Link, "Quaymark.app/x", "../../etc"}), zip, "points outside"},
+        {with({E::Link, "Quaymark.app/x", "Contents/../../.."}), xz, "points outside"},
+        {with({E::Link, "Quaymark.app/x", "/etc/passwd"}), xz, "points outside"},
+        {with({E::File, "Quaymark.app/Contents/Current/f", "x"}), xz, "through"},
+        {with({E::HardLink, "Quaymark.app/h", "../x"}), xz, "hard link"},
+        {with({E::Device, "Quaymark.app/null"}), xz, "device"},
+        {with({E::Folder, "Other.app/", "", 0755}), zip, "nothing beside"},
+        {with({E::File, "Quaymark.app/Contents/Info.plist", "x"}), xz, "twice"},
+        {testing::bundleEntries("q", "1.1", 40), zip, "entries"},
+        {with({E::File, "Quaymark.app/big", std::string(70'000, 'b')}), xz, "bytes"},
+        {bundle, xz, "truncated"},
+        {bundle, zip, "truncated"},
+        // clang-format on
     };
     for (const auto& c : cases) {
         TempFolder folder;
         const std::string archive = folder.path + "/a", out = folder.path + "/out";
         testing::writeArchive(archive, c.format, c.entries);
-        if (c.truncated)
+        // A bundle as it is, refused, can only be one cut short.
+        if (c.entries.size() == bundle.size())
             fs::resize_file(archive, fs::file_size(archive) / 2);
         fs::create_directory(out);
         const std::optional<std::string> refusal = unpackArchive(
             archive, out, "Quaymark.app", {.maximumEntries = 45, .maximumBytes = 60'000});
-        ASSERT_TRUE(refusal) << c.what;
-        EXPECT_NE(refusal->find(c.refusal), std::string::npos) << c.what << ": " << *refusal;
-        EXPECT_TRUE(fs::is_empty(out)) << c.what << " wrote before it was judged";
-    }
-}
-
-TEST(UpdateArchive, UnpacksZipAndTarXzToTheSameTree) {
-    TempFolder folder;
-    std::vector<ArchiveEntry> entries = testing::bundleEntries("q", "1.1");
-    testing::materialise(folder.path + "/expected", entries);
-    entries.push_back({ArchiveEntry::HardLink, "Quaymark.app/Contents/Resources/again",
-                       "Quaymark.app/Contents/Resources/r0"});
-    for (const ArchiveFormat format : {ArchiveFormat::Zip, ArchiveFormat::TarXz}) {
-        const std::string out = folder.path + "/out" + std::to_string(int(format));
-        fs::create_directory(out);
-        testing::writeArchive(
-            folder.path + "/a", format,
-            format == ArchiveFormat::Zip ? testing::bundleEntries("q", "1.1") : entries);
-        ASSERT_EQ(unpackArchive(folder.path + "/a", out, "Quaymark.app"), std::nullopt);
-        if (format == ArchiveFormat::TarXz) {
-            EXPECT_EQ(fs::hard_link_count(out + "/Quaymark.app/Contents/Resources/again"), 2u);
-            fs::remove(out + "/Quaymark.app/Contents/Resources/again");
-        }
-        EXPECT_EQ(testing::treePicture(out), testing::treePicture(folder.path + "/expected"));
-    }
-}
-
-TEST(UpdateBundle, OnlyANewerCompleteBundleOfTheSameApplicationMayReplace) {
-    TempFolder folder;
-    HostFileManager files(SystemRoot(folder.path + "/root"), folder.path);
-    const struct {
-        const char* identifier;
-        const char* version;
-        const char* removed;
-        const char* refusal;
-    } cases[] = {
-        {"q", "1.1", "", nullptr},
-        {"other", "1.1", "", "another application"},
-        {"q", "1.0", "", "not newer"},
-        {"q", "0.9", "", "not newer"},
-        {"q", "1.1", "Contents/MacOS/QuaymarkHelper.app/Contents/MacOS/QuaymarkHelper", "lacks"},
-        {"q", "1.1", "Contents/Info.plist", "no readable Info.plist"},
-    };
-    int index = 0;
-    for (const auto& c : cases) {
-        const std::string root = folder.path + "/" + std::to_string(index++);
-        testing::materialise(root, testing::bundleEntries(c.identifier, c.version));
-        if (*c.removed != 0)
-            fs::remove(root + "/Quaymark.app/" + c.removed);
-        const std::optional<std::string> refusal =
-            newBundleRefusal(files, root + "/Quaymark.app", "q", "1.0");
-        EXPECT_EQ(refusal.has_value(), c.refusal != nullptr) << refusal.value_or("accepted");
-        if (refusal && c.refusal) {
-            EXPECT_NE(refusal->find(c.refusal), std::string::npos) << *refusal;
-        }
+        ASSERT_TRUE(refusal) << c.refusal;
+        EXPECT_NE(refusal->find(c.refusal), std::string::npos) << *refusal;
+        EXPECT_TRUE(fs::is_empty(out)) << c.refusal << ": written before it was judged";
     }
 }
 

@@ -12,6 +12,7 @@ struct ArchiveEntry {
     std::string name;
     std::string text{};
     int mode = 0644;
+    bool operator==(const ArchiveEntry&) const = default;
 };
 enum class ArchiveFormat { Zip, TarXz };
 

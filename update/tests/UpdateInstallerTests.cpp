@@ -43,6 +43,7 @@ public:
     std::vector<std::string> errors;
     std::function<void()> cancel;
     std::uint64_t lastReceived = 0;
+    bool cancelled = false;
 };
 
 // Quaymark 1.0 installed in a temporary Applications folder, and a signed 1.1 on 127.0.0.1.
@@ -100,6 +101,50 @@ struct Rig {
                                .quit = [this] { ++quits; }}};
 };
 
+using Entries = std::vector<testing::ArchiveEntry>;
+ScriptedResponse answer(QByteArray body, std::chrono::milliseconds trickle = {}) {
+    ScriptedResponse response;
+    response.body = std::move(body);
+    response.trickleInterval = trickle;
+    return response;
+}
+
+// Each refusal's message, and how the update is spoiled to earn it.
+const struct {
+    const char* message;
+    std::function<void(Rig&, Entries&)> make;
+} kFaults[] = {
+    {"does not match", [](Rig& rig, Entries&) { rig.item.edSignature = rig.key.signBase64("?"); }},
+    {"not signed", [](Rig& rig, Entries&) { rig.item.edSignature.clear(); }},
+    {"no public key", [](Rig& rig, Entries&) { rig.bundle.info.erase("SUPublicEDKey"); }},
+    {"incomplete",
+     [](Rig& rig, Entries&) {
+         const std::string archive = testing::readFile(rig.root + "/feed/update.zip");
+         rig.server.script("/update.zip", answer(QByteArray::fromStdString(archive).left(900)));
+     }},
+    {"\"..\"",
+     [](Rig&, Entries& e) {
+         e.push_back({e[0].File, "Quaymark.app/../../x", "x"});
+     }},
+    {"points outside",
+     [](Rig&, Entries& e) {
+         e.push_back({e[0].Link, "Quaymark.app/l", "../.."});
+     }},
+    {"another application", [](Rig&, Entries& e) { e = testing::bundleEntries("other", "1.1"); }},
+    {"not newer", [](Rig&, Entries& e) { e = testing::bundleEntries("q", "0.9"); }},
+    {"lacks its executable", [](Rig&, Entries& e) { e.erase(e.begin() + 8); }},
+    {"no readable Info.plist", [](Rig&, Entries& e) { e.erase(e.begin() + 2); }},
+    {"cancelled",
+     [](Rig& rig, Entries&) {
+         rig.server.script("/update.zip",
+                           answer(QByteArray(4000, 'x'), std::chrono::milliseconds(20)));
+         QTimer::singleShot(300, [&rig] {
+             rig.ui.cancelled = true;
+             rig.ui.cancel();
+         });
+     }},
+};
+
 class UpdateInstallerTests : public QObject {
     Q_OBJECT
 private slots:
@@ -119,74 +164,22 @@ private slots:
 
     void refusalsLeaveTheApplicationAsItWas_data() {
         QTest::addColumn<int>("fault");
-        QTest::addColumn<QString>("message");
-        const char* const rows[][2] = {
-            {"bad signature", "does not match"},
-            {"no signature", "not signed"},
-            {"no key", "no public key"},
-            {"truncated download", "incomplete"},
-            {"parent entry", "\"..\""},
-            {"link outside", "points outside"},
-            {"another identifier", "another application"},
-            {"older version", "not newer"},
-            {"cancelled", "cancelled"},
-        };
-        int fault = 0;
-        for (const auto& row : rows)
-            QTest::newRow(row[0]) << fault++ << QString(row[1]);
+        for (std::size_t i = 0; i < std::size(kFaults); ++i)
+            QTest::newRow(kFaults[i].message) << static_cast<int>(i);
     }
     void refusalsLeaveTheApplicationAsItWas() {
         QFETCH(int, fault);
-        QFETCH(QString, message);
         Rig rig;
         const std::string before = rig.applications();
         std::vector<testing::ArchiveEntry> entries = testing::bundleEntries("q", "1.1");
-        switch (fault) {
-            case 0:
-                rig.item.edSignature = rig.key.signBase64("other bytes");
-                break;
-            case 1:
-                rig.item.edSignature.clear();
-                break;
-            case 2:
-                rig.bundle.info.erase("SUPublicEDKey");
-                break;
-            case 3: {
-                ScriptedResponse half;
-                half.body =
-                    QByteArray::fromStdString(testing::readFile(rig.root + "/feed/update.zip"));
-                half.body.chop(half.body.size() / 2);
-                rig.server.script("/update.zip", half);
-                break;
-            }
-            case 4:
-                entries.push_back({testing::ArchiveEntry::File, "Quaymark.app/../../x", "x"});
-                break;
-            case 5:
-                entries.push_back({testing::ArchiveEntry::Link, "Quaymark.app/l", "../../.."});
-                break;
-            case 6:
-                entries = testing::bundleEntries("other", "1.1");
-                break;
-            case 7:
-                entries = testing::bundleEntries("q", "0.9");
-                break;
-            case 8: {
-                ScriptedResponse slow;
-                slow.body = QByteArray(4000, 'x');
-                slow.trickleInterval = std::chrono::milliseconds(20);
-                rig.server.script("/update.zip", slow);
-                QTimer::singleShot(300, [&rig] { rig.ui.cancel(); });
-                break;
-            }
-        }
-        if (fault >= 4 && fault <= 7)
+        kFaults[fault].make(rig, entries);
+        if (!(entries == testing::bundleEntries("q", "1.1")))
             rig.publish(entries);
         const std::optional<std::string> failure = rig.install();
         QVERIFY(failure.has_value());
-        QVERIFY2(failure->find(message.toStdString()) != std::string::npos, failure->c_str());
+        QVERIFY2(failure->find(kFaults[fault].message) != std::string::npos, failure->c_str());
         QCOMPARE(rig.applications(), before);
-        QCOMPARE(rig.ui.errors.size(), std::size_t(fault == 8 ? 0 : 1));
+        QCOMPARE(rig.ui.errors.size(), std::size_t(rig.ui.cancelled ? 0 : 1));
         QVERIFY(rig.relaunched.empty());
         QCOMPARE(rig.test.log.lines().back(), *failure);
     }
