@@ -56,27 +56,15 @@ void writeArchive(const std::string& path, ArchiveFormat format,
         archive_entry* entry = archive_entry_new();
         archive_entry_set_pathname(entry, item.name.c_str());
         archive_entry_set_perm(entry, item.mode);
-        switch (item.type) {
-            case ArchiveEntry::File:
-                archive_entry_set_filetype(entry, AE_IFREG);
-                archive_entry_set_size(entry, static_cast<la_int64_t>(item.text.size()));
-                break;
-            case ArchiveEntry::Folder:
-                archive_entry_set_filetype(entry, AE_IFDIR);
-                break;
-            case ArchiveEntry::Link:
-                archive_entry_set_filetype(entry, AE_IFLNK);
-                archive_entry_set_symlink(entry, item.text.c_str());
-                break;
-            case ArchiveEntry::HardLink:
-                archive_entry_set_filetype(entry, AE_IFREG);
-                archive_entry_set_hardlink(entry, item.text.c_str());
-                break;
-            case ArchiveEntry::Device:
-                archive_entry_set_filetype(entry, AE_IFCHR);
-                archive_entry_set_rdev(entry, makedev(1, 3));
-                break;
-        }
+        const unsigned types[] = {AE_IFREG, AE_IFDIR, AE_IFLNK, AE_IFREG, AE_IFCHR};
+        archive_entry_set_filetype(entry, types[item.type]);
+        if (item.type == ArchiveEntry::File)
+            archive_entry_set_size(entry, static_cast<la_int64_t>(item.text.size()));
+        if (item.type == ArchiveEntry::Link)
+            archive_entry_set_symlink(entry, item.text.c_str());
+        if (item.type == ArchiveEntry::HardLink)
+            archive_entry_set_hardlink(entry, item.text.c_str());
+        archive_entry_set_rdev(entry, makedev(1, 3));
         if (archive_write_header(writer, entry) != ARCHIVE_OK)
             throw std::runtime_error(archive_error_string(writer));
         if (item.type == ArchiveEntry::File)
@@ -127,6 +115,12 @@ std::string treePicture(const std::string& folder) {
     return picture;
 }
 
+static std::string base64(const unsigned char* bytes, std::size_t size) {
+    return QByteArray(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(size))
+        .toBase64()
+        .toStdString();
+}
+
 SigningKey::SigningKey() : key(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519")) {}
 SigningKey::~SigningKey() {
     EVP_PKEY_free(static_cast<EVP_PKEY*>(key));
@@ -136,9 +130,7 @@ std::string SigningKey::publicKeyBase64() const {
     unsigned char raw[32];
     std::size_t size = sizeof raw;
     EVP_PKEY_get_raw_public_key(static_cast<EVP_PKEY*>(key), raw, &size);
-    return QByteArray(reinterpret_cast<const char*>(raw), static_cast<qsizetype>(size))
-        .toBase64()
-        .toStdString();
+    return base64(raw, size);
 }
 
 std::string SigningKey::signBase64(const std::string& data) const {
@@ -149,9 +141,7 @@ std::string SigningKey::signBase64(const std::string& data) const {
     EVP_DigestSign(context, signature, &size, reinterpret_cast<const unsigned char*>(data.data()),
                    data.size());
     EVP_MD_CTX_free(context);
-    return QByteArray(reinterpret_cast<const char*>(signature), static_cast<qsizetype>(size))
-        .toBase64()
-        .toStdString();
+    return base64(signature, size);
 }
 
 }  // namespace quaymark::testing
