@@ -214,8 +214,7 @@ std::optional<std::string> unpackArchive(const std::string& archivePath,
     // and set-id bits are never taken from the archive.
     archive_write_disk_set_options(writer.get(), ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME |
                                                      ARCHIVE_EXTRACT_SECURE_SYMLINKS |
-                                                     ARCHIVE_EXTRACT_SECURE_NODOTDOT |
-                                                     ARCHIVE_EXTRACT_NO_OVERWRITE);
+                                                     ARCHIVE_EXTRACT_SECURE_NODOTDOT);
     const std::string prefix = destination + "/";
     archive_entry* header = nullptr;
     for (const Entry& entry : entries) {
