@@ -3,10 +3,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -173,21 +175,39 @@ void Desktop::enter() const {
         setenv(name.c_str(), value.c_str(), 1);
 }
 
-std::optional<std::string> Desktop::installQuaymark(const std::string& builtApp,
-                                                    InstallLocation location) const {
+std::optional<std::string> copyApplication(const std::string& builtApp, const std::string& target,
+                                           const PlistDictionary& infoChanges) {
     std::error_code error;
     if (!fs::exists(fs::path(builtApp) / "Contents" / "Info.plist", error)) {
         return builtApp + " is no application bundle";
     }
-    fs::path folder = location == InstallLocation::Applications ? fs::path(root()) / "Applications"
-                                                                : fs::path(home()) / "Applications";
-    fs::path target = folder / "Quaymark.app";
     fs::remove_all(target, error);
-    fs::create_directories(folder, error);
+    fs::create_directories(fs::path(target).parent_path(), error);
     fs::copy(builtApp, target, fs::copy_options::recursive, error);
     if (error)
         return "cannot copy " + builtApp + ": " + error.message();
+    if (infoChanges.empty())
+        return std::nullopt;
+    const std::string infoPath = target + "/Contents/Info.plist";
+    std::optional<DecodedPlist> info = readPlistFile(infoPath);
+    PlistDictionary* dictionary = info ? info->value.asDictionary() : nullptr;
+    if (dictionary == nullptr)
+        return infoPath + " is not a property-list dictionary";
+    for (const auto& [key, value] : infoChanges)
+        dictionary->set(key, value);
+    if (std::optional<std::string> problem = plistEncodingProblem(info->value, info->format))
+        return "cannot write " + infoPath + ": " + *problem;
+    if (!writeFileAtomically(infoPath, encodePlist(info->value, info->format), {.mode = 0644}))
+        return "cannot write " + infoPath + ": " + std::strerror(errno);
     return std::nullopt;
+}
+
+std::optional<std::string> Desktop::installQuaymark(const std::string& builtApp,
+                                                    InstallLocation location,
+                                                    const PlistDictionary& infoChanges) const {
+    fs::path folder = location == InstallLocation::Applications ? fs::path(root()) / "Applications"
+                                                                : fs::path(home()) / "Applications";
+    return copyApplication(builtApp, (folder / "Quaymark.app").string(), infoChanges);
 }
 
 std::optional<std::string> Desktop::installedQuaymark() const {

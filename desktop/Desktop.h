@@ -39,6 +39,11 @@ struct StandInPrograms {
 
 enum class InstallLocation { Applications, HomeApplications };
 
+// Copies the bundle `builtApp` to `target` (replacing what is there), with `infoChanges` set in
+// the copy's Info.plist; the reason on failure.
+std::optional<std::string> copyApplication(const std::string& builtApp, const std::string& target,
+                                           const PlistDictionary& infoChanges = {});
+
 // A server the desktop runs beside its applications (its X display, its update feed), ended
 // by pid with the desktop.
 struct DesktopService {
@@ -77,9 +82,11 @@ public:
     // the desktop.
     void enter() const;
 
-    // Copies a built Quaymark.app into /Applications or ~/Applications; the reason on failure.
+    // Copies a built Quaymark.app into /Applications or ~/Applications, with `infoChanges`
+    // set in the copy's Info.plist (another version, feed or public key); the reason on failure.
     std::optional<std::string> installQuaymark(const std::string& builtApp,
-                                               InstallLocation location) const;
+                                               InstallLocation location,
+                                               const PlistDictionary& infoChanges = {}) const;
     // The path of the installed Quaymark.app as the system names it, if there is one.
     std::optional<std::string> installedQuaymark() const;
 

@@ -38,7 +38,10 @@ The desktop folder comes from -d or from $QUAYMARK_DESKTOP.
   create DESKTOP [--system-version 10.14.6] [--terminals Terminal,iTerm,iTerm2,xterm]
                  [--iterm2-version 3.4.0] [--shell bash|zsh]
                           lay out a fresh desktop: system root, home, stand-in applications
-  install [--home] [APP]  copy a built Quaymark.app into /Applications (or ~/Applications)
+  install [--home] [--info KEY=VALUE]... [APP]
+                          copy a built Quaymark.app into /Applications (or ~/Applications),
+                          with each KEY of the copy's Info.plist set to the text VALUE
+                          (CFBundleVersion, SUFeedURL, SUPublicEDKey, ...)
   start APP               start Finder, Terminal, iTerm, iTerm2 or Quaymark (one that runs
                           comes to the front instead); the desktop's X display starts first
   settings                start Quaymark without arguments: its settings window
@@ -76,6 +79,8 @@ struct Arguments {
     std::vector<std::string> words;
     std::map<std::string, std::string> options;
     std::vector<std::string> flags;
+    // Every "--info KEY=VALUE", in order.
+    std::vector<std::string> infos;
 
     bool hasFlag(const std::string& flag) const {
         return std::find(flags.begin(), flags.end(), flag) != flags.end();
@@ -100,6 +105,8 @@ Arguments parse(const std::vector<std::string>& arguments) {
             (parsed.words.front() == "run" || parsed.words.front() == "keys" ||
              parsed.words.front() == "type")) {
             parsed.words.push_back(argument);
+        } else if (argument == "--info" && i + 1 < arguments.size()) {
+            parsed.infos.push_back(arguments[++i]);
         } else if (std::find(kValued.begin(), kValued.end(), argument) != kValued.end() &&
                    i + 1 < arguments.size()) {
             parsed.options[argument] = arguments[++i];
@@ -427,7 +434,16 @@ int runDesktopTool(const std::vector<std::string>& argumentList, std::ostream& o
         std::string app = rest.empty() ? QUAYMARK_BUILT_APP : rest[0];
         InstallLocation location = arguments.hasFlag("--home") ? InstallLocation::HomeApplications
                                                                : InstallLocation::Applications;
-        if (auto problem = desktop.installQuaymark(app, location)) {
+        PlistDictionary infoChanges;
+        for (const std::string& info : arguments.infos) {
+            const std::size_t equals = info.find('=');
+            if (equals == 0 || equals == std::string::npos) {
+                err << "--info wants KEY=VALUE, not \"" << info << "\"\n";
+                return 2;
+            }
+            infoChanges.set(info.substr(0, equals), info.substr(equals + 1));
+        }
+        if (auto problem = desktop.installQuaymark(app, location, infoChanges)) {
             err << *problem << "\n";
             return 1;
         }

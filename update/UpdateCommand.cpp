@@ -60,6 +60,13 @@ private:
     std::ostream& _err;
 };
 
+// The console prints every verdict itself, failures included, and the updater's only log
+// lines in a check without windows are those failures; logged too, each would show twice.
+class SilentLog : public Log {
+public:
+    void log(const std::string&) override {}
+};
+
 }  // namespace
 
 int printVersion(Bundle& mainBundle, std::ostream& out, std::ostream& err) {
@@ -81,12 +88,18 @@ int runUpdateCheck(Platform platform, const std::optional<std::string>& feedUrl,
     std::optional<FeedOverride> bundle;
     if (feedUrl)
         bundle.emplace(platform.mainBundle, *feedUrl);
-    Platform checking{platform.preferences, platform.workspace,
-                      platform.fileManager, bundle ? *bundle : platform.mainBundle,
-                      platform.tasks,       platform.scripting,
-                      platform.appleScript, platform.clock,
-                      platform.runLoop,     platform.application,
-                      platform.log};
+    SilentLog silent;
+    Platform checking{platform.preferences,
+                      platform.workspace,
+                      platform.fileManager,
+                      bundle ? *bundle : platform.mainBundle,
+                      platform.tasks,
+                      platform.scripting,
+                      platform.appleScript,
+                      platform.clock,
+                      platform.runLoop,
+                      platform.application,
+                      silent};
     QNetworkAccessManager network;
     ConsoleUserInterface console(out, err);
     FeedUpdater updater(checking, network, console, std::move(options));

@@ -222,7 +222,9 @@ void UpdateInstaller::finish(std::optional<std::string> failure, Tell tell) {
         if (_options.quit)
             _options.quit();
         else
-            QCoreApplication::quit();
+            // The settings application runs its own loop, which QCoreApplication::quit()
+            // would not end: the old version would stay beside the new one.
+            _platform.application.terminate();
     }
 }
 

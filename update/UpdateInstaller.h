@@ -32,7 +32,7 @@ struct UpdateInstallerOptions {
     // Starts the new version once it is in place; false when it could not be started. By
     // default its executable is started detached with this process's environment.
     std::function<bool(const std::string& executable)> relaunch{};
-    // Ends this process once the new version runs; by default the Qt event loop quits.
+    // Ends this process once the new version runs; by default the application terminates.
     std::function<void()> quit{};
 };
 
