@@ -13,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include "ApplicationRegistry.h"
 #include "Desktop.h"
 #include "DisplayWindows.h"
 #include "HostPlatform.h"
@@ -70,9 +71,10 @@ The desktop folder comes from -d or from $QUAYMARK_DESKTOP.
   destroy                 end every application of the desktop and remove its folder
   demo [--shell bash|zsh] [--keep] [--screenshot FILE]
                           the whole story in a temporary desktop: a folder with a hard
-                          name, Finder showing it, a click, the terminal's screen, and a
+                          name, Finder showing it, a click, the terminal's screen, a
                           picture of the settings window (by default
-                          $TMPDIR/quaymark-settings-window.png)
+                          $TMPDIR/quaymark-settings-window.png), and an update from 1.0
+                          to 1.1 through a feed on 127.0.0.1
 )";
 
 struct Arguments {
@@ -249,6 +251,149 @@ std::optional<int> runWindowCommand(const Desktop& desktop, const std::string& c
 // A Qt window shows within a second; the rest allows for a loaded machine.
 constexpr auto kSettingsShowTime = std::chrono::seconds(20);
 
+// Waits until Terminal has more than `windowsBefore` windows and the front one's shell is in
+// `folder` with pwd's answer on its screen; that screen, or nothing after 15 seconds.
+std::string waitForTerminalIn(const Desktop& desktop, const std::string& folder,
+                              std::size_t windowsBefore) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (std::chrono::steady_clock::now() < deadline) {
+        auto windows = inspectTerminal(desktop.systemRoot(), "com.apple.Terminal");
+        if (windows && windows->size() > windowsBefore) {
+            const TerminalWindowState& front = windows->front();
+            const TerminalTabState& tab = front.tabs[front.selectedTab];
+            if (tab.shellDirectory == folder && tab.screen.find(folder) != std::string::npos)
+                return tab.screen;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return {};
+}
+
+std::size_t terminalWindowCount(const Desktop& desktop) {
+    auto windows = inspectTerminal(desktop.systemRoot(), "com.apple.Terminal");
+    return windows ? windows->size() : 0;
+}
+
+// What the installed Quaymark prints for --version, without its line end.
+std::string installedVersion(const Desktop& desktop) {
+    ProcessOutcome shown = runAndCollect({.executable = desktop.systemRoot().map(
+                                              "/Applications/Quaymark.app/Contents/MacOS/Quaymark"),
+                                          .arguments = {"--version"},
+                                          .environment = desktop.environment(),
+                                          .capture = Capture::Both},
+                                         std::chrono::seconds(20));
+    std::string text = shown.output + shown.errorOutput;
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    return text;
+}
+
+// The update story: Quaymark 1.0 installed with a feed on 127.0.0.1 that offers 1.1, packed by
+// make-release and signed with a key made for the demo; the stored launch date three days
+// back, a click, Return in the update window, and 1.1 in place. Each step is one line; false,
+// with the reason written, when one failed. Ends the new version, which the old one started
+// past launch services, by pid.
+bool updateStory(const Desktop& desktop, const DisplayWindows& display, const std::string& folder,
+                 std::ostream& out, std::ostream& err) {
+    desktop.stopApplication("Quaymark");
+    const fs::path feed = fs::path(desktop.folder()) / "feed";
+    const fs::path keys = fs::path(desktop.folder()) / "release-key";
+    fs::create_directories(feed);
+    if (auto problem = desktop.serveFeed(
+            feed.string(), StandInPrograms::besideRunningExecutable("feed/quaymark-feed-server"))) {
+        err << *problem << "\n";
+        return false;
+    }
+    const std::string address = desktop.feed()->address;
+    out << "== Update story. A feed is served from " << feed.string() << " at " << address << "\n";
+    out.flush();
+    ProcessOutcome made =
+        runAndCollect({.executable = QUAYMARK_MAKE_RELEASE,
+                       .arguments = {"--version", "1.1", "--app", QUAYMARK_BUILT_APP, "--new-key",
+                                     keys.string(), "--feed", feed.string(), "--url", address},
+                       .environment = currentEnvironment(),
+                       .capture = Capture::Both},
+                      std::chrono::seconds(120));
+    const std::size_t printed = made.output.rfind("public key: ");
+    if (made.exitStatus != 0 || printed == std::string::npos) {
+        err << "make-release failed: " << made.output << made.errorOutput;
+        return false;
+    }
+    const std::string publicKey =
+        made.output.substr(printed + 12, made.output.find('\n', printed) - printed - 12);
+    out << "== make-release packed Quaymark 1.1, signed with a new key in " << keys.string()
+        << ", into the feed\n";
+    if (auto problem = desktop.installQuaymark(QUAYMARK_BUILT_APP, InstallLocation::Applications,
+                                               {{"CFBundleVersion", "1.0"},
+                                                {"CFBundleShortVersionString", "1.0"},
+                                                {"SUFeedURL", address + "appcast.xml"},
+                                                {"SUPublicEDKey", publicKey}})) {
+        err << *problem << "\n";
+        return false;
+    }
+    out << "== Installed with that feed and key: Quaymark --version says "
+        << installedVersion(desktop) << "\n";
+
+    HostPlatform host("quaymark-desktop", kPreferencesDomain, desktop.systemRoot(), desktop.home());
+    Preferences& preferences = host.platform().preferences;
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    preferences.setAppValue(
+        preference_key::kLastLaunchDate,
+        PlistDate::fromUnixSeconds(std::chrono::duration<double>(now).count() - 3 * 86400 - 60),
+        kPreferencesDomain);
+    if (!preferences.appSynchronize(kPreferencesDomain)) {
+        err << "cannot store the last launch date\n";
+        return false;
+    }
+    out << "== \"Last Launch Date\" set three days back, so the next click checks for updates\n";
+    std::size_t windowsBefore = terminalWindowCount(desktop);
+    PlistDictionary click = desktop.clickToolbarItem(std::nullopt);
+    if (click.contains("Error") || waitForTerminalIn(desktop, folder, windowsBefore).empty()) {
+        err << "the click opened no terminal at the folder: " << describe(click) << "\n";
+        return false;
+    }
+    out << "== Click: Terminal opens the folder, and the button starts Quaymark for updates\n";
+    out.flush();
+    std::optional<DisplayWindow> offer =
+        display.waitForWindow("Software Update", kSettingsShowTime);
+    if (!offer) {
+        err << "no update window came\n";
+        return false;
+    }
+    out << "== The update window shows: " << describeWindow(*offer) << "\n";
+    if (!display.pressKeys(*offer, {"Return"})) {
+        err << "xdotool could not press Return\n";
+        return false;
+    }
+    out << "== Return pressed on the display: Install Update\n";
+    out.flush();
+    std::optional<DisplayWindow> relaunched;
+    auto deadline = std::chrono::steady_clock::now() + kSettingsShowTime;
+    while (!relaunched && std::chrono::steady_clock::now() < deadline) {
+        for (const DisplayWindow& window : display.shownWindows())
+            if (window.title == "Quaymark" && window.pid != offer->pid &&
+                !processStartTime(offer->pid))
+                relaunched = window;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (!relaunched) {
+        err << "the new version did not start in place of the old one\n";
+        return false;
+    }
+    out << "== 1.0 has ended and the new version shows its window: " << describeWindow(*relaunched)
+        << "\n";
+    const std::string version = installedVersion(desktop);
+    out << "== $ /Applications/Quaymark.app/Contents/MacOS/Quaymark --version: " << version << "\n";
+    windowsBefore = terminalWindowCount(desktop);
+    click = desktop.clickToolbarItem(std::nullopt);
+    const bool opened =
+        !click.contains("Error") && !waitForTerminalIn(desktop, folder, windowsBefore).empty();
+    out << "== A click afterwards " << (opened ? "opens" : "did not open")
+        << " a terminal at the folder\n";
+    endProcess(relaunched->pid, std::chrono::seconds(2));
+    return version == "Quaymark 1.1" && opened;
+}
+
 // A folder name that gets everything wrong a shell can get wrong.
 const char* const kHardName = "It's \"quoted\" $(echo pwned) & `date`; {a,b} *?[x] ~ \\ 漢字 🚀";
 
@@ -317,22 +462,7 @@ int demo(const Arguments& arguments, std::ostream& out, std::ostream& err) {
         if (click.contains("Error"))
             return;
 
-        // The terminal has shown the folder when pwd's answer is on its screen.
-        std::string shown;
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while (std::chrono::steady_clock::now() < deadline) {
-            auto windows = inspectTerminal(desktop.systemRoot(), "com.apple.Terminal");
-            if (windows && !windows->empty()) {
-                const TerminalWindowState& front = windows->front();
-                const TerminalTabState& tab = front.tabs[front.selectedTab];
-                if (tab.shellDirectory == folder.string() &&
-                    tab.screen.find(folder.string()) != std::string::npos) {
-                    shown = tab.screen;
-                    break;
-                }
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        std::string shown = waitForTerminalIn(desktop, folder.string(), 0);
         out << "== Terminal now shows:\n";
         showTerminals(desktop, "Terminal", out);
         if (shown.empty()) {
@@ -359,7 +489,8 @@ int demo(const Arguments& arguments, std::ostream& out, std::ostream& err) {
             return;
         }
         out << "== A picture of it is in " << picture << "\n";
-        status = 0;
+        if (updateStory(desktop, *display, folder.string(), out, err))
+            status = 0;
     }();
     desktop.stopAll();
     desktop.stopServices();
