@@ -210,6 +210,39 @@ std::optional<std::string> Desktop::installQuaymark(const std::string& builtApp,
     return copyApplication(builtApp, (folder / "Quaymark.app").string(), infoChanges);
 }
 
+std::string Desktop::installedQuaymarkVersion() const {
+    const std::optional<std::string> app = installedQuaymark();
+    if (!app)
+        return "Quaymark is not installed";
+    ProcessOutcome shown =
+        runAndCollect({.executable = systemRoot().map(*app + "/Contents/MacOS/Quaymark"),
+                       .arguments = {"--version"},
+                       .environment = environment(),
+                       .capture = Capture::Both},
+                      std::chrono::seconds(20));
+    std::string text = shown.output + shown.errorOutput;
+    if (text.ends_with('\n'))
+        text.pop_back();
+    return text;
+}
+
+std::optional<std::string> makeRelease(const std::vector<std::string>& arguments,
+                                       std::string& output) {
+    // Its signing and packing take seconds for a large bundle, far more in a sanitizer build.
+    ProcessOutcome made = runAndCollect({.executable = QUAYMARK_MAKE_RELEASE,
+                                         .arguments = arguments,
+                                         .environment = currentEnvironment(),
+                                         .capture = Capture::Both},
+                                        std::chrono::seconds(120));
+    output = made.output + made.errorOutput;
+    const std::string label = "public key: ";
+    const std::size_t printed = made.output.rfind(label);
+    if (made.exitStatus != 0 || printed == std::string::npos)
+        return std::nullopt;
+    const std::size_t start = printed + label.size();
+    return made.output.substr(start, made.output.find('\n', start) - start);
+}
+
 std::optional<std::string> Desktop::installedQuaymark() const {
     std::error_code error;
     if (fs::exists(fs::path(root()) / "Applications" / "Quaymark.app", error)) {

@@ -39,6 +39,11 @@ struct StandInPrograms {
 
 enum class InstallLocation { Applications, HomeApplications };
 
+// Runs this source tree's scripts/make-release with `arguments`; the base64 public key it
+// printed, or nothing with its output in `output`.
+std::optional<std::string> makeRelease(const std::vector<std::string>& arguments,
+                                       std::string& output);
+
 // Copies the bundle `builtApp` to `target` (replacing what is there), with `infoChanges` set in
 // the copy's Info.plist; the reason on failure.
 std::optional<std::string> copyApplication(const std::string& builtApp, const std::string& target,
@@ -87,6 +92,9 @@ public:
     std::optional<std::string> installQuaymark(const std::string& builtApp,
                                                InstallLocation location,
                                                const PlistDictionary& infoChanges = {}) const;
+    // What the installed Quaymark prints for --version, without the line end (or why it
+    // printed nothing).
+    std::string installedQuaymarkVersion() const;
     // The path of the installed Quaymark.app as the system names it, if there is one.
     std::optional<std::string> installedQuaymark() const;
 

@@ -274,20 +274,6 @@ std::size_t terminalWindowCount(const Desktop& desktop) {
     return windows ? windows->size() : 0;
 }
 
-// What the installed Quaymark prints for --version, without its line end.
-std::string installedVersion(const Desktop& desktop) {
-    ProcessOutcome shown = runAndCollect({.executable = desktop.systemRoot().map(
-                                              "/Applications/Quaymark.app/Contents/MacOS/Quaymark"),
-                                          .arguments = {"--version"},
-                                          .environment = desktop.environment(),
-                                          .capture = Capture::Both},
-                                         std::chrono::seconds(20));
-    std::string text = shown.output + shown.errorOutput;
-    while (!text.empty() && text.back() == '\n')
-        text.pop_back();
-    return text;
-}
-
 // The update story: Quaymark 1.0 installed with a feed on 127.0.0.1 that offers 1.1, packed by
 // make-release and signed with a key made for the demo; the stored launch date three days
 // back, a click, Return in the update window, and 1.1 in place. Each step is one line; false,
@@ -307,32 +293,27 @@ bool updateStory(const Desktop& desktop, const DisplayWindows& display, const st
     const std::string address = desktop.feed()->address;
     out << "== Update story. A feed is served from " << feed.string() << " at " << address << "\n";
     out.flush();
-    ProcessOutcome made =
-        runAndCollect({.executable = QUAYMARK_MAKE_RELEASE,
-                       .arguments = {"--version", "1.1", "--app", QUAYMARK_BUILT_APP, "--new-key",
-                                     keys.string(), "--feed", feed.string(), "--url", address},
-                       .environment = currentEnvironment(),
-                       .capture = Capture::Both},
-                      std::chrono::seconds(120));
-    const std::size_t printed = made.output.rfind("public key: ");
-    if (made.exitStatus != 0 || printed == std::string::npos) {
-        err << "make-release failed: " << made.output << made.errorOutput;
+    std::string made;
+    const std::optional<std::string> publicKey =
+        makeRelease({"--version", "1.1", "--app", QUAYMARK_BUILT_APP, "--new-key", keys.string(),
+                     "--feed", feed.string(), "--url", address},
+                    made);
+    if (!publicKey) {
+        err << "make-release failed: " << made;
         return false;
     }
-    const std::string publicKey =
-        made.output.substr(printed + 12, made.output.find('\n', printed) - printed - 12);
     out << "== make-release packed Quaymark 1.1, signed with a new key in " << keys.string()
         << ", into the feed\n";
     if (auto problem = desktop.installQuaymark(QUAYMARK_BUILT_APP, InstallLocation::Applications,
                                                {{"CFBundleVersion", "1.0"},
                                                 {"CFBundleShortVersionString", "1.0"},
                                                 {"SUFeedURL", address + "appcast.xml"},
-                                                {"SUPublicEDKey", publicKey}})) {
+                                                {"SUPublicEDKey", *publicKey}})) {
         err << *problem << "\n";
         return false;
     }
     out << "== Installed with that feed and key: Quaymark --version says "
-        << installedVersion(desktop) << "\n";
+        << desktop.installedQuaymarkVersion() << "\n";
 
     HostPlatform host("quaymark-desktop", kPreferencesDomain, desktop.systemRoot(), desktop.home());
     Preferences& preferences = host.platform().preferences;
@@ -367,22 +348,15 @@ bool updateStory(const Desktop& desktop, const DisplayWindows& display, const st
     }
     out << "== Return pressed on the display: Install Update\n";
     out.flush();
-    std::optional<DisplayWindow> relaunched;
-    auto deadline = std::chrono::steady_clock::now() + kSettingsShowTime;
-    while (!relaunched && std::chrono::steady_clock::now() < deadline) {
-        for (const DisplayWindow& window : display.shownWindows())
-            if (window.title == "Quaymark" && window.pid != offer->pid &&
-                !processStartTime(offer->pid))
-                relaunched = window;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    std::optional<DisplayWindow> relaunched =
+        display.waitForSuccessor("Quaymark", offer->pid, kSettingsShowTime);
     if (!relaunched) {
         err << "the new version did not start in place of the old one\n";
         return false;
     }
     out << "== 1.0 has ended and the new version shows its window: " << describeWindow(*relaunched)
         << "\n";
-    const std::string version = installedVersion(desktop);
+    const std::string version = desktop.installedQuaymarkVersion();
     out << "== $ /Applications/Quaymark.app/Contents/MacOS/Quaymark --version: " << version << "\n";
     windowsBefore = terminalWindowCount(desktop);
     click = desktop.clickToolbarItem(std::nullopt);

@@ -107,6 +107,21 @@ std::optional<DisplayWindow> DisplayWindows::waitForWindow(const std::string& ti
     }
 }
 
+std::optional<DisplayWindow> DisplayWindows::waitForSuccessor(
+    const std::string& title, int endingPid, std::chrono::milliseconds limit) const {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (!processStartTime(endingPid)) {
+            for (const DisplayWindow& window : shownWindows()) {
+                if (window.title == title && window.pid != endingPid)
+                    return window;
+            }
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    return std::nullopt;
+}
+
 bool DisplayWindows::focus(const DisplayWindow& window) const {
     // There is no window manager on the display: the focus is set on the window directly,
     // and keys then go to it through the XTEST extension, as a real keyboard's would. Keys

@@ -35,6 +35,10 @@ public:
     std::optional<DisplayWindow> waitForWindow(const std::string& title,
                                                std::chrono::milliseconds limit,
                                                std::optional<int> pid = std::nullopt) const;
+    // Waits up to `limit` until process `endingPid` has ended and a window titled `title` of
+    // another process shows (a program that started its successor); nothing when none came.
+    std::optional<DisplayWindow> waitForSuccessor(const std::string& title, int endingPid,
+                                                  std::chrono::milliseconds limit) const;
     // Gives the window the keyboard focus, then presses each key combination in turn, named
     // as xdotool names them ("Return", "alt+t", "ctrl+a"); false when that failed.
     bool pressKeys(const DisplayWindow& window, const std::vector<std::string>& keys) const;
