@@ -210,6 +210,19 @@ std::optional<std::string> Desktop::installQuaymark(const std::string& builtApp,
     return copyApplication(builtApp, (folder / "Quaymark.app").string(), infoChanges);
 }
 
+std::optional<std::string> Desktop::installQuaymarkForUpdates(const std::string& builtApp,
+                                                              const std::string& version,
+                                                              const std::string& publicKey) const {
+    const std::optional<DesktopService> served = feed();
+    if (!served)
+        return "the desktop serves no feed";
+    return installQuaymark(builtApp, InstallLocation::Applications,
+                           {{"CFBundleVersion", version},
+                            {"CFBundleShortVersionString", version},
+                            {"SUFeedURL", served->address + "appcast.xml"},
+                            {"SUPublicEDKey", publicKey}});
+}
+
 std::string Desktop::installedQuaymarkVersion() const {
     const std::optional<std::string> app = installedQuaymark();
     if (!app)

@@ -92,6 +92,11 @@ public:
     std::optional<std::string> installQuaymark(const std::string& builtApp,
                                                InstallLocation location,
                                                const PlistDictionary& infoChanges = {}) const;
+    // Installs `builtApp` in /Applications as version `version`, reading the feed this desktop
+    // serves and trusting `publicKey` (base64); the reason on failure or without a feed.
+    std::optional<std::string> installQuaymarkForUpdates(const std::string& builtApp,
+                                                         const std::string& version,
+                                                         const std::string& publicKey) const;
     // What the installed Quaymark prints for --version, without the line end (or why it
     // printed nothing).
     std::string installedQuaymarkVersion() const;

@@ -304,11 +304,7 @@ bool updateStory(const Desktop& desktop, const DisplayWindows& display, const st
     }
     out << "== make-release packed Quaymark 1.1, signed with a new key in " << keys.string()
         << ", into the feed\n";
-    if (auto problem = desktop.installQuaymark(QUAYMARK_BUILT_APP, InstallLocation::Applications,
-                                               {{"CFBundleVersion", "1.0"},
-                                                {"CFBundleShortVersionString", "1.0"},
-                                                {"SUFeedURL", address + "appcast.xml"},
-                                                {"SUPublicEDKey", *publicKey}})) {
+    if (auto problem = desktop.installQuaymarkForUpdates(QUAYMARK_BUILT_APP, "1.0", *publicKey)) {
         err << *problem << "\n";
         return false;
     }

@@ -11,8 +11,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(DemoTest,
-     TheShellLandsInTheHardNamedFolderTheSettingsShowTheUpdateLandsAndNothingElseIsLeftBehind) {
+TEST(DemoTest, TheShellLandsInTheHardNamedFolderTheSettingsShowAndNothingElseIsLeftBehind) {
     if (access("/usr/bin/Xvfb", X_OK) != 0 || access("/usr/bin/xdotool", X_OK) != 0)
         GTEST_SKIP() << "the demo shows the settings window on Xvfb, driven by xdotool "
                         "(Debian packages xvfb, xdotool)";
@@ -28,10 +27,6 @@ TEST(DemoTest,
     EXPECT_NE(demo.output.find("pwd printed the folder exactly, and the shell is there."),
               std::string::npos)
         << demo.output;
-    // The update story ends with the new version in place and the button still at work.
-    for (const char* line :
-         {"--version: Quaymark 1.1\n", "A click afterwards opens a terminal at the folder\n"})
-        EXPECT_NE(demo.output.find(line), std::string::npos) << demo.output;
     // What stays is the picture of the settings window, where the demo said it put it; its
     // desktop, with every application and server on it, is gone.
     fs::path picture = directory.path() / "quaymark-settings-window.png";

@@ -1,12 +1,12 @@
-// An update end to end: Quaymark 1.0 finds 1.1 in a feed on 127.0.0.1 made by make-release,
-// installs it at Return in the update window, and the button still opens the terminal; a
-// release signed with another key leaves 1.0 as it was.
+// Updates with the built programs: the main program's update commands, and a whole update from
+// a feed on 127.0.0.1 made by make-release, on a stand-in desktop.
 #include <unistd.h>
 
 #include "ApplicationRegistry.h"
 #include "DisplayWindows.h"
 #include "EndToEndTest.h"
 #include "QuaymarkPreferences.h"
+#include "Spawn.h"
 #include "TerminalIdentifiers.h"
 #include "UpdateArchives.h"
 #include "XvfbServer.h"
@@ -16,53 +16,34 @@ namespace {
 
 namespace fs = std::filesystem;
 using terminal_identifier::kAppleTerminal;
-// A window shows within seconds; the rest is for a loaded machine and the sanitizer build,
-// whose download and signature check of the large bundle are slow.
+// Seconds suffice; the rest is for the sanitizer build on a loaded machine.
 constexpr std::chrono::seconds kWindowTime{30};
 
-class UpdateCycleTest : public EndToEndTest {
-protected:
-    void TearDown() override {
-        // The old version starts the new one past launch services: the desktop knows only
-        // the old.
-        if (successor)
-            endProcess(successor->pid, std::chrono::seconds(2));
-        EndToEndTest::TearDown();
-    }
-    std::optional<DisplayWindow> successor;
-};
+using UpdateCycleTest = EndToEndTest;
 
 TEST_F(UpdateCycleTest, OneOneSignedWithTheKeyReplacesOneZeroAndTheButtonStillOpensTheTerminal) {
     for (const char* tool : {"/usr/bin/python3", "/usr/bin/openssl", "/usr/bin/xdotool"})
         if (access(tool, X_OK) != 0 || !XvfbServer::isInstalled())
             GTEST_SKIP() << tool << " or Xvfb is missing";
-    DesktopOptions options;
-    options.iTerm = options.iTerm2 = options.xterm = false;
-    ASSERT_NO_FATAL_FAILURE(layOut(options, {.display = true, .realMainProgram = true}));
+    ASSERT_NO_FATAL_FAILURE(layOut({}, {.display = true, .realMainProgram = true}));
     const fs::path feed = directory.path() / "feed";
     fs::create_directories(feed);
     ASSERT_EQ(desktop->serveFeed(feed.string(), QUAYMARK_FEED_SERVER), std::nullopt);
     // 1.1 is first signed with a key 1.0 does not trust, then made again with the trusted one,
     // which replaces its item in the feed.
-    const fs::path key = directory.path() / "key";
     const std::vector<std::string> release = {
         "--version", "1.1",         "--app", QUAYMARK_APP_DIR,
         "--feed",    feed.string(), "--url", desktop->feed()->address};
-    const auto made = [&](std::vector<std::string> arguments) {
-        std::string output;
-        std::optional<std::string> publicKey = makeRelease(arguments, output);
-        EXPECT_TRUE(publicKey) << output;
-        return publicKey.value_or("");
+    std::string output;
+    const auto signedWith = [&](std::vector<std::string> key) {
+        key.insert(key.end(), release.begin(), release.end());
+        return makeRelease(key, output).has_value();
     };
-    std::vector<std::string> untrusted = release;
-    untrusted.insert(untrusted.end(), {"--new-key", (directory.path() / "other").string()});
-    made(untrusted);
-    ASSERT_EQ(desktop->installQuaymark(QUAYMARK_APP_DIR, InstallLocation::Applications,
-                                       {{"CFBundleVersion", "1.0"},
-                                        {"CFBundleShortVersionString", "1.0"},
-                                        {"SUFeedURL", desktop->feed()->address + "appcast.xml"},
-                                        {"SUPublicEDKey", made({"--new-key", key.string()})}}),
-              std::nullopt);
+    const fs::path key = directory.path() / "key";
+    const std::optional<std::string> trusted = makeRelease({"--new-key", key.string()}, output);
+    ASSERT_TRUE(trusted && signedWith({"--new-key", (directory.path() / "other").string()}))
+        << output;
+    ASSERT_EQ(desktop->installQuaymarkForUpdates(QUAYMARK_APP_DIR, "1.0", *trusted), std::nullopt);
     const std::string applications = desktop->root() + "/Applications";
     DisplayWindows display(desktop->display()->address, QUAYMARK_SCREENSHOT_PROGRAM);
 
@@ -81,9 +62,7 @@ TEST_F(UpdateCycleTest, OneOneSignedWithTheKeyReplacesOneZeroAndTheButtonStillOp
 
     // Signed with the trusted key, 1.1 is offered at a click three days after the last launch,
     // which opens the terminal too; Return puts it in place of 1.0, which ends.
-    std::vector<std::string> trusted = release;
-    trusted.insert(trusted.end(), {"--key", (key / "quaymark-ed25519.pem").string()});
-    made(trusted);
+    ASSERT_TRUE(signedWith({"--key", (key / "quaymark-ed25519.pem").string()})) << output;
     storePreferences({{preference_key::kLastLaunchDate,
                        PlistDate::fromUnixSeconds(now().unixSeconds() - 3 * 86400 - 60)}});
     const std::string folder = makeFolder("Projects/After the update");
@@ -93,13 +72,63 @@ TEST_F(UpdateCycleTest, OneOneSignedWithTheKeyReplacesOneZeroAndTheButtonStillOp
     offer = display.waitForWindow("Software Update", kWindowTime);
     ASSERT_TRUE(offer);
     ASSERT_TRUE(display.pressKeys(*offer, {"Return"}));
-    successor = display.waitForSuccessor("Quaymark", offer->pid, kWindowTime);
+    std::optional<DisplayWindow> successor =
+        display.waitForSuccessor("Quaymark", offer->pid, kWindowTime);
     ASSERT_TRUE(successor) << "1.0 did not give way to a new version";
     EXPECT_EQ(desktop->installedQuaymarkVersion(), "Quaymark 1.1");
+    // Started by 1.0 past launch services, it is unknown to the desktop, which ends the rest.
+    endProcess(successor->pid, std::chrono::seconds(2));
 
     closeTerminalWindows(kAppleTerminal);
     ASSERT_TRUE(click());
     EXPECT_TRUE(waitUntilShellIsIn(kAppleTerminal, 0, folder));
+}
+
+TEST(UpdateCommandsTest, EachAnswersInOneLineWithItsStatusAndFailuresGoToStandardErrorOnce) {
+    testing::TemporaryDirectory directory;
+    const std::string folder = directory.path().string();
+    const std::string feed = "file://" + folder + "/";
+    const std::string item =
+        "<rss><channel><item><enclosure url=\"http://127.0.0.1:9/a.zip\" "
+        "length=\"1\" xmlns:s=\"http://www.andymatuschak.org/xml-namespaces/"
+        "sparkle\" s:version=\"";
+    for (const std::string version : {"1.0", "1.1"})
+        testing::writeFile(folder + "/" + version, item + version + "\"/></item></channel></rss>");
+    ASSERT_EQ(copyApplication(QUAYMARK_APP_DIR, folder + "/Quaymark.app",
+                              {{"CFBundleVersion", "1.0"},
+                               {"CFBundleShortVersionString", "1.0 beta"},
+                               {"SUFeedURL", feed + "1.1"}}),
+              std::nullopt);
+    const std::string check = "check-for-updates";
+    const std::string usage = "usage: Quaymark check-for-updates [--feed URL]\n",
+                      unloaded = "The update feed could not be loaded: ";
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        std::string output, errorBegins;
+    } cases[] = {
+        {{"--version"}, 0, "Quaymark 1.0 beta (1.0)\n", ""},
+        {{check}, 0, "Quaymark 1.1 is available (this is 1.0 beta).\n", ""},
+        {{check, "--feed", feed + "1.0"}, 0, "Quaymark 1.0 beta is up to date.\n", ""},
+        {{check, "--feed", "http://127.0.0.1:1/appcast.xml"}, 1, "", unloaded},
+        {{check, "--feed"}, 2, "", usage},
+        {{check, "now"}, 2, "", usage},
+    };
+    for (const auto& each : cases) {
+        const ProcessOutcome outcome = runAndCollect(
+            {.executable = folder + "/Quaymark.app/Contents/MacOS/Quaymark",
+             .arguments = each.arguments,
+             .environment = {{"HOME", folder}, {"QUAYMARK_SYSTEM_ROOT", folder + "/root"}},
+             .capture = Capture::Both},
+            std::chrono::seconds(60));
+        EXPECT_EQ(outcome.exitStatus, each.status) << each.arguments.back();
+        EXPECT_EQ(outcome.output, each.output);
+        // Nothing, or one line, on standard error.
+        EXPECT_TRUE(outcome.errorOutput.starts_with(each.errorBegins) &&
+                    outcome.errorOutput.empty() == each.errorBegins.empty() &&
+                    outcome.errorOutput.find('\n') == outcome.errorOutput.size() - 1)
+            << each.arguments.back() << ": " << outcome.errorOutput;
+    }
 }
 
 }  // namespace
