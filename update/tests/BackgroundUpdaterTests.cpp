@@ -75,27 +75,24 @@ protected:
 };
 
 TEST_F(BackgroundUpdaterTest, OnlyReachableWithoutConnectionRequiredOrTransientCounts) {
-    struct Row {
-        std::optional<std::uint32_t> flags;
-        bool reachable;
-    };
-    const Row rows[] = {
+    // Flags nobody looks at (8, 64) change nothing; no target is never reachable.
+    const std::pair<std::optional<std::uint32_t>, bool> rows[] = {
         {std::nullopt, false},
         {0, false},
         {kReachable, true},
-        {kReachable | 8 | 64, true},  // flags nobody looks at change nothing
+        {kReachable | 8 | 64, true},
         {kReachable | kConnectionRequired, false},
         {kReachable | kTransientConnection, false},
         {kReachable | kConnectionRequired | kTransientConnection, false},
         {kConnectionRequired, false},
         {kTransientConnection, false},
     };
-    for (const Row& row : rows) {
+    for (const auto& [flags, reachable] : rows) {
         SetReachability service(calls);
-        if (row.flags)
-            service.set("feed.example", *row.flags);
+        if (flags)
+            service.set("feed.example", *flags);
         BackgroundUpdater delegate({bundle, service, nullptr, nullptr});
-        EXPECT_EQ(delegate.isAppCastReachable(), row.reachable) << row.flags.value_or(999);
+        EXPECT_EQ(delegate.isAppCastReachable(), reachable) << flags.value_or(999);
     }
 }
 
@@ -144,26 +141,11 @@ TEST_F(BackgroundUpdaterTest, TheTimeOutEndsOnlyAWindowlessProcessStillWaitingAf
         if (row.settingsStarted)
             delegate->settingsApplicationWillStart();
         delegate->timeoutTick();
-        EXPECT_EQ(count("sleep 1s"), 15u);
         std::vector<std::string> expected(15, "sleep 1s");
         if (row.ends)
             expected.push_back("exit 0");
         EXPECT_EQ(calls.entries(), expected) << row.verdict << " " << row.settingsStarted;
     }
-}
-
-TEST_F(BackgroundUpdaterTest, TheLastVerdictHoldsAndLoadingTheFeedIsNoVerdict) {
-    auto delegate = makeDelegate();
-    EXPECT_TRUE(delegate->working());
-    EXPECT_FALSE(delegate->updateFound());
-    delegate->updaterDidFinishLoadingAppcast(updater, {});
-    EXPECT_TRUE(delegate->working());
-    delegate->updaterDidFindValidUpdate(updater, {});
-    EXPECT_FALSE(delegate->working());
-    EXPECT_TRUE(delegate->updateFound());
-    delegate->updaterDidNotFindUpdate(updater);
-    EXPECT_FALSE(delegate->working());
-    EXPECT_FALSE(delegate->updateFound());
 }
 
 // The mode's outcomes: what reaches the delegate, when, and what the program does next.
