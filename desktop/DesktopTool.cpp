@@ -17,6 +17,7 @@
 #include "Desktop.h"
 #include "DisplayWindows.h"
 #include "HostPlatform.h"
+#include "HostReachability.h"
 #include "PlatformException.h"
 #include "Posix.h"
 #include "QuaymarkPreferences.h"
@@ -31,6 +32,27 @@ namespace quaymark {
 namespace fs = std::filesystem;
 
 namespace {
+
+// "reachable,connection-required" and the like as the service's flags; "none" is 0, and
+// nothing for a word it does not know.
+std::optional<std::uint32_t> reachabilityFlags(const std::string& words) {
+    static const std::map<std::string, std::uint32_t> kFlags = {
+        {"none", 0},
+        {"reachable", reachability_flag::kReachable},
+        {"connection-required", reachability_flag::kConnectionRequired},
+        {"transient-connection", reachability_flag::kTransientConnection},
+    };
+    std::uint32_t flags = 0;
+    std::stringstream list(words);
+    std::string word;
+    while (std::getline(list, word, ',')) {
+        auto flag = kFlags.find(word);
+        if (flag == kFlags.end())
+            return std::nullopt;
+        flags |= flag->second;
+    }
+    return flags;
+}
 
 const char* const kUsage = R"(usage: quaymark-desktop [-d DESKTOP] COMMAND [ARGUMENTS]
 
@@ -56,6 +78,10 @@ The desktop folder comes from -d or from $QUAYMARK_DESKTOP.
   show [APP]              each terminal's windows and tabs, with what their screens show
   keystrokes allow|refuse let System Events press keys, or refuse as a Mac without the
                           permission to control the computer does
+  reachability HOST FLAG[,FLAG...]|real
+                          what the network reachability service answers for HOST:
+                          reachable, connection-required, transient-connection or none;
+                          real asks the machine again
   env                     the environment that runs programs on this desktop, as shell lines
   display                 start the desktop's own X display (Xvfb) if it is not running,
                           and print its DISPLAY
@@ -623,6 +649,18 @@ int runDesktopTool(const std::vector<std::string>& argumentList, std::ostream& o
         (rest[0] == "allow" || rest[0] == "refuse")) {
         if (!SystemEventsRunner::setRefusesKeystrokes(desktop.systemRoot(), rest[0] == "refuse")) {
             err << "cannot change whether System Events presses keys\n";
+            return 1;
+        }
+        return 0;
+    }
+    if (command == "reachability" && rest.size() == 2) {
+        std::optional<std::uint32_t> flags = reachabilityFlags(rest[1]);
+        if (!flags && rest[1] != "real") {
+            err << "unknown reachability flags: " << rest[1] << "\n";
+            return 2;
+        }
+        if (!HostReachability::setFlagsForHostName(desktop.systemRoot(), rest[0], flags)) {
+            err << "cannot set the reachability of " << rest[0] << "\n";
             return 1;
         }
         return 0;

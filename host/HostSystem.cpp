@@ -80,6 +80,16 @@ void BasicRunLoop::runFor(std::chrono::milliseconds duration) {
     runUntil(std::chrono::steady_clock::now() + duration);
 }
 
+bool BasicRunLoop::runOnce() {
+    std::unique_lock lock(_mutex);
+    _changed.wait(lock, [this] { return !_queue.empty(); });
+    std::function<void()> work = std::move(_queue.front());
+    _queue.pop_front();
+    lock.unlock();
+    work();
+    return true;
+}
+
 int BasicRunLoop::run() {
     runUntil(std::nullopt);
     std::lock_guard lock(_mutex);

@@ -21,6 +21,8 @@ class BasicRunLoop : public RunLoop {
 public:
     void post(std::function<void()> work) override;
     void runFor(std::chrono::milliseconds duration) override;
+    // Another thread may always post, so this waits for work however long it takes.
+    bool runOnce() override;
     int run() override;
     void stop(int exitStatus) override;
 

@@ -25,6 +25,10 @@ public:
     virtual void post(std::function<void()> work) = 0;
     // Runs queued work and waits for more until `duration` has passed (runUntilDate:).
     virtual void runFor(std::chrono::milliseconds duration) = 0;
+    // Blocks until at least one piece of the main thread's work has been handled, without
+    // polling, and answers true (runMode:beforeDate: with the distant future); false at once
+    // when nothing is left that could ever arrive.
+    virtual bool runOnce() = 0;
     // Runs until stop() is called; returns stop()'s exit status.
     virtual int run() = 0;
     virtual void stop(int exitStatus) = 0;

@@ -32,6 +32,23 @@ int hexValue(unsigned char c) {
     return -1;
 }
 
+// The host of "user:password@host:port", without the brackets of an IPv6 literal and with
+// its escapes decoded.
+std::string hostOfAuthority(std::string_view authority) {
+    auto at = authority.rfind('@');
+    if (at != std::string_view::npos)
+        authority.remove_prefix(at + 1);
+    std::string_view host;
+    if (authority.starts_with('[')) {
+        auto close = authority.find(']');
+        host =
+            close == std::string_view::npos ? authority.substr(1) : authority.substr(1, close - 1);
+    } else {
+        host = authority.substr(0, authority.find(':'));
+    }
+    return percentDecode(host).value_or(std::string(host));
+}
+
 }  // namespace
 
 std::string percentEncodePath(std::string_view path) {
@@ -103,19 +120,23 @@ std::optional<Url> Url::fromString(std::string_view text) {
     }
 
     // The path runs from after the authority to the query or fragment.
+    std::string host;
     if (rest.starts_with("//")) {
         auto pathStart = rest.find_first_of("/?#", 2);
+        std::string_view authority = rest.substr(
+            2, pathStart == std::string_view::npos ? std::string_view::npos : pathStart - 2);
+        host = hostOfAuthority(authority);
         rest = pathStart == std::string_view::npos ? std::string_view() : rest.substr(pathStart);
     }
     std::string_view encodedPath = rest.substr(0, rest.find_first_of("?#"));
-    return Url(std::string(text), std::move(scheme), std::string(encodedPath));
+    return Url(std::string(text), std::move(scheme), std::move(host), std::string(encodedPath));
 }
 
 Url Url::fileUrlWithPath(std::string_view path, bool isDirectory) {
     std::string encoded = percentEncodePath(path);
     if (isDirectory && !encoded.ends_with('/'))
         encoded.push_back('/');
-    return Url("file://" + encoded, "file", encoded);
+    return Url("file://" + encoded, "file", "", encoded);
 }
 
 std::string Url::path() const {

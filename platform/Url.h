@@ -20,19 +20,24 @@ public:
     // Lower-cased scheme, empty for a relative URL.
     const std::string& scheme() const { return _scheme; }
     bool isFileUrl() const { return _scheme == "file"; }
+    // The host of the authority ("example.com", "::1" for "[::1]"), without user or port;
+    // empty when the URL names none.
+    const std::string& host() const { return _host; }
     // The path with percent escapes decoded and a trailing "/" removed (the root stays "/").
     std::string path() const;
 
     friend bool operator==(const Url& a, const Url& b) { return a._text == b._text; }
 
 private:
-    Url(std::string text, std::string scheme, std::string encodedPath)
+    Url(std::string text, std::string scheme, std::string host, std::string encodedPath)
         : _text(std::move(text)),
           _scheme(std::move(scheme)),
+          _host(std::move(host)),
           _encodedPath(std::move(encodedPath)) {}
 
     std::string _text;
     std::string _scheme;
+    std::string _host;
     std::string _encodedPath;
 };
 

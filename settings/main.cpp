@@ -1,23 +1,43 @@
 // Quaymark, the main program. With a command word it runs the installer headless; without
-// one it starts the settings application.
+// one it starts the settings application, after the windowless update check when a click
+// asked for it.
 #include <fontconfig/fontconfig.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "BackgroundUpdater.h"
 #include "HostPlatform.h"
+#include "HostReachability.h"
 #include "InstallerCommand.h"
 #include "QtHost.h"
 #include "QuaymarkPreferences.h"
 #include "SettingsApplication.h"
 #include "SharedUpdater.h"
 #include "UpdateCommand.h"
+
+namespace {
+
+// Ends the process from the time-out thread while the main thread may be anywhere: no static
+// destructor or exit handler may run under its feet. Preference writes reach their file
+// whole before they return, so none is lost; only buffered output needs flushing.
+void endProcessAtOnce(int status) {
+    std::fflush(nullptr);
+    _exit(status);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace quaymark;
@@ -44,12 +64,6 @@ int main(int argc, char** argv) {
         return runInstallerCommand(arguments, FinderToolBarController::sharedInstance(platform),
                                    platform, std::cout, std::cerr);
     }
-    if (std::getenv("checkUpdates") != nullptr) {
-        // The background update mode takes over here in a later change; until then, go on.
-    }
-    // Nothing the settings application starts may inherit the request.
-    unsetenv("checkUpdates");
-
     // The window's first text waits for the font configuration to load, some 3 to 4 ms; it
     // loads on the second core while the application connects to the display. Loading it
     // twice, should Qt ask first, is harmless: fontconfig keeps whichever finishes first.
@@ -58,11 +72,36 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("Quaymark");
     QtHost host("Quaymark", kPreferencesDomain);
     Platform platform = host.platform();
+    SUUpdater& updater = sharedUpdater(platform);
+
+    // A click asks for the windowless check every few days; the value is not looked at. The
+    // mode's delegate stays set when the feed cannot be reached, so it lives as long as main.
+    HostReachability reachability(SystemRoot::fromEnvironment());
+    std::shared_ptr<BackgroundUpdater> background;
+    if (std::getenv("checkUpdates") != nullptr) {
+        background = std::make_shared<BackgroundUpdater>(BackgroundUpdaterServices{
+            .mainBundle = platform.mainBundle,
+            .reachability = reachability,
+            .sleep = [](std::chrono::seconds duration) { std::this_thread::sleep_for(duration); },
+            .endProcess = endProcessAtOnce,
+        });
+        BackgroundUpdateOutcome outcome =
+            runBackgroundUpdateMode(background, {.updater = updater,
+                                                 .runLoop = platform.runLoop,
+                                                 .detachThread = [](std::function<void()> work) {
+                                                     std::thread(std::move(work)).detach();
+                                                 }});
+        if (outcome == BackgroundUpdateOutcome::Finished)
+            return 0;
+    }
+    // Nothing the settings application starts may inherit the request.
+    unsetenv("checkUpdates");
+
     SettingsApplication settings({
         .platform = platform,
         .installer = FinderToolBarController::sharedInstance(platform),
         .alert = host.alert(),
-        .updater = sharedUpdater(platform),
+        .updater = updater,
     });
     return settings.run();
 }

@@ -1,5 +1,6 @@
 #include "QtRunLoop.h"
 
+#include <QAbstractEventDispatcher>
 #include <QEventLoop>
 #include <QTimer>
 #include <utility>
@@ -24,6 +25,16 @@ void QtRunLoop::runFor(std::chrono::milliseconds duration) {
     QObject::connect(&deadline, &QTimer::timeout, &slice, [&slice] { slice.exit(0); });
     deadline.start(duration);
     slice.exec();
+}
+
+bool QtRunLoop::runOnce() {
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    if (dispatcher == nullptr)
+        return false;
+    // Waiting here sleeps in the dispatcher's poll until a socket, a timer or posted work
+    // wakes it, and returns once something has been handled.
+    dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    return true;
 }
 
 int QtRunLoop::run() {

@@ -24,6 +24,9 @@ public:
     // meanwhile ends run() once this slice has returned, so that a caller waiting in slices
     // is never cut short halfway.
     void runFor(std::chrono::milliseconds duration) override;
+    // One pass of the thread's event dispatcher, waiting for events; false without a
+    // dispatcher, when no event can ever arrive.
+    bool runOnce() override;
     // Returns at once when stop() came first.
     int run() override;
     // Ends run(), or the next run() when none is running.

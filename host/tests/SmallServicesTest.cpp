@@ -1,4 +1,5 @@
-// The small host services: atomic files, starting and ending processes, the log.
+// The small host services: atomic files, starting and ending processes, the log,
+// reachability.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 
 #include "ApplicationRegistry.h"
 #include "AtomicFile.h"
+#include "HostReachability.h"
 #include "HostSystem.h"
 #include "HostTestSupport.h"
 #include "Spawn.h"
@@ -90,6 +92,33 @@ TEST(StderrLogTest, EveryMessageIsOneLine) {
         EXPECT_EQ(line.substr(24), prefix + written) << line;
     }
     EXPECT_TRUE(lines.peek() == EOF);
+}
+
+TEST(HostReachabilityTest, AnswersFromTheMachineUnlessTheDesktopSetTheFlags) {
+    using namespace reachability_flag;
+    testing::TemporaryDirectory directory;
+    SystemRoot root(directory.path().string());
+    HostReachability reachability(root);
+    // Names that resolve without asking a name server, and names no host can have.
+    const std::pair<std::string, std::optional<std::uint32_t>> rows[] = {
+        {"127.0.0.1", kReachable}, {"localhost", kReachable},
+        {"", std::nullopt},        {"two words", std::nullopt},
+        {"a/b", std::nullopt},     {std::string(254, 'a'), std::nullopt},
+    };
+    for (const auto& [name, flags] : rows)
+        EXPECT_EQ(reachability.flagsForHostName(name), flags) << name;
+
+    // The desktop's setting wins over what the machine knows, for that name only, until
+    // it is taken back.
+    ASSERT_TRUE(
+        HostReachability::setFlagsForHostName(root, "127.0.0.1", kReachable | kConnectionRequired));
+    ASSERT_TRUE(HostReachability::setFlagsForHostName(root, "feed.example", kTransientConnection));
+    EXPECT_EQ(reachability.flagsForHostName("127.0.0.1"), kReachable | kConnectionRequired);
+    EXPECT_EQ(reachability.flagsForHostName("feed.example"), kTransientConnection);
+    EXPECT_EQ(reachability.flagsForHostName("localhost"), kReachable);
+    ASSERT_TRUE(HostReachability::setFlagsForHostName(root, "127.0.0.1", std::nullopt));
+    EXPECT_EQ(reachability.flagsForHostName("127.0.0.1"), kReachable);
+    EXPECT_EQ(reachability.flagsForHostName("feed.example"), kTransientConnection);
 }
 
 }  // namespace

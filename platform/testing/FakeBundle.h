@@ -1,6 +1,7 @@
-// A main bundle whose path and resources a test sets; its information dictionary is empty.
+// A main bundle whose path, resources and information dictionary a test sets.
 #pragma once
 
+#include <map>
 #include <set>
 
 #include "Bundle.h"
@@ -26,10 +27,12 @@ public:
     }
     std::optional<PlistValue> objectForInfoDictionaryKey(const std::string& key) override {
         _calls.record("Bundle.objectForInfoDictionaryKey", key);
-        return std::nullopt;
+        auto value = _info.find(key);
+        return value == _info.end() ? std::nullopt : std::optional<PlistValue>(value->second);
     }
 
     void setBundlePath(std::string path) { _bundlePath = std::move(path); }
+    void setInfo(const std::string& key, PlistValue value) { _info[key] = std::move(value); }
     void addResource(const std::string& name, const std::string& type) {
         _resources.insert(name + "." + type);
     }
@@ -38,6 +41,7 @@ private:
     CallLog& _calls;
     std::string _bundlePath = "/Applications/Quaymark.app";
     std::set<std::string> _resources;
+    std::map<std::string, PlistValue> _info;
 };
 
 }  // namespace quaymark

@@ -49,6 +49,17 @@ public:
             _sliceHook(_slices.size());
         _clock.advance(std::chrono::duration<double>(duration).count());
     }
+    // Records "RunLoop.runOnce" and runs the work queued first, which may post more; false
+    // when nothing is queued, since nothing else can ever arrive here.
+    bool runOnce() override {
+        _calls.record("RunLoop.runOnce");
+        if (_queue.empty())
+            return false;
+        std::function<void()> work = std::move(_queue.front());
+        _queue.pop_front();
+        work();
+        return true;
+    }
     // Runs queued work until stop(); raises std::logic_error when the queue runs dry first,
     // since a real loop would then wait for ever.
     int run() override {
