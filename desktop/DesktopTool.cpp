@@ -320,10 +320,10 @@ bool updateStory(const Desktop& desktop, const DisplayWindows& display, const st
     out << "== Update story. A feed is served from " << feed.string() << " at " << address << "\n";
     out.flush();
     std::string made;
-    const std::optional<std::string> publicKey =
-        makeRelease({"--version", "1.1", "--app", QUAYMARK_BUILT_APP, "--new-key", keys.string(),
-                     "--feed", feed.string(), "--url", address},
-                    made);
+    const std::optional<std::string> publicKey = makeRelease(
+        {"--version", "1.1", "--app", QUAYMARK_BUILT_APP, "--new-key", keys.string(), "--feed",
+         feed.string(), "--url", address, "--feed-url", address + "appcast.xml"},
+        made);
     if (!publicKey) {
         err << "make-release failed: " << made;
         return false;
@@ -522,6 +522,15 @@ int runDesktopTool(const std::vector<std::string>& argumentList, std::ostream& o
     if (arguments.words.empty() || arguments.hasFlag("--help")) {
         (arguments.words.empty() && !arguments.hasFlag("--help") ? err : out) << kUsage;
         return arguments.hasFlag("--help") ? 0 : 2;
+    }
+    // An option the tool does not know, or one left without its value, is a mistake to tell
+    // rather than to ignore.
+    static const std::vector<std::string> kFlags = {"--help", "--home", "--all", "--keep"};
+    for (const std::string& flag : arguments.flags) {
+        if (std::find(kFlags.begin(), kFlags.end(), flag) == kFlags.end()) {
+            err << "unknown option, or one without its value: " << flag << "\n" << kUsage;
+            return 2;
+        }
     }
     const std::string command = arguments.words.front();
     const std::vector<std::string> rest(arguments.words.begin() + 1, arguments.words.end());

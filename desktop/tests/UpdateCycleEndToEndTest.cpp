@@ -5,6 +5,7 @@
 #include "ApplicationRegistry.h"
 #include "DisplayWindows.h"
 #include "EndToEndTest.h"
+#include "PlistCodec.h"
 #include "QuaymarkPreferences.h"
 #include "Spawn.h"
 #include "TerminalIdentifiers.h"
@@ -76,6 +77,13 @@ TEST_F(UpdateCycleTest, OneOneSignedWithTheKeyReplacesOneZeroAndTheButtonStillOp
         display.waitForSuccessor("Quaymark", offer->pid, kWindowTime);
     ASSERT_TRUE(successor) << "1.0 did not give way to a new version";
     EXPECT_EQ(desktop->installedQuaymarkVersion(), "Quaymark 1.1");
+    // 1.1 checks its own later updates against the key that signed it.
+    std::optional<DecodedPlist> info =
+        readPlistFile(applications + "/Quaymark.app/Contents/Info.plist");
+    const PlistValue* publicKey = info && info->value.asDictionary()
+                                      ? info->value.asDictionary()->find("SUPublicEDKey")
+                                      : nullptr;
+    EXPECT_TRUE(publicKey && publicKey->asString() && *publicKey->asString() == *trusted);
     // Started by 1.0 past launch services, it is unknown to the desktop, which ends the rest.
     endProcess(successor->pid, std::chrono::seconds(2));
 
