@@ -49,8 +49,6 @@ UpdateAvailableWindow::UpdateAvailableWindow()
     QPushButton* later = addButton(buttons, "remindLaterButton", tr("Remind Me Later"));
     QPushButton* install = addButton(buttons, "installButton", tr("Install Update"));
     install->setDefault(true);
-    // Outside a dialog only the button with the focus answers Return, so the default one
-    // starts with it, and Return installs as the default button does on a Mac.
     connect(skip, &QPushButton::clicked, this, [this] { pressed(UpdateChoice::Skip); });
     connect(later, &QPushButton::clicked, this, [this] { pressed(UpdateChoice::RemindLater); });
     connect(install, &QPushButton::clicked, this, [this] { pressed(UpdateChoice::Install); });
@@ -62,6 +60,8 @@ UpdateAvailableWindow::UpdateAvailableWindow()
     layout->addWidget(_releaseNotesBrowser, 1);
     layout->addLayout(buttons);
     resize(520, 380);
+    // Outside a dialog only the button with the focus answers Return, so the default one
+    // starts with it, and Return installs as the default button does on a Mac.
     install->setFocus();
 }
 

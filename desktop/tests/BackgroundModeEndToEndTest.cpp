@@ -8,11 +8,9 @@
 #include <thread>
 
 #include "ApplicationRegistry.h"
-#include "AtomicFile.h"
 #include "DisplayWindows.h"
 #include "EndToEndTest.h"
 #include "HostReachability.h"
-#include "PlistCodec.h"
 #include "Posix.h"
 #include "Spawn.h"
 #include "XvfbServer.h"
@@ -55,29 +53,18 @@ protected:
         EndToEndTest::TearDown();
     }
 
-    std::string infoPlist() const {
-        return desktop->systemRoot().map("/Applications/Quaymark.app") + "/Contents/Info.plist";
-    }
-    std::string installedVersion() const {
-        std::optional<DecodedPlist> info = readPlistFile(infoPlist());
-        const PlistValue* version = info && info->value.asDictionary()
-                                        ? info->value.asDictionary()->find("CFBundleVersion")
-                                        : nullptr;
-        return version && version->asString() ? *version->asString() : "";
-    }
+    // Installs Quaymark again as version 1.0, reading the feed at `url`.
     void useFeed(const std::string& url) {
-        std::optional<DecodedPlist> info = readPlistFile(infoPlist());
-        ASSERT_TRUE(info && info->value.asDictionary());
-        PlistDictionary changed = *info->value.asDictionary();
-        changed.set("SUFeedURL", PlistValue(url));
-        ASSERT_TRUE(writePlistFileAtomically(infoPlist(), PlistValue(changed), info->format));
+        ASSERT_EQ(desktop->installQuaymark(QUAYMARK_APP_DIR, InstallLocation::Applications,
+                                           {{"CFBundleVersion", "1.0"}, {"SUFeedURL", url}}),
+                  std::nullopt);
     }
     // Serves a feed whose one item is `version`.
     void offer(const std::string& version) {
         std::filesystem::path folder = directory.path() / "feed";
         std::filesystem::create_directories(folder);
         testing::writeFile(folder / "appcast.xml", appcastOffering(version));
-        ASSERT_EQ(desktop->serveFeed(folder.string(), QUAYMARK_FEED_SERVER_PROGRAM), std::nullopt);
+        ASSERT_EQ(desktop->serveFeed(folder.string(), QUAYMARK_FEED_SERVER), std::nullopt);
         ASSERT_NO_FATAL_FAILURE(useFeed(desktop->feed()->address + "appcast.xml"));
     }
     // A feed on 127.0.0.1 whose connections are taken and never answered.
@@ -147,7 +134,7 @@ protected:
 };
 
 TEST_F(BackgroundModeTest, NoNewerVersionEndsAtOnceWithoutAWindowOrAWrittenPreference) {
-    ASSERT_NO_FATAL_FAILURE(offer(installedVersion()));
+    ASSERT_NO_FATAL_FAILURE(offer("1.0"));
     ASSERT_NO_FATAL_FAILURE(startInBackgroundMode());
     Watched seen = watch(seconds(10));
     EXPECT_EQ(seen.exitStatus, 0) << log();
@@ -157,7 +144,7 @@ TEST_F(BackgroundModeTest, NoNewerVersionEndsAtOnceWithoutAWindowOrAWrittenPrefe
 }
 
 TEST_F(BackgroundModeTest, ANewerVersionShowsTheSettingsAndTheUpdateAndOutlivesTheTimeOut) {
-    ASSERT_NO_FATAL_FAILURE(offer(installedVersion() + ".1"));
+    ASSERT_NO_FATAL_FAILURE(offer("1.1"));
     ASSERT_NO_FATAL_FAILURE(startInBackgroundMode());
     Watched seen = watch(seconds(18));
     EXPECT_EQ(seen.exitStatus, std::nullopt) << "ended after " << seen.endedAfter << " s\n"
