@@ -27,12 +27,14 @@ public:
     }
     std::optional<PlistValue> objectForInfoDictionaryKey(const std::string& key) override {
         _calls.record("Bundle.objectForInfoDictionaryKey", key);
-        auto value = _info.find(key);
-        return value == _info.end() ? std::nullopt : std::optional<PlistValue>(value->second);
+        auto value = info.find(key);
+        return value == info.end() ? std::nullopt : std::optional<PlistValue>(value->second);
     }
 
+    // The information dictionary, for the test to fill.
+    std::map<std::string, PlistValue> info;
+
     void setBundlePath(std::string path) { _bundlePath = std::move(path); }
-    void setInfo(const std::string& key, PlistValue value) { _info[key] = std::move(value); }
     void addResource(const std::string& name, const std::string& type) {
         _resources.insert(name + "." + type);
     }
@@ -41,7 +43,6 @@ private:
     CallLog& _calls;
     std::string _bundlePath = "/Applications/Quaymark.app";
     std::set<std::string> _resources;
-    std::map<std::string, PlistValue> _info;
 };
 
 }  // namespace quaymark

@@ -38,7 +38,7 @@ private:
 
 class BackgroundUpdaterTest : public ::testing::Test {
 protected:
-    BackgroundUpdaterTest() { bundle.setInfo("SUFeedURL", PlistValue(kFeed)); }
+    BackgroundUpdaterTest() { bundle.info["SUFeedURL"] = kFeed; }
 
     std::shared_ptr<BackgroundUpdater> makeDelegate() {
         return std::make_shared<BackgroundUpdater>(BackgroundUpdaterServices{
@@ -110,7 +110,7 @@ TEST_F(BackgroundUpdaterTest, TheProbeAsksForTheFeedsHostAndAnEmptyNameWhenThere
     for (const auto& [feed, host] : rows) {
         FakeBundle withFeed(calls);
         if (feed)
-            withFeed.setInfo("SUFeedURL", *feed);
+            withFeed.info["SUFeedURL"] = *feed;
         reachability.set(host, kReachable);
         calls.clear();
         EXPECT_TRUE(

@@ -19,16 +19,6 @@
 namespace quaymark {
 namespace {
 
-class InfoBundle : public FakeBundle {
-public:
-    using FakeBundle::FakeBundle;
-    std::optional<PlistValue> objectForInfoDictionaryKey(const std::string& key) override {
-        const auto found = info.find(key);
-        return found == info.end() ? std::nullopt : std::optional<PlistValue>(found->second);
-    }
-    std::map<std::string, std::string> info;
-};
-
 // Records what would be shown as short lines ("progress", "offer 2.0", "error", ...).
 class RecordingUserInterface : public UpdateUserInterface {
 public:
@@ -163,7 +153,7 @@ struct Rig {
     }
 
     TestPlatform test;
-    InfoBundle bundle{test.calls};
+    FakeBundle bundle{test.calls};
     FeedServer server;
     QNetworkAccessManager network;
     RecordingUserInterface ui;

@@ -15,16 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class InfoBundle : public FakeBundle {
-public:
-    using FakeBundle::FakeBundle;
-    std::optional<PlistValue> objectForInfoDictionaryKey(const std::string& key) override {
-        const auto found = info.find(key);
-        return found == info.end() ? std::nullopt : std::optional<PlistValue>(found->second);
-    }
-    std::map<std::string, std::string> info;
-};
-
 class RecordingUserInterface : public UpdateUserInterface {
 public:
     void showCheckingProgress(std::function<void()>) override {}
@@ -78,7 +68,7 @@ struct Rig {
     const std::string root = folder.path().toStdString();
     testing::SigningKey key;
     TestPlatform test;
-    InfoBundle bundle{test.calls};
+    FakeBundle bundle{test.calls};
     HostFileManager files;
     Platform platform{test.preferences, test.workspace, files,
                       bundle,           test.tasks,     test.scripting,
