@@ -81,15 +81,9 @@ protected:
         ASSERT_NO_FATAL_FAILURE(useFeed(
             "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/appcast.xml"));
     }
-    void setReachability(const std::string& flags) {
-        std::map<std::string, std::uint32_t> named = {
-            {"none", 0},
-            {"connection-required",
-             reachability_flag::kReachable | reachability_flag::kConnectionRequired},
-            {"transient-connection",
-             reachability_flag::kReachable | reachability_flag::kTransientConnection}};
-        ASSERT_TRUE(HostReachability::setFlagsForHostName(desktop->systemRoot(), "127.0.0.1",
-                                                          named.at(flags)));
+    void setReachability(std::uint32_t flags) {
+        ASSERT_TRUE(
+            HostReachability::setFlagsForHostName(desktop->systemRoot(), "127.0.0.1", flags));
     }
 
     // Starts the installed Quaymark with "checkUpdates" set to nothing, as its own child.
@@ -166,7 +160,7 @@ TEST_F(BackgroundModeTest, AFeedThatNeverAnswersEndsTheProcessAfterFifteenSecond
 // starts no longer carries the request for the windowless check.
 TEST_F(BackgroundModeTest, AnUnreachableHostShowsTheSettingsAtOnceAndTheyOutliveTheTimeOut) {
     ASSERT_NO_FATAL_FAILURE(offerNothingEver());
-    ASSERT_NO_FATAL_FAILURE(setReachability("none"));
+    ASSERT_NO_FATAL_FAILURE(setReachability(0));
     ASSERT_NO_FATAL_FAILURE(startInBackgroundMode());
     std::optional<DisplayWindow> settings =
         display->waitForWindow("Quaymark", seconds(5), _started);
@@ -201,7 +195,9 @@ TEST_F(BackgroundModeTest, AnUnreachableHostShowsTheSettingsAtOnceAndTheyOutlive
 // the settings show at once, where a reachable host would have been waited for.
 TEST_F(BackgroundModeTest, AHostReachableOnlyThroughAConnectionCountsAsUnreachable) {
     ASSERT_NO_FATAL_FAILURE(offerNothingEver());
-    for (const char* flags : {"connection-required", "transient-connection"}) {
+    using namespace reachability_flag;
+    for (std::uint32_t flags :
+         {kReachable | kConnectionRequired, kReachable | kTransientConnection}) {
         SCOPED_TRACE(flags);
         ASSERT_NO_FATAL_FAILURE(setReachability(flags));
         ASSERT_NO_FATAL_FAILURE(startInBackgroundMode());
