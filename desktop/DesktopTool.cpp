@@ -303,8 +303,7 @@ std::size_t terminalWindowCount(const Desktop& desktop) {
 // The update story: Quaymark 1.0 installed with a feed on 127.0.0.1 that offers 1.1, packed by
 // make-release and signed with a key made for the demo; the stored launch date three days
 // back, a click, Return in the update window, and 1.1 in place. Each step is one line; false,
-// with the reason written, when one failed. Ends the new version, which the old one started
-// past launch services, by pid.
+// with the reason written, when one failed.
 bool updateStory(const Desktop& desktop, const DisplayWindows& display, const std::string& folder,
                  std::ostream& out, std::ostream& err) {
     desktop.stopApplication("Quaymark");
@@ -386,7 +385,7 @@ bool updateStory(const Desktop& desktop, const DisplayWindows& display, const st
         !click.contains("Error") && !waitForTerminalIn(desktop, folder, windowsBefore).empty();
     out << "== A click afterwards " << (opened ? "opens" : "did not open")
         << " a terminal at the folder\n";
-    endProcess(relaunched->pid, std::chrono::seconds(2));
+    desktop.stopApplication("Quaymark");
     return version == "Quaymark 1.1" && opened;
 }
 

@@ -180,8 +180,8 @@ std::optional<std::string> HostWorkspace::absolutePathForAppBundleWithIdentifier
     return found->second;
 }
 
-int HostWorkspace::launchBundle(const std::string& bundlePath,
-                                const Environment& extraEnvironment) {
+int HostWorkspace::launchBundle(const std::string& bundlePath, const Environment& extraEnvironment,
+                                Instance instance) {
     std::string realBundle = _root.map(bundlePath);
     std::optional<BundleInfo> info = readBundleInfo(realBundle);
     if (!info)
@@ -192,7 +192,8 @@ int HostWorkspace::launchBundle(const std::string& bundlePath,
     // the launch goes on unordered: the registry could not be written then either.
     ApplicationRegistry::Lock lock = _registry.lock();
     for (const RunningApplication& running : _registry.list()) {
-        if (running.bundleIdentifier == info->bundleIdentifier) {
+        if (instance == Instance::ActivateRunning &&
+            running.bundleIdentifier == info->bundleIdentifier) {
             // As on a Mac: an application that runs is brought to the front, not started again.
             // The bundle need not be the one it was started from, as long as it is the same
             // application.
@@ -229,6 +230,10 @@ bool HostWorkspace::launchApplicationAtUrl(const Url& bundleUrl,
 
 bool HostWorkspace::launchApplication(const std::string& path) {
     return launchBundle(path, {}) > 0;
+}
+
+bool HostWorkspace::launchNewInstanceOfApplication(const std::string& path) {
+    return launchBundle(path, {}, Instance::New) > 0;
 }
 
 std::vector<RunningApplication> HostWorkspace::runningApplications() {

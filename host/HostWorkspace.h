@@ -41,15 +41,18 @@ public:
         const std::string& bundleIdentifier) override;
     bool launchApplicationAtUrl(const Url& bundleUrl, const Environment& extraEnvironment) override;
     bool launchApplication(const std::string& path) override;
+    bool launchNewInstanceOfApplication(const std::string& path) override;
     std::vector<RunningApplication> runningApplications() override;
     bool activate(const RunningApplication& application) override;
     bool setIconForFile(const std::optional<std::string>& imagePath,
                         const std::string& path) override;
 
+    enum class Instance { ActivateRunning, New };
     // Starts the bundle at a path as the system names it, unless an application with its
-    // bundle identifier runs on the desktop: that one is made frontmost instead. The pid of
-    // the application, or -1 when it could not be started.
-    int launchBundle(const std::string& bundlePath, const Environment& extraEnvironment);
+    // bundle identifier runs on the desktop and `instance` allows it: that one is made
+    // frontmost instead. The pid of the application, or -1 when it could not be started.
+    int launchBundle(const std::string& bundlePath, const Environment& extraEnvironment,
+                     Instance instance = Instance::ActivateRunning);
     ApplicationRegistry& registry() { return _registry; }
 
 private:

@@ -36,6 +36,9 @@ public:
     // Starts the application bundle at `path`, or brings it to the front when it runs; false
     // when it could not be started.
     virtual bool launchApplication(const std::string& path) = 0;
+    // Starts another instance of the application bundle at `path` even when one runs, as an
+    // application relaunching itself does; false when it could not be started.
+    virtual bool launchNewInstanceOfApplication(const std::string& path) = 0;
     // The applications running now; empty when none can be listed.
     virtual std::vector<RunningApplication> runningApplications() = 0;
     // Brings the application to the front; false when it no longer runs.

@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
-#include <QProcess>
 #include <filesystem>
 
 #include "BundleReplacement.h"
@@ -182,10 +181,12 @@ std::optional<std::string> UpdateInstaller::installDownload() {
 
     // The toolbar item names the bundle's path, which has not changed; the new version
     // refreshes the item's icon itself when it finishes launching.
+    // Launched as a new instance, since this one still runs until the new one has started;
+    // launch services then know the new version as they knew the old.
     const std::string executable = application + "/" + bundleExecutables().front();
     const bool started = _options.relaunch
                              ? _options.relaunch(executable)
-                             : QProcess::startDetached(QString::fromStdString(executable), {});
+                             : _platform.workspace.launchNewInstanceOfApplication(application);
     if (!started)
         return "The new version is installed but could not be started; please open it again.";
     return std::nullopt;

@@ -30,7 +30,7 @@ struct UpdateInstallerOptions {
     // The real path of the bundle to replace; empty means the one this program runs from.
     std::string applicationPath{};
     // Starts the new version once it is in place; false when it could not be started. By
-    // default its executable is started detached with this process's environment.
+    // default launch services start a new instance of the bundle.
     std::function<bool(const std::string& executable)> relaunch{};
     // Ends this process once the new version runs; by default the application terminates.
     std::function<void()> quit{};

@@ -84,8 +84,11 @@ TEST_F(UpdateCycleTest, OneOneSignedWithTheKeyReplacesOneZeroAndTheButtonStillOp
                                       ? info->value.asDictionary()->find("SUPublicEDKey")
                                       : nullptr;
     EXPECT_TRUE(publicKey && publicKey->asString() && *publicKey->asString() == *trusted);
-    // Started by 1.0 past launch services, it is unknown to the desktop, which ends the rest.
-    endProcess(successor->pid, std::chrono::seconds(2));
+    // Launch services know the new version as they knew the old, and end it with the desktop.
+    const std::vector<RunningApplication> running = desktop->runningApplications();
+    EXPECT_TRUE(std::any_of(running.begin(), running.end(), [&](const RunningApplication& each) {
+        return each.pid == successor->pid && each.bundleIdentifier == "com.brindlewood.Quaymark";
+    }));
 
     closeTerminalWindows(kAppleTerminal);
     ASSERT_TRUE(click());

@@ -32,6 +32,10 @@ public:
         _calls.record("Workspace.launchApplication", path);
         return !_launchesFail;
     }
+    bool launchNewInstanceOfApplication(const std::string& path) override {
+        _calls.record("Workspace.launchNewInstanceOfApplication", path);
+        return !_launchesFail;
+    }
     // The added applications, then the attached ones that run.
     std::vector<RunningApplication> runningApplications() override {
         _calls.record("Workspace.runningApplications");
