@@ -13,6 +13,7 @@
 #include "HostReachability.h"
 #include "Posix.h"
 #include "Spawn.h"
+#include "UpdateArchives.h"
 #include "XvfbServer.h"
 
 namespace quaymark {
@@ -20,15 +21,6 @@ namespace {
 
 using namespace std::chrono;
 using Clock = steady_clock;
-
-std::string appcastOffering(const std::string& version) {
-    return "<?xml version=\"1.0\"?>\n<rss version=\"2.0\" "
-           "xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel>"
-           "<title>Quaymark</title><item><title>Version " +
-           version + "</title><enclosure url=\"http://127.0.0.1:9/Quaymark-" + version +
-           ".zip\" length=\"100\" type=\"application/zip\" sparkle:version=\"" + version +
-           "\"/></item></channel></rss>\n";
-}
 
 // A program's run as the test watched it.
 struct Watched {
@@ -63,7 +55,7 @@ protected:
     void offer(const std::string& version) {
         std::filesystem::path folder = directory.path() / "feed";
         std::filesystem::create_directories(folder);
-        testing::writeFile(folder / "appcast.xml", appcastOffering(version));
+        testing::writeFile(folder / "appcast.xml", testing::appcastOffering(version));
         ASSERT_EQ(desktop->serveFeed(folder.string(), QUAYMARK_FEED_SERVER), std::nullopt);
         ASSERT_NO_FATAL_FAILURE(useFeed(desktop->feed()->address + "appcast.xml"));
     }

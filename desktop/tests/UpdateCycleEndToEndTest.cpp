@@ -99,12 +99,8 @@ TEST(UpdateCommandsTest, EachAnswersInOneLineWithItsStatusAndFailuresGoToStandar
     testing::TemporaryDirectory directory;
     const std::string folder = directory.path().string();
     const std::string feed = "file://" + folder + "/";
-    const std::string item =
-        "<rss><channel><item><enclosure url=\"http://127.0.0.1:9/a.zip\" "
-        "length=\"1\" xmlns:s=\"http://www.andymatuschak.org/xml-namespaces/"
-        "sparkle\" s:version=\"";
     for (const std::string version : {"1.0", "1.1"})
-        testing::writeFile(folder + "/" + version, item + version + "\"/></item></channel></rss>");
+        testing::writeFile(folder + "/" + version, testing::appcastOffering(version));
     ASSERT_EQ(copyApplication(QUAYMARK_APP_DIR, folder + "/Quaymark.app",
                               {{"CFBundleVersion", "1.0"},
                                {"CFBundleShortVersionString", "1.0 beta"},

@@ -95,6 +95,15 @@ std::string readFile(const std::string& path) {
     return bytes.str();
 }
 
+std::string appcastOffering(const std::string& version) {
+    return "<?xml version=\"1.0\"?>\n<rss version=\"2.0\" "
+           "xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel>"
+           "<title>Quaymark</title><item><title>Version " +
+           version + "</title><enclosure url=\"http://127.0.0.1:9/Quaymark-" + version +
+           ".zip\" length=\"100\" type=\"application/zip\" sparkle:version=\"" + version +
+           "\"/></item></channel></rss>\n";
+}
+
 std::string treePicture(const std::string& folder) {
     std::vector<std::string> lines;
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {

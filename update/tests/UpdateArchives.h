@@ -1,4 +1,4 @@
-// Bundles, archives, signing keys and tree pictures for the installation tests.
+// Bundles, archives, feeds, signing keys and tree pictures for the update tests.
 #pragma once
 
 #include <string>
@@ -26,6 +26,8 @@ void materialise(const std::string& folder, const std::vector<ArchiveEntry>& ent
 // Every entry under `folder` with its type, mode and content, one per line, sorted.
 std::string treePicture(const std::string& folder);
 std::string readFile(const std::string& path);
+// A feed whose one item offers `version`, from an archive that is never fetched.
+std::string appcastOffering(const std::string& version);
 
 struct SigningKey {
     SigningKey();
