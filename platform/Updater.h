@@ -17,6 +17,11 @@ struct SUAppcastItem {
     // Release notes given inline (HTML), and a link to release notes kept elsewhere.
     std::string itemDescription;
     std::string releaseNotesURL;
+    // The page of the whole version history ("Version History"); empty when the feed gives none.
+    std::string fullReleaseNotesURL;
+    // The item's web page (its <link>): what an informational update offers instead of an
+    // archive.
+    std::string infoURL;
     std::string enclosureURL;
     std::uint64_t enclosureLength = 0;
     // The archive's MIME type as the feed states it.

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "AppcastReader.h"
+#include "BundleInfo.h"
 #include "QuaymarkPreferences.h"
 #include "UserDefaults.h"
 #include "VersionComparator.h"
@@ -14,13 +15,6 @@ namespace {
 constexpr const char* kFeedUrlKey = "SUFeedURL";
 constexpr const char* kSkippedVersionKey = "SUSkippedVersion";
 constexpr const char* kSystemVersionFile = "/System/Library/CoreServices/SystemVersion.plist";
-
-std::optional<std::string> infoString(Bundle& bundle, const std::string& key) {
-    const std::optional<PlistValue> value = bundle.objectForInfoDictionaryKey(key);
-    if (!value || value->asString() == nullptr || value->asString()->empty())
-        return std::nullopt;
-    return *value->asString();
-}
 
 }  // namespace
 
@@ -206,6 +200,10 @@ void FeedUpdater::choose(const SUAppcastItem& item, UpdateChoice choice) {
                 _options.install(item);
             else if (!_ui.openUrl(item.enclosureURL))
                 _platform.log.log("Nothing could open the update at " + item.enclosureURL);
+            break;
+        case UpdateChoice::LearnMore:
+            if (!_ui.openUrl(item.infoURL))
+                _platform.log.log("Nothing could open the update's page at " + item.infoURL);
             break;
         case UpdateChoice::Skip: {
             UserDefaults defaults(_platform.preferences, kPreferencesDomain);

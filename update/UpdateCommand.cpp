@@ -3,15 +3,10 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include "BundleInfo.h"
+
 namespace quaymark {
 namespace {
-
-std::optional<std::string> infoString(Bundle& bundle, const std::string& key) {
-    const std::optional<PlistValue> value = bundle.objectForInfoDictionaryKey(key);
-    if (!value || value->asString() == nullptr || value->asString()->empty())
-        return std::nullopt;
-    return *value->asString();
-}
 
 // The main bundle with another feed address.
 class FeedOverride : public Bundle {

@@ -5,6 +5,7 @@
 #include <QNetworkRequest>
 #include <filesystem>
 
+#include "BundleInfo.h"
 #include "BundleReplacement.h"
 #include "Signature.h"
 
@@ -13,9 +14,8 @@ namespace {
 
 constexpr const char* kPublicKeyKey = "SUPublicEDKey";
 
-std::string infoString(Bundle& bundle, const std::string& key) {
-    const std::optional<PlistValue> value = bundle.objectForInfoDictionaryKey(key);
-    return value && value->asString() ? *value->asString() : std::string();
+std::string infoText(Bundle& bundle, const std::string& key) {
+    return infoString(bundle, key).value_or("");
 }
 
 std::string megabytes(qint64 bytes) {
@@ -78,7 +78,7 @@ void UpdateInstaller::install(const SUAppcastItem& item, Completion completion) 
     const std::string application = applicationPath();
     if (std::filesystem::path(application).extension() != ".app")
         return refuseSoon("The running program is not inside an application bundle.");
-    if (infoString(_platform.mainBundle, kPublicKeyKey).empty())
+    if (infoText(_platform.mainBundle, kPublicKeyKey).empty())
         return refuseSoon(
             "Updates cannot be installed: the application has no public key "
             "(SUPublicEDKey) to check their signature with.");
@@ -164,7 +164,7 @@ std::optional<std::string> UpdateInstaller::installDownload() {
     const QByteArray bytes = archive.readAll();
     if (std::optional<std::string> refusal =
             signatureRefusal(std::string_view(bytes.constData(), bytes.size()), _item.edSignature,
-                             infoString(_platform.mainBundle, kPublicKeyKey)))
+                             infoText(_platform.mainBundle, kPublicKeyKey)))
         return refusal;
 
     const std::string application = applicationPath();
@@ -173,8 +173,8 @@ std::optional<std::string> UpdateInstaller::installDownload() {
             {.applicationPath = application,
              .updateFolder = _folder,
              .archivePath = _folder + "/archive",
-             .runningIdentifier = infoString(_platform.mainBundle, "CFBundleIdentifier"),
-             .runningVersion = infoString(_platform.mainBundle, "CFBundleVersion"),
+             .runningIdentifier = infoText(_platform.mainBundle, "CFBundleIdentifier"),
+             .runningVersion = infoText(_platform.mainBundle, "CFBundleVersion"),
              .limits = _options.unpackLimits}))
         return failure;
     _folder.clear();

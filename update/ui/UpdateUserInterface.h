@@ -10,7 +10,11 @@
 
 namespace quaymark {
 
-enum class UpdateChoice { Install, RemindLater, Skip };
+// LearnMore is the informational update's answer: the item's page is opened, nothing installed.
+enum class UpdateChoice { Install, LearnMore, RemindLater, Skip };
+
+// The steps of an installation, each named in the progress window while it runs.
+enum class InstallStep { Downloading, Verifying, Extracting, Installing };
 
 struct UpdateOffer {
     SUAppcastItem item;
@@ -18,6 +22,10 @@ struct UpdateOffer {
     std::string currentVersion;
     // HTML to show as release notes: the item's description or the fetched notes.
     std::string releaseNotesHtml;
+    // Nothing to install: the window names the version and offers the item's page.
+    bool informational = false;
+    // The version may not be skipped.
+    bool critical = false;
 };
 
 class UpdateUserInterface {
@@ -42,6 +50,8 @@ public:
     // The installation's progress window; an interface that shows none keeps these empty.
     // Shows it (replacing any shown); `cancel` runs if the user cancels the download.
     virtual void showInstallProgress(std::function<void()> cancel) { (void)cancel; }
+    // The step now running; a window names it and keeps Cancel working.
+    virtual void setInstallStep(InstallStep step) { (void)step; }
     // Bytes received so far of `total` (0 when the server did not say).
     virtual void setInstallProgress(std::uint64_t received, std::uint64_t total) {
         (void)received;
