@@ -43,6 +43,24 @@ void makeRuntimeFolder(const std::string& folder) {
     fs::permissions(folder, fs::perms::owner_all, error);
 }
 
+// The desktop's URL opener, found first on the applications' search path (as xdg-open, which
+// Qt asks on a desktop it does not know): it records each address it is asked to open, in
+// the order asked, where urlsOpened() reads them.
+void layOutUrlOpener(const std::string& folder) {
+    const fs::path opener = fs::path(folder) / "bin" / "xdg-open";
+    std::error_code error;
+    if (fs::exists(opener, error))
+        return;
+    fs::create_directories(opener.parent_path(), error);
+    writeFileAtomically(opener.string(),
+                        "#!/bin/sh\n"
+                        "# Records the addresses it is asked to open, one a line.\n"
+                        "for url in \"$@\"; do\n"
+                        "  printf '%s\\n' \"$url\" >> \"$(dirname \"$0\")/../urls-opened\"\n"
+                        "done\n",
+                        {.mode = 0755});
+}
+
 bool writePlist(const fs::path& path, const PlistValue& value) {
     std::error_code error;
     fs::create_directories(path.parent_path(), error);
@@ -113,6 +131,7 @@ std::optional<std::string> Desktop::create(const std::string& folder, const Desk
     }
     fs::create_directories(root / "Applications" / "Utilities", error);
     makeRuntimeFolder(desktop.runtimeFolder());
+    layOutUrlOpener(desktop.folder());
     if (error)
         return "cannot lay out " + folder + ": " + error.message();
 
@@ -161,8 +180,10 @@ std::optional<std::string> Desktop::create(const std::string& folder, const Desk
 }
 
 Environment Desktop::environment() const {
-    Environment environment{
-        {"HOME", home()}, {"QUAYMARK_SYSTEM_ROOT", root()}, {"XDG_RUNTIME_DIR", runtimeFolder()}};
+    Environment environment{{"HOME", home()},
+                            {"QUAYMARK_SYSTEM_ROOT", root()},
+                            {"XDG_RUNTIME_DIR", runtimeFolder()},
+                            {"PATH", _folder + "/bin:/usr/local/bin:/usr/bin:/bin"}};
     if (std::optional<DesktopService> shown = display())
         environment["DISPLAY"] = shown->address;
     return environment;
@@ -171,6 +192,7 @@ Environment Desktop::environment() const {
 void Desktop::enter() const {
     // Desktops laid out before the runtime folder was part of them get it now.
     makeRuntimeFolder(runtimeFolder());
+    layOutUrlOpener(_folder);
     for (const auto& [name, value] : environment())
         setenv(name.c_str(), value.c_str(), 1);
 }
@@ -458,6 +480,14 @@ void Desktop::stopServices() const {
     }
     std::error_code error;
     fs::remove(servicesFile(), error);
+}
+
+std::vector<std::string> Desktop::urlsOpened() const {
+    std::vector<std::string> urls;
+    std::ifstream file(_folder + "/urls-opened");
+    for (std::string line; std::getline(file, line);)
+        urls.push_back(line);
+    return urls;
 }
 
 std::vector<XtermWindow> Desktop::xtermWindows() const {

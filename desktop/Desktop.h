@@ -80,8 +80,9 @@ public:
     std::string runtimeFolder() const { return _folder + "/run"; }
     SystemRoot systemRoot() const { return SystemRoot(root()); }
     bool exists() const;
-    // HOME, QUAYMARK_SYSTEM_ROOT and XDG_RUNTIME_DIR, and DISPLAY while the desktop's display
-    // runs: what programs need to run on this desktop.
+    // HOME, QUAYMARK_SYSTEM_ROOT, XDG_RUNTIME_DIR and a PATH that finds the desktop's URL
+    // opener first, and DISPLAY while the desktop's display runs: what programs need to run
+    // on this desktop.
     Environment environment() const;
     // Puts environment() into this process's environment, so that what it launches runs on
     // the desktop.
@@ -143,6 +144,9 @@ public:
     std::optional<DesktopService> feed() const;
     // Ends the display and the feed server.
     void stopServices() const;
+
+    // The addresses applications asked the desktop to open (in a browser), oldest first.
+    std::vector<std::string> urlsOpened() const;
 
     // The xterm processes running on this desktop (their environment names its system root).
     std::vector<XtermWindow> xtermWindows() const;
