@@ -155,6 +155,27 @@ TEST(UpdateArchive, UnpacksLinksWithinTheBundleAndNoSetIdBits) {
     }
 }
 
+TEST(UpdateReplacement, RefusesABundleThatIsNotNewerThanTheRunningOne) {
+    HostFileManager files(SystemRoot("/nonexistent-root"), "/nonexistent-home");
+    const struct {
+        std::string version;
+        bool accepted;
+    } cases[] = {
+        {"1.0", false},   {"1.0.0", false}, {"1.0-1", false}, {"0.9.9", false},
+        {"1.0b1", false}, {"1.0.1", true},  {"1.1", true},
+    };
+    for (const auto& c : cases) {
+        TempFolder folder;
+        testing::materialise(folder.path, testing::bundleEntries("q", c.version));
+        const std::optional<std::string> refusal =
+            newBundleRefusal(files, folder.path + "/Quaymark.app", "q", "1.0");
+        EXPECT_EQ(!refusal, c.accepted) << c.version << ": " << refusal.value_or("accepted");
+        if (refusal) {
+            EXPECT_NE(refusal->find("not newer"), std::string::npos) << *refusal;
+        }
+    }
+}
+
 // The whole installation after the download, as a child that may be killed at any moment.
 [[noreturn]] void installInChild(const std::string& app, const std::string& archive) {
     HostFileManager files(SystemRoot("/nonexistent-root"), "/nonexistent-home");
