@@ -58,13 +58,16 @@ std::optional<std::string> normalisedName(const char* name) {
     return join(parts, parts.size());
 }
 
-// A symbolic link stays inside when its target is relative and climbs ("..") only at its
-// start, no higher than the link's own folder is deep. A ".." after a named part is refused:
-// when that part is itself a link, the lexical answer is not where the link really leads.
+// A symbolic link stays inside the bundle (the top-level folder it is in) when its target is
+// relative and climbs ("..") only at its start, no higher than the link's own folder is deep
+// below the bundle: a link may name the bundle, never its parent. A ".." after a named part is
+// refused: when that part is itself a link, the lexical answer is not where the link really
+// leads.
 bool linkStaysInside(const std::string& linkPath, const std::string& target) {
-    if (target.empty() || target[0] == '/')
+    const std::vector<std::string> linkParts = split(linkPath);
+    if (target.empty() || target[0] == '/' || linkParts.size() < 2)
         return false;
-    std::size_t depth = split(linkPath).size() - 1;
+    std::size_t depth = linkParts.size() - 2;
     bool climbing = true;
     for (const std::string& part : split(target)) {
         if (part == "..") {
@@ -125,6 +128,8 @@ std::optional<std::string> survey(const std::string& archivePath, const std::str
                    std::string(rawName ? rawName : "") + "\".";
         Entry entry{*name, Kind::File, {}};
         if (const char* hardLink = archive_entry_hardlink(header)) {
+            // Only a file unpacked before may be linked to, and every entry before this one lay
+            // inside the bundle: a hard link cannot reach out of it.
             const std::optional<std::string> target = normalisedName(hardLink);
             if (!target || kinds.count(*target) == 0 || kinds[*target] != Kind::File)
                 return "The update archive holds a hard link to something it did not unpack "

@@ -2,34 +2,9 @@
 
 #include "AppcastReader.h"
 #include "AppcastSelection.h"
-#include "VersionComparator.h"
 
 namespace quaymark {
 namespace {
-
-TEST(VersionOrder, OrdersLikeTheStandardComparatorBothWays) {
-    const std::vector<std::pair<const char*, const char*>> equal = {
-        {"1.0", "1.0.0"}, {"1", "1.0.0.0"}, {"01.2", "1.02"}, {"", ""}, {"1.0b1", "1.0b1"}};
-    for (const auto& [a, b] : equal) {
-        EXPECT_EQ(compareVersions(a, b), std::strong_ordering::equal) << a << " vs " << b;
-        EXPECT_EQ(compareVersions(b, a), std::strong_ordering::equal) << b << " vs " << a;
-    }
-    const std::vector<std::pair<const char*, const char*>> ascending = {
-        {"1.0b1", "1.0"},    {"1.0", "1.0.1"},
-        {"1.9", "1.10"},     {"1.0a1", "1.0b1"},
-        {"1.0b2", "1.0rc1"}, {"1.0b1", "1.0b2"},
-        {"1.9.9", "2"},      {"1.0.0b1", "1.0"},
-        {"1", "1.0.0.1"},    {"", "1"},
-        {"1.1a", "1.1"},     {"1.0-beta", "1.0"},
-        {"1..1", "1.1"},     {"1.0 Beta 2", "1.0"},
-        {"1.2.3", "1.2.10"}, {"123456789012345678901234567890", "123456789012345678901234567891"}};
-    for (const auto& [lower, higher] : ascending) {
-        EXPECT_EQ(compareVersions(lower, higher), std::strong_ordering::less)
-            << lower << " < " << higher;
-        EXPECT_EQ(compareVersions(higher, lower), std::strong_ordering::greater)
-            << higher << " > " << lower;
-    }
-}
 
 // One line per item: the fields a test names, so each case states only what it is about.
 std::string describe(const SUAppcast& appcast) {

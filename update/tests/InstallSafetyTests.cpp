@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <iostream>
 #include <random>
+#include <sstream>
 
 #include "ArchiveUnpacker.h"
 #include "BundleReplacement.h"
@@ -75,8 +76,15 @@ TEST(UpdateArchive, RefusesAnythingThatCouldWriteOutsideOrIsIncomplete) {
         {with({E::Link, "Quaymark.app/x", "../../etc"}), zip, "points outside"},
         {with({E::Link, "Quaymark.app/x", "Contents/../../.."}), xz, "points outside"},
         {with({E::Link, "Quaymark.app/x", "/etc/passwd"}), xz, "points outside"},
+        {with({E::Link, "Quaymark.app/x", ".."}), xz, "points outside"},
+        {with({E::Link, "Quaymark.app/Contents/Resources/up", "../../.."}), xz, "points outside"},
+        {with({E::Link, "Quaymark.app/Contents/Resources/up", "../../../Quaymark.app"}), zip,
+         "points outside"},
         {with({E::File, "Quaymark.app/Contents/Current/f", "x"}), xz, "through"},
         {with({E::HardLink, "Quaymark.app/h", "../x"}), xz, "hard link"},
+        {with({E::HardLink, "Quaymark.app/h", "/etc/passwd"}), xz, "hard link"},
+        {with({E::HardLink, "Quaymark.app/h", "Quaymark.app/Contents"}), xz, "hard link"},
+        {with({E::HardLink, "Quaymark.app/h", "Quaymark.app/Contents/Current"}), xz, "hard link"},
         {with({E::Device, "Quaymark.app/null"}), xz, "device"},
         {with({E::Folder, "Other.app/", "", 0755}), zip, "nothing beside"},
         {with({E::File, "Quaymark.app/Contents/Info.plist", "x"}), xz, "twice"},
@@ -99,6 +107,72 @@ TEST(UpdateArchive, RefusesAnythingThatCouldWriteOutsideOrIsIncomplete) {
         ASSERT_TRUE(refusal) << c.refusal;
         EXPECT_NE(refusal->find(c.refusal), std::string::npos) << *refusal;
         EXPECT_TRUE(fs::is_empty(out)) << c.refusal << ": written before it was judged";
+    }
+}
+
+TEST(UpdateArchive, UnpacksLinksWithinTheBundleAndNoSetIdBits) {
+    using E = ArchiveEntry;
+    const struct {
+        E extra;
+        const char* path;      // of the extra entry, once unpacked
+        std::string expected;  // the link's target as read through it, or the file's mode
+    } cases[] = {
+        {{E::Link, "Quaymark.app/Contents/Resources/exe", "../MacOS/Quaymark"},
+         "Contents/Resources/exe",
+         "#!/bin/sh\n# 1.1"},
+        {{E::Link, "Quaymark.app/Contents/Resources/app", "../.."},
+         "Contents/Resources/app/Contents/MacOS/Quaymark",
+         "#!/bin/sh\n# 1.1"},
+        {{E::HardLink, "Quaymark.app/h", "Quaymark.app/Contents/Info.plist"}, "h", "<?xml"},
+        {{E::File, "Quaymark.app/setuid", "x", 04755}, "setuid", "755"},
+        {{E::File, "Quaymark.app/setgid", "x", 02755}, "setgid", "755"},
+        {{E::Folder, "Quaymark.app/shared/", "", 02775}, "shared", "775"},
+    };
+    for (const ArchiveFormat format : {ArchiveFormat::TarXz, ArchiveFormat::Zip}) {
+        for (const auto& c : cases) {
+            if (format == ArchiveFormat::Zip && c.extra.type == E::HardLink)
+                continue;  // zip has no hard links
+            const std::string label = c.extra.name + (format == ArchiveFormat::Zip ? " (zip)" : "");
+            TempFolder folder;
+            std::vector<E> entries = testing::bundleEntries("q", "1.1");
+            entries.push_back(c.extra);
+            const std::string archive = folder.path + "/a", out = folder.path + "/out";
+            testing::writeArchive(archive, format, entries);
+            fs::create_directory(out);
+            const std::optional<std::string> refusal = unpackArchive(archive, out, "Quaymark.app");
+            ASSERT_FALSE(refusal) << label << ": " << *refusal;
+            const std::string path = out + "/Quaymark.app/" + c.path;
+            if (c.extra.type == E::Link || c.extra.type == E::HardLink) {
+                EXPECT_EQ(testing::readFile(path).substr(0, c.expected.size()), c.expected)
+                    << label;
+                continue;
+            }
+            const auto mode = static_cast<unsigned>(fs::status(path).permissions());
+            std::ostringstream octal;
+            octal << std::oct << (mode & 07777);
+            EXPECT_EQ(octal.str(), c.expected) << label;
+        }
+    }
+}
+
+TEST(UpdateReplacement, RefusesABundleThatIsNotNewerThanTheRunningOne) {
+    HostFileManager files(SystemRoot("/nonexistent-root"), "/nonexistent-home");
+    const struct {
+        std::string version;
+        bool accepted;
+    } cases[] = {
+        {"1.0", false},   {"1.0.0", false}, {"1.0-1", false}, {"0.9.9", false},
+        {"1.0b1", false}, {"1.0.1", true},  {"1.1", true},
+    };
+    for (const auto& c : cases) {
+        TempFolder folder;
+        testing::materialise(folder.path, testing::bundleEntries("q", c.version));
+        const std::optional<std::string> refusal =
+            newBundleRefusal(files, folder.path + "/Quaymark.app", "q", "1.0");
+        EXPECT_EQ(!refusal, c.accepted) << c.version << ": " << refusal.value_or("accepted");
+        if (refusal) {
+            EXPECT_NE(refusal->find("not newer"), std::string::npos) << *refusal;
+        }
     }
 }
 
