@@ -105,7 +105,7 @@ struct Rig {
         server.script(
             "/local.xml",
             body(feedWith("<item><sparkle:releaseNotesLink>file:///etc/hostname</sparkle:"
-                          "releaseNotesLink><enclosure sparkle:version=\"2.0\"/></item>")));
+                          "releaseNotesLink><enclosure url=\"u\" sparkle:version=\"2.0\"/></item>")));
         ScriptedResponse redirect;
         redirect.status = 302;
         redirect.location = "/newer.xml";
