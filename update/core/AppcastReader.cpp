@@ -93,6 +93,13 @@ std::string channelName(const std::string& name) {
     return valid.match(QString::fromStdString(name)).hasMatch() ? name : std::string();
 }
 
+// A page link as the framework keeps it: a web address, or one relative to the feed, which
+// the updater resolves. Anything else (a file, a script) is dropped.
+std::string pageLink(const std::string& link) {
+    const QString scheme = QUrl(QString::fromStdString(link)).scheme().toLower();
+    return scheme.isEmpty() || scheme == "http" || scheme == "https" ? link : std::string();
+}
+
 // NSString's integerValue: an optional sign and the leading digits; 0 when there are none.
 std::int64_t leadingInteger(const std::string& text) {
     static const QRegularExpression number("^\\s*([+-]?\\d+)");
@@ -139,7 +146,7 @@ std::optional<SUAppcastItem> readItem(QXmlStreamReader& xml) {
         } else if (isPlain(xml, u"pubDate")) {
             item.pubDate = elementText(xml);
         } else if (isPlain(xml, u"link")) {
-            item.infoURL = elementText(xml);
+            item.infoURL = pageLink(elementText(xml));
         } else if (isPlain(xml, u"enclosure")) {
             enclosures.push_back(readEnclosure(xml));
         } else if (isSparkle(xml, u"version")) {
@@ -149,7 +156,7 @@ std::optional<SUAppcastItem> readItem(QXmlStreamReader& xml) {
         } else if (isSparkle(xml, u"releaseNotesLink")) {
             item.releaseNotesURL = elementText(xml);
         } else if (isSparkle(xml, u"fullReleaseNotesLink")) {
-            item.fullReleaseNotesURL = elementText(xml);
+            item.fullReleaseNotesURL = pageLink(elementText(xml));
         } else if (isSparkle(xml, u"minimumSystemVersion")) {
             item.minimumSystemVersion = elementText(xml);
         } else if (isSparkle(xml, u"maximumSystemVersion")) {

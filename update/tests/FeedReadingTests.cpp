@@ -129,6 +129,14 @@ TEST(FeedReading, ReadsItemsOrSaysWhyNot) {
             <sparkle:fullReleaseNotesLink> http://h/all.html </sparkle:fullReleaseNotesLink>
             <enclosure url="u" sparkle:version="2"/></item>)"),
          "2/2 url=u link=http://h/2.html history=http://h/all.html;"},
+        {"pages only on the web or beside the feed",
+         feed(R"(<item><link>file:///etc/passwd</link><sparkle:informationalUpdate/>
+            <sparkle:fullReleaseNotesLink>javascript:alert(1)</sparkle:fullReleaseNotesLink>
+            <enclosure url="a" sparkle:version="1"/></item>
+            <item><link>FILE:///etc/passwd</link><sparkle:version>2</sparkle:version></item>
+            <item><link>HTTPS://h/3</link><sparkle:version>3</sparkle:version></item>
+            <item><link>pages/4.html</link><sparkle:version>4</sparkle:version></item>)"),
+         "1/1 url=a;3/3 link=HTTPS://h/3 info;4/4 link=pages/4.html info;"},
         {"the enclosure for this system wins wherever it stands",
          feed(R"(<item><enclosure url="win" sparkle:os="windows" sparkle:version="8"/>
             <enclosure url="mac" sparkle:version="9"/><enclosure url="x" sparkle:os="linux"/>
