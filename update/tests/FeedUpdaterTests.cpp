@@ -322,39 +322,16 @@ private slots:
             "offer 2.0b1", "found 2.0b1");
         row("informational", informational, "", "background", "offer 2.0 informational",
             "found 2.0");
-        row("informational below other versions",
-            item("2.0",
-                 "<link>page.html</link><sparkle:informationalUpdate><sparkle:belowVersion>1.0"
-                 "</sparkle:belowVersion></sparkle:informationalUpdate>"),
-            "", "background", "offer 2.0", "found 2.0");
         row("critical though skipped", critical, "skip=2.0", "background", "offer 2.0 critical",
             "found 2.0");
-        row("critical only below this version",
-            item("2.0", "<sparkle:criticalUpdate sparkle:version=\"1.0\"/>"), "skip=2.0",
-            "background", "", "none");
-        row("skipped major train, background", major, "major=2.0@2.0", "background", "", "none");
-        row("skipped major train, information", major, "major=2.0@2.0", "info", "", "none");
         row("skipped major train, user", major, "major=2.0@2.0", "user", "progress|close|offer 2.5",
             "found 2.5");
         row("phased, group 3 on day 0, background", phased, "group=10", "background", "", "none");
         row("phased, group 3 on day 0, information", phased, "group=10", "info", "", "none");
         row("phased, group 3 on day 0, user", phased, "group=10", "user",
             "progress|close|offer 2.0", "found 2.0");
-        row("phased, group 0 on day 0", phased, "group=14", "background", "offer 2.0", "found 2.0");
-        row("only for another system",
-            "<item><enclosure url=\"http://127.0.0.1/q.exe\" sparkle:os=\"windows\" "
-            "sparkle:version=\"2.0\"/></item>",
-            "", "user", "progress|close|uptodate 1.0", "none");
-        row("reminded an hour ago, background", item("2.0"), "remind=2.0@3600", "background", "",
-            "none");
         row("reminded an hour ago, information", item("2.0"), "remind=2.0@3600", "info", "",
             "none");
-        row("reminded an hour ago, user", item("2.0"), "remind=2.0@3600", "user",
-            "progress|close|offer 2.0", "found 2.0");
-        row("reminded a day ago", item("2.0"), "remind=2.0@86400", "background", "offer 2.0",
-            "found 2.0");
-        row("reminded of another version", item("2.0"), "remind=1.5@3600", "background",
-            "offer 2.0", "found 2.0");
     }
     void appcastRulesDecideWhatEachCheckOffers() {
         QFETCH(QByteArray, items);
