@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,10 +29,37 @@ struct SUAppcastItem {
     std::string enclosureType;
     // The base64 Ed25519 signature of the enclosure; empty when the feed gives none.
     std::string edSignature;
+    // The system the enclosure is for ("macos" when the feed names none); an item whose only
+    // enclosures are for other systems keeps one of theirs, so that it is never chosen here.
+    std::string os = "macos";
+    // What the archive holds: "application" (an archived bundle), "package" or
+    // "interactive-package" (installer packages); only the first is installed here.
+    std::string installationType = "application";
     std::string minimumSystemVersion;
     std::string maximumSystemVersion;
     std::vector<std::string> hardwareRequirements;
+    // The RFC 822 date the release was published; phased rollout counts from it.
     std::string pubDate;
+    // The channel the item is published on ("beta"); empty for the default channel, which
+    // every installation follows.
+    std::string channel;
+    // Nothing to install: the item's page is offered instead. With versions listed, the item
+    // is informational only for running versions equal to one of `informationalVersions` or
+    // below one of `informationalBelowVersions`; an installable update for the others.
+    bool informationalUpdate = false;
+    std::vector<std::string> informationalVersions;
+    std::vector<std::string> informationalBelowVersions;
+    // A critical update may not be skipped; with `criticalVersion`, it is critical only for
+    // running versions below that one.
+    bool criticalUpdate = false;
+    std::string criticalVersion;
+    // Running versions below this one take the item as a major upgrade.
+    std::string minimumAutoupdateVersion;
+    // A skipped major upgrade whose last skipped release is below this version no longer
+    // hides the item.
+    std::string ignoreSkippedUpgradesBelowVersion;
+    // Seconds between the phased rollout's groups, counted from `pubDate`.
+    std::optional<std::int64_t> phasedRolloutInterval;
 };
 
 // A feed as loaded: its items in feed order.

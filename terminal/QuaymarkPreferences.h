@@ -11,6 +11,11 @@ inline constexpr const char* kTerminalIdentifier = "Terminal Identifier";  // st
 inline constexpr const char* kUseWindow = "Use Window";                    // boolean
 inline constexpr const char* kTerminalCommand = "Terminal Command";        // string
 inline constexpr const char* kLastLaunchDate = "Last Launch Date";         // date
+// The update channels besides the default one whose releases are offered ("beta").
+inline constexpr const char* kUpdateChannels = "Update Channels";  // array of strings
+// The release of the last "Remind Me Later", and when it was pressed.
+inline constexpr const char* kUpdateReminderVersion = "Update Reminder Version";  // string
+inline constexpr const char* kUpdateReminderDate = "Update Reminder Date";        // date
 }  // namespace preference_key
 
 // The command template used when none is stored; "%PATH%" stands for the escaped folder.

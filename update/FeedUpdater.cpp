@@ -2,6 +2,7 @@
 
 #include <QPointer>
 #include <algorithm>
+#include <random>
 
 #include "AppcastReader.h"
 #include "BundleInfo.h"
@@ -13,8 +14,38 @@ namespace quaymark {
 namespace {
 
 constexpr const char* kFeedUrlKey = "SUFeedURL";
-constexpr const char* kSkippedVersionKey = "SUSkippedVersion";
 constexpr const char* kSystemVersionFile = "/System/Library/CoreServices/SystemVersion.plist";
+// The framework's own names for what it stores of skipped releases and of the installation's
+// phased rollout group.
+constexpr const char* kSkippedMinorVersionKey = "SUSkippedVersion";
+constexpr const char* kSkippedMajorVersionKey = "SUSkippedMajorVersion";
+constexpr const char* kSkippedMajorSubreleaseVersionKey = "SUSkippedMajorSubreleaseVersion";
+constexpr const char* kUpdateGroupIdentifierKey = "SUUpdateGroupIdentifier";
+// How long background checks keep quiet about a release after "Remind Me Later".
+constexpr double kReminderSeconds = 24 * 60 * 60;
+
+// The cause as the end of a sentence: its own final period is kept, never doubled.
+std::string sentenceEnd(const std::string& cause) {
+    if (!cause.empty() && (cause.back() == '.' || cause.back() == '!' || cause.back() == '?'))
+        return cause;
+    return cause + ".";
+}
+
+// A link of the feed, relative to the feed; empty when it is not a web page, or is a file of
+// this machine named by a feed from the network.
+std::string resolvedLink(const QUrl& feedUrl, const std::string& link) {
+    if (link.empty())
+        return link;
+    const QUrl url = feedUrl.resolved(QUrl(QString::fromStdString(link)));
+    const bool web = url.scheme() == "http" || url.scheme() == "https";
+    if (!web && !(url.isLocalFile() && feedUrl.isLocalFile()))
+        return std::string();
+    return url.toString().toStdString();
+}
+
+std::string stringOr(const UserDefaults& defaults, const char* key) {
+    return defaults.stringForKey(key).value_or(std::string());
+}
 
 }  // namespace
 
@@ -25,17 +56,30 @@ struct FeedUpdater::Check {
     QUrl feedUrl;
     std::string currentVersion;
     std::string currentDisplayVersion;
-    // The best suitable release, when it is newer than the running version.
-    std::optional<SUAppcastItem> newer;
-    bool newerIsSkipped = false;
+    // The release each kind of request is told of. The user sees every release that suits;
+    // background checks (with or without a window) leave out skipped releases, those not yet
+    // rolled out to this installation, and for a day the one the user asked to be reminded
+    // of later.
+    std::optional<SUAppcastItem> forUser;
+    std::optional<SUAppcastItem> forBackground;
+    // The notes fetched for the release of this version; any other release shows its own
+    // description.
+    std::string releaseNotesVersion;
     std::string releaseNotesHtml;
 
     bool has(Request kind) const {
         return std::find(requests.begin(), requests.end(), kind) != requests.end();
     }
-    bool offersUpdate() const {
-        return newer &&
-               (has(Request::UserInitiated) || (has(Request::Background) && !newerIsSkipped));
+    const std::optional<SUAppcastItem>& verdictFor(Request kind) const {
+        return kind == Request::UserInitiated ? forUser : forBackground;
+    }
+    // The release the update window offers: the user's own when the user asked.
+    const SUAppcastItem* shown() const {
+        if (has(Request::UserInitiated))
+            return forUser ? &*forUser : nullptr;
+        if (has(Request::Background) && forBackground)
+            return &*forBackground;
+        return nullptr;
     }
 };
 
@@ -92,9 +136,13 @@ void FeedUpdater::request(Request kind) {
                        [this, hasAddress = feedUrl.has_value(),
                         hasVersion = version.has_value()](Result<QByteArray> feed) {
                            if (!hasAddress)
-                               fail("The application names no update feed.");
+                               fail(
+                                   "The application names no update feed. Reinstall it to "
+                                   "restore its feed.");
                            else if (!hasVersion)
-                               fail("The application's own version is unknown.");
+                               fail(
+                                   "The application's own version is unknown. Reinstall it "
+                                   "to restore its version.");
                            else
                                feedArrived(std::move(feed));
                        });
@@ -102,31 +150,35 @@ void FeedUpdater::request(Request kind) {
 
 void FeedUpdater::feedArrived(Result<QByteArray> feed) {
     if (!feed)
-        return fail("The update feed could not be loaded: " + feed.error() + ".");
+        return fail("The update feed could not be loaded: " + sentenceEnd(feed.error()) +
+                    " Check the network connection and try again later.");
     const Result<SUAppcast> appcast = readAppcast(feed.value());
     if (!appcast)
-        return fail("The update feed could not be read: " + appcast.error() + ".");
+        return fail("The update feed could not be read: " + sentenceEnd(appcast.error()) +
+                    " Try again later, and tell the publisher if this persists.");
     if (_delegate != nullptr)
         _delegate->updaterDidFinishLoadingAppcast(*this, appcast.value());
     if (!_check)
         return;
 
-    const RunningSystem system{systemVersion(), _options.architecture};
-    std::optional<SUAppcastItem> best = bestItem(appcast.value(), system);
-    if (best && compareVersions(best->version, _check->currentVersion) > 0) {
-        const std::optional<std::string> skipped = skippedVersion();
-        // A release newer than the skipped one is offered again.
-        _check->newerIsSkipped = skipped && compareVersions(best->version, *skipped) <= 0;
-        _check->releaseNotesHtml = best->itemDescription;
-        _check->newer = std::move(best);
-    }
-    const SUAppcastItem* newer = _check->newer ? &*_check->newer : nullptr;
-    if (_check->offersUpdate() && newer->itemDescription.empty() &&
-        !newer->releaseNotesURL.empty()) {
+    SelectionContext context{
+        _check->currentVersion, RunningSystem{systemVersion(), _options.architecture},
+        allowedChannels(),      std::nullopt,
+        std::nullopt,           _platform.clock.now()};
+    _check->forUser = bestItem(appcast.value(), context);
+    context.phasedUpdateGroup = phasedUpdateGroup(updateGroupIdentifier());
+    context.skipped = skippedUpdate();
+    _check->forBackground = bestItem(appcast.value(), context);
+    if (_check->forBackground && isRemindedOfLater(*_check->forBackground))
+        _check->forBackground.reset();
+
+    const SUAppcastItem* shown = _check->shown();
+    if (shown != nullptr && shown->itemDescription.empty() && !shown->releaseNotesURL.empty()) {
+        _check->releaseNotesVersion = shown->version;
         // Relative links are relative to the feed; a feed from the network may not make the
         // window show a file of this machine.
         const QUrl notesUrl =
-            _check->feedUrl.resolved(QUrl(QString::fromStdString(newer->releaseNotesURL)));
+            _check->feedUrl.resolved(QUrl(QString::fromStdString(shown->releaseNotesURL)));
         if (notesUrl.isLocalFile() && !_check->feedUrl.isLocalFile()) {
             releaseNotesArrived(Result<QByteArray>::failure("they name a local file"));
             return;
@@ -145,7 +197,8 @@ void FeedUpdater::releaseNotesArrived(Result<QByteArray> notes) {
         // The offer stands without its notes; the window says why they are missing.
         _check->releaseNotesHtml =
             "<p>The release notes could not be loaded: " +
-            QString::fromStdString(notes.error()).toHtmlEscaped().toStdString() + ".</p>";
+            QString::fromStdString(sentenceEnd(notes.error())).toHtmlEscaped().toStdString() +
+            "</p>";
     }
     finish();
 }
@@ -155,13 +208,20 @@ void FeedUpdater::finish() {
     const std::unique_ptr<Check> check = std::move(_check);
     if (check->progressShown)
         _ui.closeCheckingProgress();
-    if (check->offersUpdate()) {
-        _ui.showUpdateAvailable(
-            UpdateOffer{*check->newer, check->currentDisplayVersion, check->releaseNotesHtml},
-            [self = QPointer<FeedUpdater>(this), item = *check->newer](UpdateChoice choice) {
-                if (self)
-                    self->choose(item, choice);
-            });
+    if (const SUAppcastItem* shown = check->shown()) {
+        const ItemState state = resolveItemState(*shown, check->currentVersion);
+        UpdateOffer offer{*shown, check->currentDisplayVersion,
+                          shown->version == check->releaseNotesVersion ? check->releaseNotesHtml
+                                                                       : shown->itemDescription};
+        offer.item.infoURL = resolvedLink(check->feedUrl, shown->infoURL);
+        offer.item.fullReleaseNotesURL = resolvedLink(check->feedUrl, shown->fullReleaseNotesURL);
+        offer.informational = state.informational;
+        offer.critical = state.critical;
+        _ui.showUpdateAvailable(offer, [self = QPointer<FeedUpdater>(this), offer,
+                                        hostVersion = check->currentVersion](UpdateChoice choice) {
+            if (self)
+                self->choose(offer, hostVersion, choice);
+        });
     } else if (check->has(Request::UserInitiated)) {
         _ui.showUpToDate(check->currentDisplayVersion);
     }
@@ -169,8 +229,8 @@ void FeedUpdater::finish() {
         // Read anew for every verdict: a callback may replace or clear the delegate.
         if (_delegate == nullptr)
             continue;
-        if (check->newer && (kind == Request::UserInitiated || !check->newerIsSkipped))
-            _delegate->updaterDidFindValidUpdate(*this, *check->newer);
+        if (const std::optional<SUAppcastItem>& item = check->verdictFor(kind))
+            _delegate->updaterDidFindValidUpdate(*this, *item);
         else
             _delegate->updaterDidNotFindUpdate(*this);
     }
@@ -193,33 +253,106 @@ void FeedUpdater::cancel() {
     _ui.closeCheckingProgress();
 }
 
-void FeedUpdater::choose(const SUAppcastItem& item, UpdateChoice choice) {
+void FeedUpdater::choose(const UpdateOffer& offer, const std::string& hostVersion,
+                         UpdateChoice choice) {
+    const SUAppcastItem& item = offer.item;
+    UserDefaults defaults(_platform.preferences, kPreferencesDomain);
     switch (choice) {
         case UpdateChoice::Install:
-            if (_options.install)
+            if (offer.informational) {
+                // The window offers no Install for it; there is no archive to install.
+                _platform.log.log("Version " + item.version + " is information only");
+            } else if (const std::optional<std::string> refusal = installationRefusal(item)) {
+                _platform.log.log(*refusal);
+                _ui.showError(*refusal);
+            } else if (_options.install) {
                 _options.install(item);
-            else if (!_ui.openUrl(item.enclosureURL))
+            } else if (!_ui.openUrl(item.enclosureURL)) {
                 _platform.log.log("Nothing could open the update at " + item.enclosureURL);
+            }
             break;
         case UpdateChoice::LearnMore:
             if (!_ui.openUrl(item.infoURL))
                 _platform.log.log("Nothing could open the update's page at " + item.infoURL);
             break;
         case UpdateChoice::Skip: {
-            UserDefaults defaults(_platform.preferences, kPreferencesDomain);
-            defaults.setObject(kSkippedVersionKey, PlistValue(item.version));
+            if (offer.critical) {
+                // The window offers no Skip for it: the user may not decline it.
+                _platform.log.log("The critical update " + item.version + " cannot be skipped");
+                break;
+            }
+            const SkippedUpdate skipped = skipUpdate(item, hostVersion, skippedUpdate());
+            const auto store = [&](const char* key, const std::string& value) {
+                defaults.setObject(key,
+                                   value.empty() ? std::nullopt : std::optional<PlistValue>(value));
+            };
+            store(kSkippedMinorVersionKey, skipped.minorVersion);
+            store(kSkippedMajorVersionKey, skipped.majorVersion);
+            store(kSkippedMajorSubreleaseVersionKey, skipped.majorSubreleaseVersion);
             if (!defaults.synchronize())
                 _platform.log.log("The skipped version " + item.version + " could not be saved");
             break;
         }
         case UpdateChoice::RemindLater:
-            // The next check offers the same release again; nothing is stored.
+            defaults.setObject(preference_key::kUpdateReminderVersion, PlistValue(item.version));
+            defaults.setObject(preference_key::kUpdateReminderDate,
+                               PlistValue(_platform.clock.now()));
+            if (!defaults.synchronize())
+                _platform.log.log("The reminder for version " + item.version +
+                                  " could not be saved");
             break;
     }
 }
 
-std::optional<std::string> FeedUpdater::skippedVersion() const {
-    return UserDefaults(_platform.preferences, kPreferencesDomain).stringForKey(kSkippedVersionKey);
+SkippedUpdate FeedUpdater::skippedUpdate() const {
+    const UserDefaults defaults(_platform.preferences, kPreferencesDomain);
+    return SkippedUpdate{stringOr(defaults, kSkippedMinorVersionKey),
+                         stringOr(defaults, kSkippedMajorVersionKey),
+                         stringOr(defaults, kSkippedMajorSubreleaseVersionKey)};
+}
+
+std::vector<std::string> FeedUpdater::allowedChannels() const {
+    const std::optional<PlistValue> value = UserDefaults(_platform.preferences, kPreferencesDomain)
+                                                .objectForKey(preference_key::kUpdateChannels);
+    const PlistArray* array = value ? value->asArray() : nullptr;
+    std::vector<std::string> channels;
+    if (array == nullptr)
+        return channels;
+    for (const PlistValue& entry : *array) {
+        // Anything but a name is ignored, as a channel nobody publishes on would be.
+        if (const std::string* name = entry.asString())
+            channels.push_back(*name);
+    }
+    return channels;
+}
+
+std::uint32_t FeedUpdater::updateGroupIdentifier() {
+    UserDefaults defaults(_platform.preferences, kPreferencesDomain);
+    const std::optional<PlistValue> stored = defaults.objectForKey(kUpdateGroupIdentifierKey);
+    if (const std::optional<std::uint64_t> identifier =
+            stored ? stored->asUnsignedInteger() : std::nullopt)
+        return static_cast<std::uint32_t>(*identifier);
+    // Chosen once per installation and kept, so that the installation stays in its group.
+    std::random_device entropy;
+    const std::uint32_t identifier = std::uniform_int_distribution<std::uint32_t>()(entropy);
+    defaults.setObject(kUpdateGroupIdentifierKey, PlistValue::unsignedInteger(identifier));
+    if (!defaults.synchronize())
+        _platform.log.log("The phased rollout group could not be saved");
+    return identifier;
+}
+
+bool FeedUpdater::isRemindedOfLater(const SUAppcastItem& item) const {
+    const UserDefaults defaults(_platform.preferences, kPreferencesDomain);
+    const std::optional<std::string> version =
+        defaults.stringForKey(preference_key::kUpdateReminderVersion);
+    const std::optional<PlistValue> date =
+        defaults.objectForKey(preference_key::kUpdateReminderDate);
+    const std::optional<PlistDate> when = date ? date->asDate() : std::nullopt;
+    if (!version || !when || compareVersions(*version, item.version) != 0)
+        return false;
+    // A reminder dated in the future (the clock was set back) silences nothing.
+    const double elapsed = _platform.clock.now().timeIntervalSince(*when);
+    return elapsed >= 0 && elapsed < kReminderSeconds;
 }
 
 std::string FeedUpdater::systemVersion() const {

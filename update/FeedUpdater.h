@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QObject>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -28,10 +29,11 @@ struct FeedUpdaterOptions {
 // Checks run one at a time on the main thread. A check asked for while one is running joins
 // it instead of fetching again: the feed is read once, and each request still gets its own
 // single verdict, judged by its own kind (only a user-initiated request offers a version
-// the user skipped). A user-initiated request that joins shows its progress at once and
-// gets every outcome shown, so the user's window is never lost to a silent check. Cancel in
-// the progress window abandons the check for every request it carries: no verdict, no
-// further window.
+// the user skipped, one not yet rolled out to this installation, or one the user asked to be
+// reminded of later within the last day). A user-initiated request that joins shows its progress at
+// once and gets every outcome shown, so the user's window is never lost to a silent check. Cancel
+// in the progress window abandons the check for every request it carries: no verdict, no further
+// window.
 class FeedUpdater : public QObject, public SUUpdater {
     Q_OBJECT
 public:
@@ -56,8 +58,12 @@ private:
     void finish();
     void fail(const std::string& reason);
     void cancel();
-    void choose(const SUAppcastItem& item, UpdateChoice choice);
-    std::optional<std::string> skippedVersion() const;
+    void choose(const UpdateOffer& offer, const std::string& hostVersion, UpdateChoice choice);
+    SkippedUpdate skippedUpdate() const;
+    std::vector<std::string> allowedChannels() const;
+    // The installation's phased rollout identifier; made and stored the first time.
+    std::uint32_t updateGroupIdentifier();
+    bool isRemindedOfLater(const SUAppcastItem& item) const;
     std::string systemVersion() const;
 
     Platform _platform;

@@ -36,8 +36,18 @@ public:
     void showCheckingProgress(std::function<void()>) override {}
     void closeCheckingProgress() override {}
     void showUpdateAvailable(const UpdateOffer& offer, std::function<void(UpdateChoice)>) override {
-        _out << "Quaymark " << offer.item.displayVersion << " is available (this is "
-             << offer.currentVersion << ").\n";
+        if (offer.informational) {
+            // Told as news: there is nothing to install, only the release's page to read.
+            _out << "Quaymark " << offer.item.displayVersion << " has been announced (this is "
+                 << offer.currentVersion << "); there is nothing to install";
+            if (!offer.item.infoURL.empty())
+                _out << ", see " << offer.item.infoURL;
+            _out << ".\n";
+        } else {
+            _out << "Quaymark " << offer.item.displayVersion << " is available (this is "
+                 << offer.currentVersion << ")"
+                 << (offer.critical ? "; it is a critical update" : "") << ".\n";
+        }
         QCoreApplication::exit(0);
     }
     void showUpToDate(const std::string& currentVersion) override {

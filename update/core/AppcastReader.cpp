@@ -1,7 +1,9 @@
 #include "AppcastReader.h"
 
 #include <QRegularExpression>
+#include <QUrl>
 #include <QXmlStreamReader>
+#include <optional>
 
 namespace quaymark {
 namespace {
@@ -31,50 +33,183 @@ std::vector<std::string> splitList(const std::string& list) {
     return words;
 }
 
-// Fills the item from an <enclosure>; the framework's attributes there win over the item's
-// elements of the same meaning.
-void readEnclosure(QXmlStreamReader& xml, SUAppcastItem& item, std::string& enclosureVersion,
-                   std::string& enclosureDisplayVersion) {
-    const QXmlStreamAttributes attributes = xml.attributes();
-    const QLatin1String sparkle(kSparkleNamespace);
-    item.enclosureURL = text(attributes.value(QString(), QLatin1String("url")));
-    item.enclosureLength = attributes.value(QString(), QLatin1String("length")).toULongLong();
-    item.enclosureType = text(attributes.value(QString(), QLatin1String("type")));
-    item.edSignature = text(attributes.value(sparkle, QLatin1String("edSignature")));
-    enclosureVersion = text(attributes.value(sparkle, QLatin1String("version")));
-    enclosureDisplayVersion = text(attributes.value(sparkle, QLatin1String("shortVersionString")));
-    xml.skipCurrentElement();
+// One <enclosure>: the archive, and the framework's attributes that describe it.
+struct Enclosure {
+    std::string url;
+    std::uint64_t length = 0;
+    std::string type;
+    std::string edSignature;
+    std::string version;
+    std::string displayVersion;
+    std::string os;
+    std::string installationType;
+};
+
+// The framework's installation type when the enclosure names none: installer packages by
+// their extension, an archived application otherwise.
+std::string impliedInstallationType(const std::string& url) {
+    const QString path = QUrl(QString::fromStdString(url)).path();
+    return path.endsWith(QLatin1String(".pkg")) || path.endsWith(QLatin1String(".mpkg"))
+               ? "package"
+               : "application";
 }
 
-SUAppcastItem readItem(QXmlStreamReader& xml) {
-    SUAppcastItem item;
-    std::string version, displayVersion, enclosureVersion, enclosureDisplayVersion;
+Enclosure readEnclosure(QXmlStreamReader& xml) {
+    const QXmlStreamAttributes attributes = xml.attributes();
+    const QLatin1String sparkle(kSparkleNamespace);
+    Enclosure enclosure;
+    enclosure.url = text(attributes.value(QString(), QLatin1String("url")));
+    enclosure.length = attributes.value(QString(), QLatin1String("length")).toULongLong();
+    enclosure.type = text(attributes.value(QString(), QLatin1String("type")));
+    enclosure.edSignature = text(attributes.value(sparkle, QLatin1String("edSignature")));
+    enclosure.version = text(attributes.value(sparkle, QLatin1String("version")));
+    enclosure.displayVersion = text(attributes.value(sparkle, QLatin1String("shortVersionString")));
+    // An absent attribute means this system; an empty one names no system at all.
+    enclosure.os = attributes.hasAttribute(sparkle, QLatin1String("os"))
+                       ? text(attributes.value(sparkle, QLatin1String("os")))
+                       : std::string(kThisSystem);
+    enclosure.installationType =
+        attributes.hasAttribute(sparkle, QLatin1String("installationType"))
+            ? text(attributes.value(sparkle, QLatin1String("installationType")))
+            : impliedInstallationType(enclosure.url);
+    xml.skipCurrentElement();
+    return enclosure;
+}
+
+// The enclosure for this system; else the first, whose system then keeps the item from
+// being offered here.
+const Enclosure* chooseEnclosure(const std::vector<Enclosure>& enclosures) {
+    for (const Enclosure& enclosure : enclosures) {
+        if (enclosure.os == kThisSystem)
+            return &enclosure;
+    }
+    return enclosures.empty() ? nullptr : &enclosures.front();
+}
+
+// The framework's channel names; any other name is ignored, which leaves the item on the
+// default channel, as the framework does.
+std::string channelName(const std::string& name) {
+    static const QRegularExpression valid("^[A-Za-z0-9._-]+$");
+    return valid.match(QString::fromStdString(name)).hasMatch() ? name : std::string();
+}
+
+// A page link as the framework keeps it: a web address, or one relative to the feed, which
+// the updater resolves. Anything else (a file, a script) is dropped.
+std::string pageLink(const std::string& link) {
+    const QString scheme = QUrl(QString::fromStdString(link)).scheme().toLower();
+    return scheme.isEmpty() || scheme == "http" || scheme == "https" ? link : std::string();
+}
+
+// NSString's integerValue: an optional sign and the leading digits; 0 when there are none.
+std::int64_t leadingInteger(const std::string& text) {
+    static const QRegularExpression number("^\\s*([+-]?\\d+)");
+    const QRegularExpressionMatch match = number.match(QString::fromStdString(text));
+    bool ok = false;
+    const qlonglong value = match.hasMatch() ? match.captured(1).toLongLong(&ok) : 0;
+    return ok ? value : 0;
+}
+
+void readInformationalVersions(QXmlStreamReader& xml, std::vector<std::string>& versions,
+                               std::vector<std::string>& belowVersions) {
     while (xml.readNextStartElement()) {
-        if (isPlain(xml, u"title"))
-            item.title = elementText(xml);
-        else if (isPlain(xml, u"description"))
-            item.itemDescription = elementText(xml);
-        else if (isPlain(xml, u"pubDate"))
-            item.pubDate = elementText(xml);
-        else if (isPlain(xml, u"enclosure"))
-            readEnclosure(xml, item, enclosureVersion, enclosureDisplayVersion);
-        else if (isSparkle(xml, u"version"))
-            version = elementText(xml);
-        else if (isSparkle(xml, u"shortVersionString"))
-            displayVersion = elementText(xml);
-        else if (isSparkle(xml, u"releaseNotesLink"))
-            item.releaseNotesURL = elementText(xml);
-        else if (isSparkle(xml, u"minimumSystemVersion"))
-            item.minimumSystemVersion = elementText(xml);
-        else if (isSparkle(xml, u"maximumSystemVersion"))
-            item.maximumSystemVersion = elementText(xml);
-        else if (isSparkle(xml, u"hardwareRequirements"))
-            item.hardwareRequirements = splitList(elementText(xml));
+        if (isSparkle(xml, u"version"))
+            versions.push_back(elementText(xml));
+        else if (isSparkle(xml, u"belowVersion"))
+            belowVersions.push_back(elementText(xml));
         else
+            xml.skipCurrentElement();
+    }
+}
+
+// The legacy form of a critical update: an empty <sparkle:criticalUpdate/> among the tags.
+bool tagsNameCritical(QXmlStreamReader& xml) {
+    bool critical = false;
+    while (xml.readNextStartElement()) {
+        critical = critical || isSparkle(xml, u"criticalUpdate");
+        xml.skipCurrentElement();
+    }
+    return critical;
+}
+
+// Nothing when the item offers neither an archive nor a page: there would be nothing to
+// show.
+std::optional<SUAppcastItem> readItem(QXmlStreamReader& xml) {
+    SUAppcastItem item;
+    std::string version, displayVersion;
+    std::vector<Enclosure> enclosures;
+    bool informationalElement = false;
+    while (xml.readNextStartElement()) {
+        if (isPlain(xml, u"title")) {
+            item.title = elementText(xml);
+        } else if (isPlain(xml, u"description")) {
+            item.itemDescription = elementText(xml);
+        } else if (isPlain(xml, u"pubDate")) {
+            item.pubDate = elementText(xml);
+        } else if (isPlain(xml, u"link")) {
+            item.infoURL = pageLink(elementText(xml));
+        } else if (isPlain(xml, u"enclosure")) {
+            enclosures.push_back(readEnclosure(xml));
+        } else if (isSparkle(xml, u"version")) {
+            version = elementText(xml);
+        } else if (isSparkle(xml, u"shortVersionString")) {
+            displayVersion = elementText(xml);
+        } else if (isSparkle(xml, u"releaseNotesLink")) {
+            item.releaseNotesURL = elementText(xml);
+        } else if (isSparkle(xml, u"fullReleaseNotesLink")) {
+            item.fullReleaseNotesURL = pageLink(elementText(xml));
+        } else if (isSparkle(xml, u"minimumSystemVersion")) {
+            item.minimumSystemVersion = elementText(xml);
+        } else if (isSparkle(xml, u"maximumSystemVersion")) {
+            item.maximumSystemVersion = elementText(xml);
+        } else if (isSparkle(xml, u"hardwareRequirements")) {
+            item.hardwareRequirements = splitList(elementText(xml));
+        } else if (isSparkle(xml, u"channel")) {
+            item.channel = channelName(elementText(xml));
+        } else if (isSparkle(xml, u"informationalUpdate")) {
+            informationalElement = true;
+            readInformationalVersions(xml, item.informationalVersions,
+                                      item.informationalBelowVersions);
+        } else if (isSparkle(xml, u"criticalUpdate")) {
+            item.criticalUpdate = true;
+            item.criticalVersion = text(
+                xml.attributes().value(QLatin1String(kSparkleNamespace), QLatin1String("version")));
+            xml.skipCurrentElement();
+        } else if (isSparkle(xml, u"tags")) {
+            item.criticalUpdate = tagsNameCritical(xml) || item.criticalUpdate;
+        } else if (isSparkle(xml, u"minimumAutoupdateVersion")) {
+            item.minimumAutoupdateVersion = elementText(xml);
+        } else if (isSparkle(xml, u"ignoreSkippedUpgradesBelowVersion")) {
+            item.ignoreSkippedUpgradesBelowVersion = elementText(xml);
+        } else if (isSparkle(xml, u"phasedRolloutInterval")) {
+            item.phasedRolloutInterval = leadingInteger(elementText(xml));
+        } else {
             // Delta archives live in <sparkle:deltas>; skipping the whole element keeps their
             // enclosures from ever standing for the item's own.
             xml.skipCurrentElement();
+        }
     }
+    const Enclosure* enclosure = chooseEnclosure(enclosures);
+    if (enclosure != nullptr) {
+        item.enclosureURL = enclosure->url;
+        item.enclosureLength = enclosure->length;
+        item.enclosureType = enclosure->type;
+        item.edSignature = enclosure->edSignature;
+        item.os = enclosure->os;
+        item.installationType = enclosure->installationType;
+    }
+    if (item.enclosureURL.empty() && item.infoURL.empty())
+        return std::nullopt;
+    // Without an archive the page is all there is: informational for every running version.
+    // With one, the element decides, and only when there is a page to offer instead.
+    item.informationalUpdate =
+        !item.infoURL.empty() && (enclosure == nullptr || informationalElement);
+    if (enclosure == nullptr) {
+        item.informationalVersions.clear();
+        item.informationalBelowVersions.clear();
+    }
+    const std::string enclosureVersion = enclosure ? enclosure->version : std::string();
+    const std::string enclosureDisplayVersion =
+        enclosure ? enclosure->displayVersion : std::string();
     item.version = enclosureVersion.empty() ? version : enclosureVersion;
     item.displayVersion = !enclosureDisplayVersion.empty() ? enclosureDisplayVersion
                           : !displayVersion.empty()        ? displayVersion
@@ -87,9 +222,9 @@ void readChannel(QXmlStreamReader& xml, SUAppcast& appcast) {
         if (isPlain(xml, u"title")) {
             appcast.title = elementText(xml);
         } else if (isPlain(xml, u"item")) {
-            SUAppcastItem item = readItem(xml);
-            if (!item.version.empty())
-                appcast.items.push_back(std::move(item));
+            std::optional<SUAppcastItem> item = readItem(xml);
+            if (item && !item->version.empty())
+                appcast.items.push_back(std::move(*item));
         } else {
             xml.skipCurrentElement();
         }

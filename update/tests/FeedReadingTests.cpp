@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QStringList>
+
 #include "AppcastReader.h"
 #include "AppcastSelection.h"
 
@@ -21,13 +23,31 @@ std::string describe(const SUAppcast& appcast) {
             {"notes", item.releaseNotesURL},
             {"title", item.title},
             {"date", item.pubDate},
-            {"desc", item.itemDescription}};
+            {"desc", item.itemDescription},
+            {"link", item.infoURL},
+            {"history", item.fullReleaseNotesURL},
+            {"install", item.installationType == "application" ? "" : item.installationType},
+            {"channel", item.channel},
+            {"critical", item.criticalUpdate ? "<" + item.criticalVersion : ""},
+            {"major", item.minimumAutoupdateVersion},
+            {"unskip", item.ignoreSkippedUpgradesBelowVersion},
+            {"phase",
+             item.phasedRolloutInterval ? std::to_string(*item.phasedRolloutInterval) : ""}};
         for (const auto& [name, value] : fields) {
             if (!value.empty())
                 text += std::string(" ") + name + "=" + value;
         }
         for (const std::string& requirement : item.hardwareRequirements)
             text += " hw=" + requirement;
+        if (item.os != "macos")
+            text += " os=" + item.os;
+        if (item.informationalUpdate) {
+            text += " info";
+            for (const std::string& version : item.informationalVersions)
+                text += "=" + version;
+            for (const std::string& version : item.informationalBelowVersions)
+                text += "<" + version;
+        }
         text += ";";
     }
     return text;
@@ -80,6 +100,83 @@ TEST(FeedReading, ReadsItemsOrSaysWhyNot) {
          feed(
              R"(<item><enclosure url="a"/></item><item><enclosure url="b" sparkle:version="7"/></item>)"),
          "7/7 url=b;"},
+        {"page and version history", feed(R"(<item><link>http://h/2.html</link>
+            <sparkle:fullReleaseNotesLink> http://h/all.html </sparkle:fullReleaseNotesLink>
+            <enclosure url="u" sparkle:version="2"/></item>)"),
+         "2/2 url=u link=http://h/2.html history=http://h/all.html;"},
+        {"pages only on the web or beside the feed",
+         feed(R"(<item><link>file:///etc/passwd</link><sparkle:informationalUpdate/>
+            <sparkle:fullReleaseNotesLink>javascript:alert(1)</sparkle:fullReleaseNotesLink>
+            <enclosure url="a" sparkle:version="1"/></item>
+            <item><link>FILE:///etc/passwd</link><sparkle:version>2</sparkle:version></item>
+            <item><link>HTTPS://h/3</link><sparkle:version>3</sparkle:version></item>
+            <item><link>pages/4.html</link><sparkle:version>4</sparkle:version></item>)"),
+         "1/1 url=a;3/3 link=HTTPS://h/3 info;4/4 link=pages/4.html info;"},
+        {"the enclosure for this system wins wherever it stands",
+         feed(R"(<item><enclosure url="win" sparkle:os="windows" sparkle:version="8"/>
+            <enclosure url="mac" sparkle:version="9"/><enclosure url="x" sparkle:os="linux"/>
+            </item><item><enclosure url="mac2" sparkle:os="macos" sparkle:version="3"/>
+            <enclosure url="win2" sparkle:os="windows" sparkle:version="4"/></item>)"),
+         "9/9 url=mac;3/3 url=mac2;"},
+        {"no enclosure for this system keeps the other system's",
+         feed(R"(<item><enclosure url="win" sparkle:os="windows" sparkle:version="8"/></item>
+            <item><enclosure url="none" sparkle:os="" sparkle:version="7"/></item>)"),
+         "8/8 url=win os=windows;7/7 url=none os=;"},
+        {"installation type named, implied by a package, else an application",
+         feed(R"(<item><enclosure url="http://h/q.zip" sparkle:version="1"
+              sparkle:installationType="interactive-package"/></item>
+            <item><enclosure url="http://h/Q.pkg?x=1" sparkle:version="2"/></item>
+            <item><enclosure url="http://h/Q.mpkg" sparkle:version="3"/></item>
+            <item><enclosure url="http://h/pkg.zip" sparkle:version="4"/></item>)"),
+         "1/1 url=http://h/q.zip install=interactive-package;2/2 url=http://h/Q.pkg?x=1 "
+         "install=package;3/3 url=http://h/Q.mpkg install=package;4/4 url=http://h/pkg.zip;"},
+        {"channels by the framework's names only",
+         feed(R"(<item><sparkle:channel> beta </sparkle:channel><enclosure url="a"
+              sparkle:version="1"/></item><item><sparkle:channel>be ta</sparkle:channel>
+              <enclosure url="b" sparkle:version="2"/></item><item><sparkle:channel/>
+              <enclosure url="c" sparkle:version="3"/></item><item>
+              <sparkle:channel>nightly_2.x-1</sparkle:channel><enclosure url="d"
+              sparkle:version="4"/></item>)"),
+         "1/1 url=a channel=beta;2/2 url=b;3/3 url=c;4/4 url=d channel=nightly_2.x-1;"},
+        {"informational only with a page to offer",
+         feed(R"(<item><link>http://h/i</link><sparkle:informationalUpdate>
+              <sparkle:version>1.0</sparkle:version><sparkle:belowVersion>1.5
+              </sparkle:belowVersion><other/></sparkle:informationalUpdate>
+              <enclosure url="a" sparkle:version="2"/></item>
+            <item><sparkle:informationalUpdate/><enclosure url="b" sparkle:version="3"/></item>
+            <item><link>http://h/i</link><sparkle:informationalUpdate/>
+              <enclosure url="c" sparkle:version="4"/></item>)"),
+         "2/2 url=a link=http://h/i info=1.0<1.5;3/3 url=b;4/4 url=c link=http://h/i info;"},
+        {"a page without an archive is informational for everyone, nothing is no item",
+         feed(R"(<item><sparkle:version>5</sparkle:version><link>http://h/5</link>
+              <sparkle:informationalUpdate><sparkle:version>1</sparkle:version>
+              </sparkle:informationalUpdate></item>
+            <item><sparkle:version>6</sparkle:version><title>nothing</title></item>
+            <item><sparkle:version>7</sparkle:version><enclosure length="1"/></item>)"),
+         "5/5 link=http://h/5 info;"},
+        {"critical, below a version, and in the legacy tags",
+         feed(R"(<item><sparkle:criticalUpdate/><enclosure url="a" sparkle:version="1"/></item>
+            <item><sparkle:criticalUpdate sparkle:version="1.5"/>
+              <enclosure url="b" sparkle:version="2"/></item>
+            <item><sparkle:criticalUpdate version="1.5"/><enclosure url="c" sparkle:version="3"/>
+              </item>
+            <item><sparkle:tags><sparkle:criticalUpdate/></sparkle:tags>
+              <enclosure url="d" sparkle:version="4"/></item>
+            <item><sparkle:tags><criticalUpdate/></sparkle:tags>
+              <enclosure url="e" sparkle:version="5"/></item>)"),
+         "1/1 url=a critical=<;2/2 url=b critical=<1.5;3/3 url=c critical=<;"
+         "4/4 url=d critical=<;5/5 url=e;"},
+        {"major upgrades and phased rollout",
+         feed(R"(<item><sparkle:minimumAutoupdateVersion>2.0</sparkle:minimumAutoupdateVersion>
+              <sparkle:ignoreSkippedUpgradesBelowVersion>2.2
+              </sparkle:ignoreSkippedUpgradesBelowVersion>
+              <sparkle:phasedRolloutInterval>86400</sparkle:phasedRolloutInterval>
+              <enclosure url="a" sparkle:version="2.3"/></item>
+            <item><sparkle:phasedRolloutInterval> -5s</sparkle:phasedRolloutInterval>
+              <enclosure url="b" sparkle:version="1"/></item>
+            <item><sparkle:phasedRolloutInterval>daily</sparkle:phasedRolloutInterval>
+              <enclosure url="c" sparkle:version="2"/></item>)"),
+         "2.3/2.3 url=a major=2.0 unskip=2.2 phase=86400;1/1 url=b phase=-5;2/2 url=c phase=0;"},
         {"undeclared prefix",
          "<rss><channel><item><sparkle:version>1</sparkle:version></item>"
          "</channel></rss>",
@@ -104,38 +201,260 @@ TEST(FeedReading, ReadsItemsOrSaysWhyNot) {
     }
 }
 
-TEST(FeedReading, PicksTheHighestItemThatSuitsTheSystem) {
-    const auto item = [](std::string version, std::string min, std::string max,
-                         std::vector<std::string> hardware = {}) {
-        SUAppcastItem result;
-        result.version = std::move(version);
-        result.minimumSystemVersion = std::move(min);
-        result.maximumSystemVersion = std::move(max);
-        result.hardwareRequirements = std::move(hardware);
-        return result;
-    };
+std::vector<std::string> splitWords(const std::string& list) {
+    std::vector<std::string> words;
+    for (const QString& word : QString::fromStdString(list).split(',', Qt::SkipEmptyParts))
+        words.push_back(word.toStdString());
+    return words;
+}
+
+// An item from "version key=value ..." words: min, max, hw (comma list), os, channel, info
+// ("all", or "=v" and "<v" entries joined by commas), critical ("all" or a version), major,
+// unskip, phase, date, install; "~" stands for a space.
+SUAppcastItem item(const std::string& spec) {
+    const QStringList words = QString::fromStdString(spec).split(' ', Qt::SkipEmptyParts);
+    SUAppcastItem result;
+    result.version = result.displayVersion = words.value(0).toStdString();
+    for (const QString& word : words.mid(1)) {
+        const QString key = word.section('=', 0, 0);
+        const std::string value = word.section('=', 1).replace('~', ' ').toStdString();
+        if (key == "min")
+            result.minimumSystemVersion = value;
+        else if (key == "max")
+            result.maximumSystemVersion = value;
+        else if (key == "hw")
+            result.hardwareRequirements = splitWords(value);
+        else if (key == "os")
+            result.os = value;
+        else if (key == "channel")
+            result.channel = value;
+        else if (key == "info") {
+            result.informationalUpdate = true;
+            for (const std::string& entry : splitWords(value == "all" ? "" : value)) {
+                if (entry[0] == '<')
+                    result.informationalBelowVersions.push_back(entry.substr(1));
+                else
+                    result.informationalVersions.push_back(entry.substr(1));
+            }
+        } else if (key == "critical") {
+            result.criticalUpdate = true;
+            result.criticalVersion = value == "all" ? "" : value;
+        } else if (key == "major")
+            result.minimumAutoupdateVersion = value;
+        else if (key == "unskip")
+            result.ignoreSkippedUpgradesBelowVersion = value;
+        else if (key == "phase")
+            result.phasedRolloutInterval = std::stoll(value);
+        else if (key == "date")
+            result.pubDate = value;
+        else if (key == "install")
+            result.installationType = value;
+        else
+            ADD_FAILURE() << "unknown key " << key.toStdString();
+    }
+    return result;
+}
+
+SUAppcast appcast(const std::vector<std::string>& specs) {
+    SUAppcast result;
+    for (const std::string& spec : specs)
+        result.items.push_back(item(spec));
+    return result;
+}
+
+const RunningSystem kSierraIntel{"10.12.6", "x86_64"};
+
+TEST(AppcastSelection, OffersTheHighestNewerItemThatSuitsTheSystem) {
     struct Case {
-        std::vector<SUAppcastItem> items;
+        std::vector<std::string> items;
         RunningSystem system;
-        const char* expected;  // "" when nothing suits
+        const char* expected;  // "" when nothing is offered
     };
-    const RunningSystem sierraIntel{"10.12.6", "x86_64"};
     const std::vector<Case> cases = {
-        {{item("1.9", "", ""), item("1.10", "", ""), item("1.2", "", "")}, sierraIntel, "1.10"},
-        {{item("3.0", "10.15", ""), item("2.0", "10.12", "")}, sierraIntel, "2.0"},
-        {{item("3.0", "", "10.11"), item("2.0", "", "10.12.6")}, sierraIntel, "2.0"},
-        {{item("3.0", "", "", {"arm64"}), item("2.0", "", "", {"x86_64"})}, sierraIntel, "2.0"},
-        {{item("3.0", "", "", {"arm64"})}, {"11.0", "arm64"}, "3.0"},
-        {{item("3.0", "", "", {"aarch64"})}, {"11.0", "arm64"}, "3.0"},
-        {{item("3.0", "", "", {"quantum"})}, sierraIntel, ""},
-        {{item("3.0", "10.6", "")}, {"", "x86_64"}, ""},
-        {{item("3.0", "", "")}, {"", "x86_64"}, "3.0"},
-        {{}, sierraIntel, ""},
+        {{"1.9", "1.10", "1.2"}, kSierraIntel, "1.10"},
+        {{"3.0 min=10.15", "2.0 min=10.12"}, kSierraIntel, "2.0"},
+        // A minimum equal to the running system admits it.
+        {{"3.0 min=10.12.6", "2.0"}, kSierraIntel, "3.0"},
+        {{"3.0 min=10.12.6.0"}, kSierraIntel, "3.0"},
+        {{"3.0 max=10.11", "2.0 max=10.12.6"}, kSierraIntel, "2.0"},
+        {{"3.0 hw=arm64", "2.0 hw=x86_64"}, kSierraIntel, "2.0"},
+        // Every listed requirement must be this machine's.
+        {{"3.0 hw=x86_64,arm64", "2.0"}, kSierraIntel, "2.0"},
+        {{"3.0 hw=arm64,x86_64"}, {"11.0", "arm64"}, ""},
+        {{"3.0 hw=arm64"}, {"11.0", "arm64"}, "3.0"},
+        {{"3.0 hw=aarch64"}, {"11.0", "arm64"}, "3.0"},
+        {{"3.0 hw=quantum"}, kSierraIntel, ""},
+        {{"3.0 min=10.6"}, {"", "x86_64"}, ""},
+        {{"3.0"}, {"", "x86_64"}, "3.0"},
+        {{"2.0 os=windows", "1.5 os=", "1.4 os=macos"}, kSierraIntel, "1.4"},
+        {{"1.0.0", "0.9"}, kSierraIntel, ""},
+        {{}, kSierraIntel, ""},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const std::optional<SUAppcastItem> best =
-            bestItem(SUAppcast{"", cases[i].items}, cases[i].system);
+            bestItem(appcast(cases[i].items), SelectionContext{"1.0", cases[i].system});
         EXPECT_EQ(best ? best->version : "", cases[i].expected) << "case " << i;
+    }
+}
+
+TEST(AppcastSelection, ChannelsOfferTheirItemsOnlyToThoseWhoAcceptThem) {
+    struct Case {
+        std::vector<std::string> items;
+        std::vector<std::string> channels;
+        const char* expected;
+    };
+    const std::vector<Case> cases = {
+        {{"2.0b1 channel=beta", "1.5"}, {}, "1.5"},
+        {{"2.0b1 channel=beta", "1.5"}, {"beta"}, "2.0b1"},
+        {{"2.0b1 channel=beta", "1.5"}, {"Beta", "nightly"}, "1.5"},
+        {{"2.0n channel=nightly", "2.0b1 channel=beta"}, {"beta"}, "2.0b1"},
+        {{"2.0b1 channel=beta"}, {}, ""},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SelectionContext context{"1.0", kSierraIntel, cases[i].channels};
+        const std::optional<SUAppcastItem> best = bestItem(appcast(cases[i].items), context);
+        EXPECT_EQ(best ? best->version : "", cases[i].expected) << "case " << i;
+    }
+}
+
+TEST(AppcastSelection, ResolvesInformationalCriticalAndMajorAgainstTheRunningVersion) {
+    struct Case {
+        const char* item;
+        const char* running;
+        const char* expected;  // the flags that hold: "i" informational, "c" critical, "m" major
+    };
+    const std::vector<Case> cases = {
+        {"2.0", "1.0", ""},
+        {"2.0 info=all", "1.0", "i"},
+        {"2.0 info==1.0", "1.0", "i"},
+        // Listed versions match as written.
+        {"2.0 info==1.0", "1.0.0", ""},
+        {"2.0 info==1.1,<1.0", "1.0", ""},
+        {"2.0 info==1.1,<1.5", "1.0", "i"},
+        {"2.0 info=<1.5", "1.5", ""},
+        {"2.0 critical=all", "1.9", "c"},
+        {"2.0 critical=1.5", "1.4", "c"},
+        {"2.0 critical=1.5", "1.5", ""},
+        {"3.0 major=3.0", "2.9", "m"},
+        {"3.0 major=3.0", "3.0", ""},
+        {"3.1 major=3.0 critical=all info=all", "2.0", "icm"},
+    };
+    for (const Case& c : cases) {
+        const ItemState state = resolveItemState(item(c.item), c.running);
+        const std::string flags = std::string(state.informational ? "i" : "") +
+                                  (state.critical ? "c" : "") + (state.majorUpgrade ? "m" : "");
+        EXPECT_EQ(flags, c.expected) << c.item << " from " << c.running;
+    }
+}
+
+TEST(AppcastSelection, SkippingHidesTheVersionOrTheMajorUpgradesTrain) {
+    struct Case {
+        std::vector<std::string> skippedItems;  // skipped in turn while running `running`
+        const char* running;
+        std::vector<std::string> items;
+        const char* expected;  // what a background check offers afterwards
+    };
+    const std::vector<Case> cases = {
+        {{}, "1.0", {"1.1"}, "1.1"},
+        {{"1.1"}, "1.0", {"1.1"}, ""},
+        {{"1.1"}, "1.0", {"1.1", "1.0.9"}, ""},
+        {{"1.1"}, "1.0", {"1.1", "1.2"}, "1.2"},
+        // A critical update shows even when skipped.
+        {{"1.1"}, "1.0", {"1.1 critical=all"}, "1.1"},
+        {{"1.1"}, "1.0", {"1.1 critical=1.0"}, ""},
+        // A skipped major upgrade hides every later release of its train...
+        {{"2.0 major=2.0"}, "1.5", {"2.0 major=2.0", "2.4 major=2.0"}, ""},
+        {{"2.0 major=2.0"}, "1.5", {"2.4 major=1.9"}, ""},
+        // ...but not the next major upgrade, nor minor updates of the running train.
+        {{"2.0 major=2.0"}, "1.5", {"2.4 major=2.0", "3.0 major=3.0"}, "3.0"},
+        {{"2.0 major=2.0"}, "1.5", {"2.4 major=2.0", "1.6"}, "1.6"},
+        // A skipped minor update does not hide a later major upgrade, nor the reverse.
+        {{"1.6", "2.0 major=2.0"}, "1.5", {"1.6", "2.1 major=2.0", "1.7"}, "1.7"},
+        // A release may ask to be seen again by those who skipped only earlier ones.
+        {{"2.0 major=2.0"}, "1.5", {"2.4 major=2.0 unskip=2.2"}, "2.4"},
+        {{"2.3 major=2.0"}, "1.5", {"2.4 major=2.0 unskip=2.2"}, ""},
+        // Once the running version reaches the skipped major version, its train is offered.
+        {{"2.0 major=2.0"}, "2.0", {"2.4 major=2.0"}, "2.4"},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SkippedUpdate skipped;
+        for (const std::string& spec : c.skippedItems)
+            skipped = skipUpdate(item(spec), c.running, skipped);
+        SelectionContext context{c.running, kSierraIntel};
+        context.skipped = skipped;
+        const std::optional<SUAppcastItem> best = bestItem(appcast(c.items), context);
+        EXPECT_EQ(best ? best->version : "", c.expected) << "case " << i;
+        // A check the user asked for ignores what was skipped.
+        context.skipped.reset();
+        EXPECT_TRUE(bestItem(appcast(c.items), context)) << "case " << i;
+    }
+    // What is stored is what the framework stores.
+    const SkippedUpdate both =
+        skipUpdate(item("2.1 major=2.0"), "1.5", skipUpdate(item("1.6"), "1.5", {}));
+    EXPECT_EQ(both, (SkippedUpdate{"1.6", "2.0", "2.1"}));
+}
+
+TEST(AppcastSelection, MinorUpdatesWinOverNewerMajorUpgrades) {
+    const std::vector<std::pair<std::vector<std::string>, const char*>> cases = {
+        {{"3.0 major=3.0", "2.5"}, "2.5"},
+        {{"3.0 major=3.0", "2.0.1"}, "3.0"},
+        {{"3.0 major=3.0", "4.0 major=4.0"}, "4.0"},
+        {{"2.5 major=2.0"}, "2.5"},
+    };
+    for (const auto& [items, expected] : cases) {
+        const std::optional<SUAppcastItem> best =
+            bestItem(appcast(items), SelectionContext{"2.1", kSierraIntel});
+        EXPECT_EQ(best ? best->version : "", expected) << items.front();
+    }
+}
+
+TEST(AppcastSelection, PhasedRolloutReachesEachGroupInTurn) {
+    // Published 2015-01-01 00:00:00 UTC, which is PlistDate 441763200.
+    const std::string published = " date=Thu,~01~Jan~2015~00:00:00~+0000";
+    const PlistDate release{441763200.0};
+    struct Case {
+        std::string item;
+        std::uint32_t group;
+        double secondsAfter;
+        bool ready;
+    };
+    const std::vector<Case> cases = {
+        {"2.0 phase=86400" + published, 0, 0, true},
+        {"2.0 phase=86400" + published, 1, 86399, false},
+        {"2.0 phase=86400" + published, 1, 86400, true},
+        {"2.0 phase=86400" + published, 6, 5 * 86400, false},
+        {"2.0 phase=86400" + published, 6, 6 * 86400, true},
+        {"2.0 phase=86400 date=Thu,~01~Jan~2015~02:00:00~+0200", 1, 86400, true},
+        {"2.0 phase=86400 date=Thu,~01~Jan~2015~02:00:00~+0000", 1, 86400, false},
+        {"2.0 phase=86400 date=yesterday", 6, 0, true},
+        {"2.0" + published, 6, 0, true},
+        {"2.0 phase=86400 critical=all" + published, 6, 0, true},
+        {"2.0 phase=86400 critical=1.0" + published, 6, 0, false},
+    };
+    for (const Case& c : cases) {
+        const PlistDate now{release.sinceReferenceDate + c.secondsAfter};
+        EXPECT_EQ(itemIsReadyForPhasedRollout(item(c.item), c.group, now, "1.0"), c.ready)
+            << c.item << " group " << c.group << " after " << c.secondsAfter;
+        // Only background checks set a group; the user sees the release at once.
+        SelectionContext context{"1.0", kSierraIntel, {}, c.group, std::nullopt, now};
+        EXPECT_EQ(bestItem(appcast({c.item}), context).has_value(), c.ready) << c.item;
+        context.phasedUpdateGroup.reset();
+        EXPECT_TRUE(bestItem(appcast({c.item}), context).has_value()) << c.item;
+    }
+    EXPECT_EQ(phasedUpdateGroup(0), 0u);
+    EXPECT_EQ(phasedUpdateGroup(13), 6u);
+    EXPECT_EQ(phasedUpdateGroup(0xFFFFFFFFu), 0xFFFFFFFFu % 7);
+}
+
+TEST(AppcastSelection, OnlyArchivedApplicationsAreInstalled) {
+    EXPECT_EQ(installationRefusal(item("2.0 install=application")), std::nullopt);
+    for (const char* type : {"package", "interactive-package", "disk-image"}) {
+        const std::optional<std::string> refusal =
+            installationRefusal(item(std::string("2.0 install=") + type));
+        ASSERT_TRUE(refusal) << type;
+        EXPECT_NE(refusal->find(std::string("\"") + type + "\""), std::string::npos) << *refusal;
+        EXPECT_NE(refusal->find("2.0"), std::string::npos) << *refusal;
     }
 }
 

@@ -7,6 +7,7 @@
 #include <QThread>
 #include <map>
 #include <numeric>
+#include <sstream>
 
 #include "FeedServer.h"
 #include "FeedUpdater.h"
@@ -14,6 +15,7 @@
 #include "ReleaseNotesBrowser.h"
 #include "SharedUpdater.h"
 #include "TestPlatform.h"
+#include "UpdateCommand.h"
 #include "UserDefaults.h"
 
 namespace quaymark {
@@ -29,20 +31,28 @@ public:
     void closeCheckingProgress() override { shown.append("close"); }
     void showUpdateAvailable(const UpdateOffer& offer,
                              std::function<void(UpdateChoice)> chooseOne) override {
-        shown.append("offer " + QString::fromStdString(offer.item.displayVersion));
+        shown.append("offer " + QString::fromStdString(offer.item.displayVersion) +
+                     (offer.informational ? " informational" : "") +
+                     (offer.critical ? " critical" : ""));
         notes = QString::fromStdString(offer.releaseNotesHtml);
+        lastOffer = offer;
         choose = std::move(chooseOne);
     }
     void showUpToDate(const std::string& version) override {
         shown.append("uptodate " + QString::fromStdString(version));
     }
-    void showError(const std::string&) override { shown.append("error"); }
+    void showError(const std::string& message) override {
+        shown.append("error");
+        errors.append(QString::fromStdString(message));
+    }
     bool openUrl(const std::string& url) override {
         shown.append("open " + QString::fromStdString(url));
         return true;
     }
 
     QStringList shown;
+    QStringList errors;
+    UpdateOffer lastOffer;
     QString notes;
     std::function<void()> cancel;
     std::function<void(UpdateChoice)> choose;
@@ -104,8 +114,9 @@ struct Rig {
         server.script("/notes.html", body("<h1>Fetched notes</h1>"));
         server.script(
             "/local.xml",
-            body(feedWith("<item><sparkle:releaseNotesLink>file:///etc/hostname</sparkle:"
-                          "releaseNotesLink><enclosure sparkle:version=\"2.0\"/></item>")));
+            body(feedWith(
+                "<item><sparkle:releaseNotesLink>file:///etc/hostname</sparkle:"
+                "releaseNotesLink><enclosure url=\"u\" sparkle:version=\"2.0\"/></item>")));
         ScriptedResponse redirect;
         redirect.status = 302;
         redirect.location = "/newer.xml";
@@ -146,6 +157,43 @@ struct Rig {
         UserDefaults defaults(test.preferences, "com.brindlewood.Quaymark");
         defaults.setObject("SUSkippedVersion", PlistValue(version));
         defaults.synchronize();
+    }
+    // Sets Quaymark's preferences from "key=value" words: channels=a,b; skip=<version>;
+    // major=<version>@<subrelease>; group=<identifier>; remind=<version>@<seconds ago>.
+    void prefer(const QString& words) {
+        UserDefaults defaults(test.preferences, "com.brindlewood.Quaymark");
+        for (const QString& word : words.split(' ', Qt::SkipEmptyParts)) {
+            const QString key = word.section('=', 0, 0);
+            const QString value = word.section('=', 1);
+            if (key == "channels") {
+                std::vector<std::string> channels;
+                for (const QString& channel : value.split(','))
+                    channels.push_back(channel.toStdString());
+                defaults.setObject("Update Channels", PlistValue::stringArray(channels));
+            } else if (key == "skip") {
+                defaults.setObject("SUSkippedVersion", PlistValue(value.toStdString()));
+            } else if (key == "major") {
+                defaults.setObject("SUSkippedMajorVersion",
+                                   PlistValue(value.section('@', 0, 0).toStdString()));
+                defaults.setObject("SUSkippedMajorSubreleaseVersion",
+                                   PlistValue(value.section('@', 1).toStdString()));
+            } else if (key == "group") {
+                defaults.setObject("SUUpdateGroupIdentifier",
+                                   PlistValue::unsignedInteger(value.toULongLong()));
+            } else if (key == "remind") {
+                defaults.setObject("Update Reminder Version",
+                                   PlistValue(value.section('@', 0, 0).toStdString()));
+                defaults.setObject("Update Reminder Date",
+                                   PlistValue(PlistDate{test.clock.now().sinceReferenceDate -
+                                                        value.section('@', 1).toDouble()}));
+            } else {
+                QFAIL(qPrintable("unknown preference " + key));
+            }
+        }
+        defaults.synchronize();
+    }
+    std::optional<PlistValue> preference(const std::string& key) {
+        return UserDefaults(test.preferences, "com.brindlewood.Quaymark").objectForKey(key);
     }
     QString log() const {
         return QString::fromStdString(
@@ -246,6 +294,217 @@ private slots:
         if (feed == "/local.xml")
             QCOMPARE(rig.ui.notes, QString("<p>The release notes could not be loaded: they name a "
                                            "local file.</p>"));
+    }
+
+    void appcastRulesDecideWhatEachCheckOffers_data() {
+        QTest::addColumn<QByteArray>("items");
+        QTest::addColumn<QString>("preferences");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("verdicts");
+        const QByteArray beta = item("2.0b1", "<sparkle:channel>beta</sparkle:channel>");
+        const QByteArray informational =
+            item("2.0", "<link>page.html</link><sparkle:informationalUpdate/>");
+        const QByteArray critical = item("2.0", "<sparkle:criticalUpdate/>");
+        const QByteArray major =
+            item("2.5", "<sparkle:minimumAutoupdateVersion>2.0</sparkle:minimumAutoupdateVersion>");
+        // Published when the test clock starts, each of the seven groups a day after the last.
+        const QByteArray phased = item("2.0",
+                                       "<pubDate>Thu, 01 Jan 2015 00:00:00 +0000</pubDate>"
+                                       "<sparkle:phasedRolloutInterval>86400"
+                                       "</sparkle:phasedRolloutInterval>");
+        const auto row = [](const char* name, QByteArray items, QString preferences, QString kind,
+                            QString shown, QString verdicts) {
+            QTest::newRow(name) << items << preferences << kind << shown << verdicts;
+        };
+        row("beta not accepted", beta + item("1.5"), "", "background", "offer 1.5", "found 1.5");
+        row("beta accepted", beta + item("1.5"), "channels=nightly,beta", "background",
+            "offer 2.0b1", "found 2.0b1");
+        row("informational", informational, "", "background", "offer 2.0 informational",
+            "found 2.0");
+        row("critical though skipped", critical, "skip=2.0", "background", "offer 2.0 critical",
+            "found 2.0");
+        row("skipped major train, user", major, "major=2.0@2.0", "user", "progress|close|offer 2.5",
+            "found 2.5");
+        row("phased, group 3 on day 0, background", phased, "group=10", "background", "", "none");
+        row("phased, group 3 on day 0, information", phased, "group=10", "info", "", "none");
+        row("phased, group 3 on day 0, user", phased, "group=10", "user",
+            "progress|close|offer 2.0", "found 2.0");
+        row("reminded an hour ago, information", item("2.0"), "remind=2.0@3600", "info", "",
+            "none");
+    }
+    void appcastRulesDecideWhatEachCheckOffers() {
+        QFETCH(QByteArray, items);
+        QFETCH(QString, preferences);
+        QFETCH(QString, kind);
+        Rig rig;
+        rig.server.script("/rules.xml", body(feedWith(items)));
+        rig.useFeed("/rules.xml");
+        rig.prefer(preferences);
+        request(rig.updater, kind);
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.updater.isChecking(), 5000);
+        QFETCH(QString, shown);
+        QFETCH(QString, verdicts);
+        QCOMPARE(rig.ui.shown.join('|'), shown);
+        QCOMPARE(rig.delegate.verdicts.join('|'), verdicts);
+    }
+
+    void choicesFollowTheOffersKind() {
+        Rig rig;
+        rig.server.script(
+            "/informational.xml",
+            body(feedWith(item("2.0",
+                               "<link>info/2.0.html</link><sparkle:fullReleaseNotesLink>"
+                               "/history.html</sparkle:fullReleaseNotesLink>"
+                               "<sparkle:informationalUpdate/>"))));
+        rig.useFeed("/informational.xml");
+        rig.updater.checkForUpdatesInBackground();
+        QTRY_VERIFY(rig.ui.choose != nullptr);
+        // Links are relative to the feed.
+        QCOMPARE(rig.ui.lastOffer.item.infoURL,
+                 rig.server.url("/info/2.0.html").toString().toStdString());
+        QCOMPARE(rig.ui.lastOffer.item.fullReleaseNotesURL,
+                 rig.server.url("/history.html").toString().toStdString());
+        rig.ui.choose(UpdateChoice::Install);
+        QCOMPARE(rig.ui.shown, QStringList({"offer 2.0 informational"}));
+        rig.ui.choose(UpdateChoice::LearnMore);
+        QCOMPARE(rig.ui.shown.last(), "open " + rig.server.url("/info/2.0.html").toString());
+
+        rig.server.script("/critical.xml",
+                          body(feedWith(item("2.0", "<sparkle:criticalUpdate/>"))));
+        rig.useFeed("/critical.xml");
+        rig.ui.choose = nullptr;
+        rig.updater.checkForUpdatesInBackground();
+        QTRY_VERIFY(rig.ui.choose != nullptr);
+        QVERIFY(rig.ui.lastOffer.critical);
+        rig.ui.choose(UpdateChoice::Skip);
+        QCOMPARE(rig.skippedVersion(), std::nullopt);
+
+        rig.server.script("/package.xml",
+                          body(feedWith("<item><enclosure url=\"http://127.0.0.1/Q.pkg\" "
+                                        "sparkle:version=\"2.0\"/></item>")));
+        rig.useFeed("/package.xml");
+        rig.ui.choose = nullptr;
+        rig.updater.checkForUpdatesInBackground();
+        QTRY_VERIFY(rig.ui.choose != nullptr);
+        const qsizetype opened = rig.ui.shown.filter("open ").size();
+        rig.ui.choose(UpdateChoice::Install);
+        QCOMPARE(rig.ui.shown.filter("open ").size(), opened);
+        QCOMPARE(rig.ui.errors.size(), 1);
+        QVERIFY2(rig.ui.errors.first().contains("\"package\""), qPrintable(rig.ui.errors.first()));
+    }
+
+    void skippingAMajorUpgradeSkipsItsTrain() {
+        Rig rig;
+        const auto offered = [&](const QByteArray& items) {
+            rig.server.script("/major.xml", body(feedWith(items)));
+            rig.useFeed("/major.xml");
+            rig.ui.shown.clear();
+            rig.updater.checkForUpdatesInBackground();
+            [&] { QTRY_VERIFY_WITH_TIMEOUT(!rig.updater.isChecking(), 5000); }();
+            return rig.ui.shown.join('|');
+        };
+        const QByteArray major =
+            "<sparkle:minimumAutoupdateVersion>2.0</sparkle:minimumAutoupdateVersion>";
+        QCOMPARE(offered(item("2.0", major)), QString("offer 2.0"));
+        rig.ui.choose(UpdateChoice::Skip);
+        QCOMPARE(rig.preference("SUSkippedMajorVersion"), PlistValue("2.0"));
+        QCOMPARE(rig.preference("SUSkippedMajorSubreleaseVersion"), PlistValue("2.0"));
+        QCOMPARE(rig.skippedVersion(), std::nullopt);
+        QCOMPARE(offered(item("2.4", major)), QString());
+        QCOMPARE(offered(item("3.0",
+                              "<sparkle:minimumAutoupdateVersion>3.0"
+                              "</sparkle:minimumAutoupdateVersion>")),
+                 QString("offer 3.0"));
+        // A minor update of the running version's own train is still offered, and skipped
+        // as a minor one.
+        QCOMPARE(offered(item("2.4", major) + item("1.1")), QString("offer 1.1"));
+        rig.ui.choose(UpdateChoice::Skip);
+        QCOMPARE(rig.skippedVersion(), std::optional<std::string>("1.1"));
+        QCOMPARE(rig.preference("SUSkippedMajorVersion"), PlistValue("2.0"));
+    }
+
+    void remindMeLaterQuietsBackgroundChecksForADay() {
+        Rig rig;
+        rig.updater.checkForUpdatesInBackground();
+        QTRY_VERIFY(rig.ui.choose != nullptr);
+        rig.ui.choose(UpdateChoice::RemindLater);
+        QCOMPARE(rig.preference("Update Reminder Version"), PlistValue("2.0"));
+        QCOMPARE(rig.preference("Update Reminder Date"), PlistValue(rig.test.clock.now()));
+        rig.test.clock.advance(86399);
+        rig.updater.checkForUpdatesInBackground();
+        QTRY_VERIFY(!rig.updater.isChecking());
+        rig.updater.checkForUpdates();
+        QTRY_VERIFY(!rig.updater.isChecking());
+        rig.test.clock.advance(1);
+        rig.updater.checkForUpdatesInBackground();
+        QTRY_VERIFY(!rig.updater.isChecking());
+        QCOMPARE(rig.ui.shown,
+                 QStringList({"offer 2.0", "progress", "close", "offer 2.0", "offer 2.0"}));
+        QCOMPARE(rig.delegate.verdicts,
+                 QStringList({"found 2.0", "none", "found 2.0", "found 2.0"}));
+    }
+
+    void phasedRolloutGroupIsChosenOnceAndKept() {
+        Rig rig;
+        QCOMPARE(rig.preference("SUUpdateGroupIdentifier"), std::nullopt);
+        rig.updater.checkForUpdatesInBackground();
+        QTRY_VERIFY(!rig.updater.isChecking());
+        const std::optional<PlistValue> first = rig.preference("SUUpdateGroupIdentifier");
+        QVERIFY(first && first->asUnsignedInteger());
+        QVERIFY(*first->asUnsignedInteger() <= 0xFFFFFFFFu);
+        rig.updater.checkForUpdateInformation();
+        QTRY_VERIFY(!rig.updater.isChecking());
+        QCOMPARE(rig.preference("SUUpdateGroupIdentifier"), first);
+    }
+
+    void failuresSayWhatFailedAndWhatToDo_data() {
+        QTest::addColumn<QString>("feed");
+        QTest::newRow("malformed") << "/malformed.xml";
+        QTest::newRow("missing") << "/missing.xml";
+        QTest::newRow("no feed") << "";
+    }
+    void failuresSayWhatFailedAndWhatToDo() {
+        QFETCH(QString, feed);
+        Rig rig;
+        if (feed.isEmpty())
+            rig.bundle.info.erase("SUFeedURL");
+        else
+            rig.useFeed(feed);
+        rig.updater.checkForUpdates();
+        QTRY_VERIFY(!rig.updater.isChecking());
+        QCOMPARE(rig.ui.errors.size(), 1);
+        const QString message = rig.ui.errors.first();
+        QVERIFY2(!message.contains(".."), qPrintable(message));
+        // Two sentences: what failed, then what the user can do.
+        QVERIFY2(message.endsWith('.') && message.count(". ") == 1, qPrintable(message));
+    }
+
+    void checkForUpdatesCallsAnInformationalReleaseNews() {
+        Rig rig;
+        rig.server.script("/informational.xml",
+                          body(feedWith(item("2.0",
+                                             "<link>http://127.0.0.1/2.0.html</link>"
+                                             "<sparkle:informationalUpdate/>"))));
+        std::ostringstream out, err;
+        const int status = runUpdateCheck(
+            rig.platform(), rig.server.url("/informational.xml").toString().toStdString(), out, err,
+            FeedUpdaterOptions{{}, "x86_64"});
+        QCOMPARE(status, 0);
+        QCOMPARE(QString::fromStdString(out.str()),
+                 QString("Quaymark 2.0 has been announced (this is 1.0); there is nothing to "
+                         "install, see http://127.0.0.1/2.0.html.\n"));
+        QVERIFY(err.str().empty());
+
+        std::ostringstream critical;
+        rig.server.script("/critical.xml",
+                          body(feedWith(item("2.0", "<sparkle:criticalUpdate/>"))));
+        QCOMPARE(
+            runUpdateCheck(rig.platform(), rig.server.url("/critical.xml").toString().toStdString(),
+                           critical, err, FeedUpdaterOptions{{}, "x86_64"}),
+            0);
+        QCOMPARE(QString::fromStdString(critical.str()),
+                 QString("Quaymark 2.0 is available (this is 1.0); it is a critical update.\n"));
     }
 
     void requestsDuringACheckJoinItAndKeepTheirOwnVerdicts() {
