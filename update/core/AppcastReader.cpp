@@ -46,6 +46,15 @@ void readEnclosure(QXmlStreamReader& xml, SUAppcastItem& item, std::string& encl
     xml.skipCurrentElement();
 }
 
+void readReleaseNotesLink(QXmlStreamReader& xml, SUAppcastItem& item) {
+    // Spaces around the signature are dropped, as the framework drops them.
+    item.releaseNotesSignature =
+        text(xml.attributes()
+                 .value(QLatin1String(kSparkleNamespace), QLatin1String("edSignature"))
+                 .trimmed());
+    item.releaseNotesURL = elementText(xml);
+}
+
 SUAppcastItem readItem(QXmlStreamReader& xml) {
     SUAppcastItem item;
     std::string version, displayVersion, enclosureVersion, enclosureDisplayVersion;
@@ -63,7 +72,7 @@ SUAppcastItem readItem(QXmlStreamReader& xml) {
         else if (isSparkle(xml, u"shortVersionString"))
             displayVersion = elementText(xml);
         else if (isSparkle(xml, u"releaseNotesLink"))
-            item.releaseNotesURL = elementText(xml);
+            readReleaseNotesLink(xml, item);
         else if (isSparkle(xml, u"minimumSystemVersion"))
             item.minimumSystemVersion = elementText(xml);
         else if (isSparkle(xml, u"maximumSystemVersion"))
