@@ -18,6 +18,9 @@ struct SUAppcastItem {
     // Release notes given inline (HTML), and a link to release notes kept elsewhere.
     std::string itemDescription;
     std::string releaseNotesURL;
+    // The base64 Ed25519 signature of the linked notes' bytes (the link's sparkle:edSignature);
+    // empty when the feed gives none.
+    std::string releaseNotesSignature;
     // The page of the whole version history ("Version History"); empty when the feed gives none.
     std::string fullReleaseNotesURL;
     // The item's web page (its <link>): what an informational update offers instead of an

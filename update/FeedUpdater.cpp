@@ -6,6 +6,7 @@
 
 #include "AppcastReader.h"
 #include "BundleInfo.h"
+#include "FeedSignature.h"
 #include "QuaymarkPreferences.h"
 #include "UserDefaults.h"
 #include "VersionComparator.h"
@@ -14,6 +15,8 @@ namespace quaymark {
 namespace {
 
 constexpr const char* kFeedUrlKey = "SUFeedURL";
+constexpr const char* kPublicKeyKey = "SUPublicEDKey";
+constexpr const char* kRequireSignedFeedKey = "SURequireSignedFeed";
 constexpr const char* kSystemVersionFile = "/System/Library/CoreServices/SystemVersion.plist";
 // The framework's own names for what it stores of skipped releases and of the installation's
 // phased rollout group.
@@ -148,10 +151,10 @@ void FeedUpdater::request(Request kind) {
                        });
 }
 
-void FeedUpdater::feedArrived(Result<QByteArray> feed) {
+void FeedUpdater::feedArrived(Result<QByteArray> fetched) {
+    const Result<QByteArray> feed = trustedFeed(std::move(fetched));
     if (!feed)
-        return fail("The update feed could not be loaded: " + sentenceEnd(feed.error()) +
-                    " Check the network connection and try again later.");
+        return fail(feed.error());
     const Result<SUAppcast> appcast = readAppcast(feed.value());
     if (!appcast)
         return fail("The update feed could not be read: " + sentenceEnd(appcast.error()) +
@@ -190,7 +193,8 @@ void FeedUpdater::feedArrived(Result<QByteArray> feed) {
     finish();
 }
 
-void FeedUpdater::releaseNotesArrived(Result<QByteArray> notes) {
+void FeedUpdater::releaseNotesArrived(Result<QByteArray> fetched) {
+    const Result<QByteArray> notes = trustedReleaseNotes(std::move(fetched));
     if (notes) {
         _check->releaseNotesHtml = QString::fromUtf8(notes.value()).toStdString();
     } else {
@@ -201,6 +205,36 @@ void FeedUpdater::releaseNotesArrived(Result<QByteArray> notes) {
             "</p>";
     }
     finish();
+}
+
+Result<QByteArray> FeedUpdater::trustedFeed(Result<QByteArray> fetched) const {
+    if (!fetched)
+        return Result<QByteArray>::failure(
+            "The update feed could not be loaded: " + sentenceEnd(fetched.error()) +
+            " Check the network connection and try again later.");
+    // A feed to a bundle that does not ask for signatures is read whole: a signing block
+    // after the document is an XML comment the reader passes over.
+    if (!infoBool(_platform.mainBundle, kRequireSignedFeedKey))
+        return fetched;
+    const Result<std::string> content =
+        verifiedFeedContent(std::string_view(fetched.value().constData(), fetched.value().size()),
+                            infoString(_platform.mainBundle, kPublicKeyKey).value_or(""));
+    if (!content)
+        return Result<QByteArray>::failure(
+            "The update feed was refused because it is not signed as this application requires: " +
+            sentenceEnd(content.error()) +
+            " Check again later, and tell the developers if this persists.");
+    return Result<QByteArray>::success(QByteArray::fromStdString(content.value()));
+}
+
+Result<QByteArray> FeedUpdater::trustedReleaseNotes(Result<QByteArray> fetched) const {
+    if (!fetched || !infoBool(_platform.mainBundle, kRequireSignedFeedKey))
+        return fetched;
+    const std::optional<std::string> refusal =
+        releaseNotesRefusal(std::string_view(fetched.value().constData(), fetched.value().size()),
+                            _check->shown()->releaseNotesSignature,
+                            infoString(_platform.mainBundle, kPublicKeyKey).value_or(""));
+    return refusal ? Result<QByteArray>::failure(*refusal) : fetched;
 }
 
 void FeedUpdater::finish() {

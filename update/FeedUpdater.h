@@ -55,6 +55,11 @@ private:
     void request(Request kind);
     void feedArrived(Result<QByteArray> feed);
     void releaseNotesArrived(Result<QByteArray> notes);
+    // The feed as it is to be read, or why it is not read at all: a bundle that sets
+    // SURequireSignedFeed reads only a feed signed by its SUPublicEDKey, without the block.
+    Result<QByteArray> trustedFeed(Result<QByteArray> fetched) const;
+    // The fetched notes, or why they are not shown: unsigned notes, for such a bundle.
+    Result<QByteArray> trustedReleaseNotes(Result<QByteArray> fetched) const;
     void finish();
     void fail(const std::string& reason);
     void cancel();

@@ -95,6 +95,67 @@ TEST_F(UpdateCycleTest, OneOneSignedWithTheKeyReplacesOneZeroAndTheButtonStillOp
     EXPECT_TRUE(waitUntilShellIsIn(kAppleTerminal, 0, folder));
 }
 
+TEST_F(UpdateCycleTest, AFeedAlteredByOneByteIsRefusedByABundleThatRequiresSignedFeeds) {
+    for (const char* tool : {"/usr/bin/python3", "/usr/bin/openssl"})
+        if (access(tool, X_OK) != 0)
+            GTEST_SKIP() << tool << " is missing";
+    ASSERT_NO_FATAL_FAILURE(layOut({}, {.realMainProgram = true}));
+    const fs::path feed = directory.path() / "feed";
+    fs::create_directories(feed);
+    ASSERT_EQ(desktop->serveFeed(feed.string(), QUAYMARK_FEED_SERVER), std::nullopt);
+    const std::string address = desktop->feed()->address;
+    std::string output;
+    const std::optional<std::string> publicKey =
+        makeRelease({"--new-key", (directory.path() / "key").string(), "--version", "1.1", "--app",
+                     QUAYMARK_APP_DIR, "--feed", feed.string(), "--url", address},
+                    output);
+    ASSERT_TRUE(publicKey) << output;
+    const auto install = [&](bool requireSignedFeed) {
+        PlistDictionary info{{"CFBundleVersion", "1.0"},
+                             {"CFBundleShortVersionString", "1.0"},
+                             {"SUFeedURL", address + "appcast.xml"},
+                             {"SUPublicEDKey", *publicKey}};
+        if (requireSignedFeed)
+            info.set("SURequireSignedFeed", PlistValue::boolean(true));
+        return desktop->installQuaymark(QUAYMARK_APP_DIR, InstallLocation::Applications, info);
+    };
+    const auto check = [&] {
+        return runAndCollect({.executable = desktop->systemRoot().map(
+                                  "/Applications/Quaymark.app/Contents/MacOS/Quaymark"),
+                              .arguments = {"check-for-updates"},
+                              .environment = desktop->environment(),
+                              .capture = Capture::Both},
+                             std::chrono::seconds(60));
+    };
+    const std::string available = "Quaymark 1.1 is available (this is 1.0).\n";
+
+    ASSERT_EQ(install(true), std::nullopt);
+    ProcessOutcome checked = check();
+    EXPECT_EQ(checked.exitStatus, 0) << checked.errorOutput;
+    EXPECT_EQ(checked.output, available);
+
+    // One byte of the item's title changed, as a network or a server in between could.
+    const std::string appcast = (feed / "appcast.xml").string();
+    std::string altered = testing::readFile(appcast);
+    const std::size_t title = altered.find("<title>Version 1.1</title>");
+    ASSERT_NE(title, std::string::npos) << altered;
+    altered[title + 15] = '2';
+    testing::writeFile(appcast, altered);
+    checked = check();
+    EXPECT_EQ(checked.exitStatus, 1);
+    EXPECT_EQ(checked.output, "");
+    EXPECT_TRUE(checked.errorOutput.starts_with(
+        "The update feed was refused because it is not signed as this application requires: "
+        "its signature does not verify"))
+        << checked.errorOutput;
+
+    // The same feed is read as before by a copy that does not require signed feeds.
+    ASSERT_EQ(install(false), std::nullopt);
+    checked = check();
+    EXPECT_EQ(checked.exitStatus, 0) << checked.errorOutput;
+    EXPECT_EQ(checked.output, available);
+}
+
 TEST(UpdateCommandsTest, EachAnswersInOneLineWithItsStatusAndFailuresGoToStandardErrorOnce) {
     testing::TemporaryDirectory directory;
     const std::string folder = directory.path().string();

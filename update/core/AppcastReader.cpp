@@ -121,6 +121,15 @@ void readInformationalVersions(QXmlStreamReader& xml, std::vector<std::string>& 
     }
 }
 
+void readReleaseNotesLink(QXmlStreamReader& xml, SUAppcastItem& item) {
+    // Spaces around the signature are dropped, as the framework drops them.
+    item.releaseNotesSignature =
+        text(xml.attributes()
+                 .value(QLatin1String(kSparkleNamespace), QLatin1String("edSignature"))
+                 .trimmed());
+    item.releaseNotesURL = elementText(xml);
+}
+
 // The legacy form of a critical update: an empty <sparkle:criticalUpdate/> among the tags.
 bool tagsNameCritical(QXmlStreamReader& xml) {
     bool critical = false;
@@ -154,7 +163,7 @@ std::optional<SUAppcastItem> readItem(QXmlStreamReader& xml) {
         } else if (isSparkle(xml, u"shortVersionString")) {
             displayVersion = elementText(xml);
         } else if (isSparkle(xml, u"releaseNotesLink")) {
-            item.releaseNotesURL = elementText(xml);
+            readReleaseNotesLink(xml, item);
         } else if (isSparkle(xml, u"fullReleaseNotesLink")) {
             item.fullReleaseNotesURL = pageLink(elementText(xml));
         } else if (isSparkle(xml, u"minimumSystemVersion")) {

@@ -15,6 +15,7 @@
 #include "ReleaseNotesBrowser.h"
 #include "SharedUpdater.h"
 #include "TestPlatform.h"
+#include "UpdateArchives.h"
 #include "UpdateCommand.h"
 #include "UserDefaults.h"
 
@@ -505,6 +506,103 @@ private slots:
             0);
         QCOMPARE(QString::fromStdString(critical.str()),
                  QString("Quaymark 2.0 is available (this is 1.0); it is a critical update.\n"));
+    }
+
+    void onlyFeedsAndNotesSignedByTheKeyAreReadWhenTheBundleRequiresIt_data() {
+        QTest::addColumn<bool>("required");
+        QTest::addColumn<QString>("feed");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("verdicts");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("notes");
+        QTest::addColumn<QString>("logged");
+        const auto row = [](const char* name, bool required, QString feed, QString kind,
+                            QString verdicts, QString shown, QString notes = {},
+                            QString logged = {}) {
+            QTest::newRow(name) << required << feed << kind << verdicts << shown << notes << logged;
+        };
+        const QString notShown =
+            "<p>The release notes could not be loaded: they are not "
+            "signed.</p>";
+        row("signed", true, "/signed.xml", "user", "found 2.0", "progress|close|offer 2.0",
+            "Notes of 2.0");
+        row("one byte changed, user", true, "/altered.xml", "user", "", "progress|close|error", {},
+            "The update feed was refused because it is not signed as this application requires: "
+            "its signature does not verify with the application's public key (SUPublicEDKey)");
+        row("one byte changed, background", true, "/altered.xml", "background", "", "", {},
+            "its signature does not verify");
+        row("unsigned", true, "/unsigned.xml", "info", "", "", {}, "it has no signing block");
+        row("signed notes", true, "/signed-notes.xml", "background", "found 2.0", "offer 2.0",
+            "Fetched notes");
+        row("unsigned notes", true, "/unsigned-notes.xml", "background", "found 2.0", "offer 2.0",
+            notShown);
+        row("notes changed after signing", true, "/changed-notes.xml", "background", "found 2.0",
+            "offer 2.0",
+            "<p>The release notes could not be loaded: their signature does not verify");
+        row("not required, unsigned", false, "/unsigned.xml", "user", "found 2.0",
+            "progress|close|offer 2.0", "Notes of 2.0");
+        row("not required, signed", false, "/signed.xml", "background", "found 2.0", "offer 2.0",
+            "Notes of 2.0");
+        // Without the requirement nothing is checked, as the framework checks nothing.
+        row("not required, one byte changed", false, "/altered.xml", "background", "found 3.0",
+            "offer 3.0", "Notes of 2.0");
+        row("not required, unsigned notes", false, "/unsigned-notes.xml", "background", "found 2.0",
+            "offer 2.0", "Fetched notes");
+    }
+    void onlyFeedsAndNotesSignedByTheKeyAreReadWhenTheBundleRequiresIt() {
+        QFETCH(bool, required);
+        QFETCH(QString, feed);
+        QFETCH(QString, kind);
+        Rig rig;
+        const testing::SigningKey key;
+        rig.bundle.info["SUPublicEDKey"] = key.publicKeyBase64();
+        if (required)
+            rig.bundle.info["SURequireSignedFeed"] = PlistValue::boolean(true);
+        const auto signedBody = [&](const QByteArray& document) {
+            return body(
+                QByteArray::fromStdString(testing::signedFeed(document.toStdString(), key)));
+        };
+        const QByteArray notesFile =
+            "<!-- sparkle-sign-warning: signed -->\n<h1>Fetched notes</h1>";
+        const auto linked = [&](const QByteArray& link) {
+            return feedWith("<item>" + link +
+                            "<enclosure url=\"u\" sparkle:version=\"2.0\"/></item>");
+        };
+        const QByteArray notesSignature =
+            QByteArray::fromStdString(key.signBase64(notesFile.toStdString()));
+        rig.server.script("/signed.xml", signedBody(feedWith(item("2.0"))));
+        QByteArray altered = signedBody(feedWith(item("2.0"))).body;
+        altered.replace("sparkle:version=\"2.0\"", "sparkle:version=\"3.0\"");
+        rig.server.script("/altered.xml", body(altered));
+        rig.server.script("/unsigned.xml", body(feedWith(item("2.0"))));
+        rig.server.script("/notes.html", body(notesFile));
+        rig.server.script(
+            "/signed-notes.xml",
+            signedBody(linked("<sparkle:releaseNotesLink sparkle:edSignature=\"" + notesSignature +
+                              "\">notes.html</sparkle:releaseNotesLink>")));
+        rig.server.script("/unsigned-notes.xml",
+                          signedBody(linked("<sparkle:releaseNotesLink>notes.html"
+                                            "</sparkle:releaseNotesLink>")));
+        rig.server.script("/changed.html",
+                          body(QByteArray(notesFile).replace("Fetched", "Changed")));
+        rig.server.script(
+            "/changed-notes.xml",
+            signedBody(linked("<sparkle:releaseNotesLink sparkle:edSignature=\"" + notesSignature +
+                              "\">changed.html</sparkle:releaseNotesLink>")));
+        rig.useFeed(feed);
+        request(rig.updater, kind);
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.updater.isChecking(), 5000);
+        QTest::qWait(50);
+        QFETCH(QString, verdicts);
+        QFETCH(QString, shown);
+        QFETCH(QString, notes);
+        QFETCH(QString, logged);
+        QCOMPARE(rig.delegate.verdicts.join('|'), verdicts);
+        QCOMPARE(rig.ui.shown.join('|'), shown);
+        QVERIFY2(notes.isEmpty() ? rig.ui.notes.isEmpty() : rig.ui.notes.contains(notes),
+                 qPrintable(rig.ui.notes));
+        QVERIFY2(logged.isEmpty() ? rig.log().isEmpty() : rig.log().contains(logged),
+                 qPrintable(rig.log()));
     }
 
     void requestsDuringACheckJoinItAndKeepTheirOwnVerdicts() {

@@ -158,4 +158,13 @@ std::string SigningKey::signBase64(const std::string& data) const {
     return base64(signature, size);
 }
 
+std::string signingBlock(const std::string& signatureBase64, std::size_t length) {
+    return "<!-- sparkle-signatures:\nedSignature: " + signatureBase64 +
+           "\nlength: " + std::to_string(length) + "\n-->\n";
+}
+
+std::string signedFeed(const std::string& document, const SigningKey& key) {
+    return document + signingBlock(key.signBase64(document), document.size());
+}
+
 }  // namespace quaymark::testing

@@ -39,4 +39,9 @@ struct SigningKey {
     void* key;
 };
 
+// A feed's signing block as the framework's tools write it, and `document` signed by `key`
+// with that block after it.
+std::string signingBlock(const std::string& signatureBase64, std::size_t length);
+std::string signedFeed(const std::string& document, const SigningKey& key);
+
 }  // namespace quaymark::testing
