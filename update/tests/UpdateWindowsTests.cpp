@@ -88,6 +88,18 @@ bool pressKey(QWidget* window, Qt::Key key, const char* focus = nullptr) {
     return true;
 }
 
+// Answers a window as a person would: "click" on its `button`, "escape", or "close" with the
+// title bar's button.
+bool answer(QWidget* window, const QString& how, const char* button) {
+    if (how == "escape")
+        return pressKey(window, Qt::Key_Escape);
+    if (how == "click")
+        QTest::mouseClick(control(window, button), Qt::LeftButton);
+    else
+        window->close();
+    return true;
+}
+
 // Marks every text it translates and notes the contexts it was asked for.
 class MarkingTranslator : public QTranslator {
 public:
@@ -217,12 +229,7 @@ private slots:
         offer.critical = true;
         windows.offer(offer);
         QPointer<QWidget> window = shownWindow("updateAvailableWindow");
-        if (how == "escape")
-            QVERIFY(pressKey(window, Qt::Key_Escape));
-        else if (how == "close")
-            window->close();
-        else
-            QTest::mouseClick(control(window, "remindLaterButton"), Qt::LeftButton);
+        QVERIFY(answer(window, how, "remindLaterButton"));
         QCOMPARE(windows.chosen, QStringList{"remind later"});
         QVERIFY(!window->isVisible());
         // Whatever reaches the window before it is deleted chooses nothing more.
@@ -303,14 +310,8 @@ private slots:
         QPointer<QWidget> window = shownWindow("installWindow");
         QCOMPARE(window->windowTitle(), QString("Software Update"));
         QCOMPARE(textOf(window), text);
-        for (int press = 0; press < 2; ++press) {
-            if (how == "click")
-                QTest::mouseClick(control(window, "cancelButton"), Qt::LeftButton);
-            else if (how == "escape")
-                QVERIFY(pressKey(window, Qt::Key_Escape));
-            else
-                window->close();
-        }
+        for (int press = 0; press < 2; ++press)
+            QVERIFY(answer(window, how, "cancelButton"));
         QCOMPARE(cancelled, 1);
         // The installer closes the window once it has stopped; until then it says so.
         QVERIFY(window->isVisible());
@@ -399,12 +400,7 @@ private slots:
         windows.ui.showCheckingProgress([&] { ++cancelled; });
         QPointer<QWidget> window = shownWindow("checkingWindow");
         QCOMPARE(textOf(window), QString("Checking for updates…"));
-        if (how == "click")
-            QTest::mouseClick(control(window, "cancelButton"), Qt::LeftButton);
-        else if (how == "escape")
-            QVERIFY(pressKey(window, Qt::Key_Escape));
-        else
-            window->close();
+        QVERIFY(answer(window, how, "cancelButton"));
         QCOMPARE(cancelled, 1);
         windows.ui.closeCheckingProgress();
         QTRY_VERIFY(window.isNull());
