@@ -9,22 +9,14 @@
 #include <set>
 
 #include "QtUpdateUserInterface.h"
+#include "ReleaseNotesBrowser.h"
 
 namespace quaymark {
 namespace {
 
+// In the order of UpdateChoice.
 QString nameOf(UpdateChoice choice) {
-    switch (choice) {
-        case UpdateChoice::Install:
-            return "install";
-        case UpdateChoice::LearnMore:
-            return "learn more";
-        case UpdateChoice::RemindLater:
-            return "remind later";
-        case UpdateChoice::Skip:
-            return "skip";
-    }
-    return "?";
+    return QStringList{"install", "learn more", "remind later", "skip"}.at(int(choice));
 }
 
 UpdateOffer offerOf(const std::string& version, const std::string& history = {}) {
@@ -256,88 +248,75 @@ private slots:
         QCOMPARE(windows.opened.size(), 2);
     }
 
-    void aSecondOfferReplacesTheFirstInTheSameWindow() {
+    void aSecondOfferReplacesTheFirstAndAChoiceMayShowTheNext() {
         Windows windows;
         QStringList first;
         windows.ui.showUpdateAvailable(offerOf("2.0", "https://127.0.0.1/history"),
                                        [&](UpdateChoice choice) { first << nameOf(choice); });
-        QWidget* window = shownWindow("updateAvailableWindow");
-        windows.offer(offerOf("2.1"));
-        QCOMPARE(shownWindow("updateAvailableWindow"), window);
+        QPointer<QWidget> window = shownWindow("updateAvailableWindow");
+        windows.ui.showUpdateAvailable(offerOf("2.1"), [&](UpdateChoice choice) {
+            windows.chosen << nameOf(choice);
+            windows.offer(offerOf("2.2"));
+        });
+        QCOMPARE(shownWindow("updateAvailableWindow"), window.data());
         QVERIFY(control<QLabel>(window, "versionLabel")->text().contains("2.1 is now available"));
         QVERIFY(!control(window, "versionHistoryButton")->isVisible());
         QTest::mouseClick(control(window, "installButton"), Qt::LeftButton);
         QCOMPARE(windows.chosen, QStringList{"install"});
         QVERIFY(first.isEmpty());
-    }
-
-    void anOfferMadeFromTheChoiceStaysOnScreen() {
-        Windows windows;
-        windows.ui.showUpdateAvailable(offerOf("2.0"),
-                                       [&](UpdateChoice) { windows.offer(offerOf("2.1")); });
-        QPointer<QWidget> answered = shownWindow("updateAvailableWindow");
-        QTest::mouseClick(control(answered, "skipButton"), Qt::LeftButton);
-        QTRY_VERIFY(answered.isNull());
+        // The answered window goes; the offer its choice made stays.
+        QTRY_VERIFY(window.isNull());
         QWidget* next = shownWindow("updateAvailableWindow");
         QVERIFY(next != nullptr);
-        QVERIFY(control<QLabel>(next, "versionLabel")->text().contains("2.1 is now available"));
-        QVERIFY(pressKey(next, Qt::Key_Escape));
-        QCOMPARE(windows.chosen, QStringList{"remind later"});
+        QVERIFY(control<QLabel>(next, "versionLabel")->text().contains("2.2 is now available"));
     }
 
-    void cancelWorksInEveryInstallStepOnce_data() {
+    void progressWindowsCancelOnceInEveryStep_data() {
         QTest::addColumn<int>("step");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("how");
-        const std::pair<InstallStep, const char*> steps[] = {
-            {InstallStep::Downloading, "Downloading update…"},
-            {InstallStep::Verifying, "Verifying update…"},
-            {InstallStep::Extracting, "Extracting update…"},
-            {InstallStep::Installing, "Installing update…"}};
+        // Step -1 is the check for updates.
+        const std::pair<int, const char*> steps[] = {
+            {-1, "Checking for updates…"},
+            {int(InstallStep::Downloading), "Downloading update…"},
+            {int(InstallStep::Verifying), "Verifying update…"},
+            {int(InstallStep::Extracting), "Extracting update…"},
+            {int(InstallStep::Installing), "Installing update…"}};
         for (const auto& [step, text] : steps) {
             for (const char* how : {"click", "escape", "close"})
-                QTest::addRow("%s, %s", text, how) << static_cast<int>(step) << text << how;
+                QTest::addRow("%s, %s", text, how) << step << text << how;
         }
     }
-    void cancelWorksInEveryInstallStepOnce() {
+    void progressWindowsCancelOnceInEveryStep() {
         QFETCH(int, step);
         QFETCH(QString, text);
         QFETCH(QString, how);
         Windows windows;
         int cancelled = 0;
-        windows.ui.showInstallProgress([&] { ++cancelled; });
-        windows.ui.setInstallStep(static_cast<InstallStep>(step));
-        QPointer<QWidget> window = shownWindow("installWindow");
+        if (step < 0) {
+            windows.ui.showCheckingProgress([&] { ++cancelled; });
+        } else {
+            windows.ui.showInstallProgress([&] { ++cancelled; });
+            windows.ui.setInstallStep(static_cast<InstallStep>(step));
+        }
+        QPointer<QWidget> window = shownWindow(step < 0 ? "checkingWindow" : "installWindow");
         QCOMPARE(window->windowTitle(), QString("Software Update"));
         QCOMPARE(textOf(window), text);
         for (int press = 0; press < 2; ++press)
             QVERIFY(answer(window, how, "cancelButton"));
         QCOMPARE(cancelled, 1);
-        // The installer closes the window once it has stopped; until then it says so.
+        // The work closes the window once it has stopped; until then the window says so.
         QVERIFY(window->isVisible());
         QCOMPARE(textOf(window), QString("Cancelling…"));
         QVERIFY(!control(window, "cancelButton")->isEnabled());
         windows.ui.setInstallProgress(1024, 2048);
         QCOMPARE(textOf(window), QString("Cancelling…"));
-        windows.ui.closeInstallProgress();
-        QTRY_VERIFY(window.isNull());
-        QCOMPARE(cancelled, 1);
-    }
-
-    void aCancelThatClosesTheWindowAtOnceLeavesNothingBehind() {
-        Windows windows;
-        int cancelled = 0;
-        windows.ui.showInstallProgress([&] {
-            ++cancelled;
+        if (step < 0)
+            windows.ui.closeCheckingProgress();
+        else
             windows.ui.closeInstallProgress();
-        });
-        windows.ui.setInstallStep(InstallStep::Extracting);
-        QPointer<QWidget> window = shownWindow("installWindow");
-        window->close();
-        QCOMPARE(cancelled, 1);
         QTRY_VERIFY(window.isNull());
-        windows.ui.setInstallStep(InstallStep::Installing);
-        QVERIFY(shownWindows("installWindow").isEmpty());
+        QCOMPARE(cancelled, 1);
     }
 
     void aStepReportedAfterCancelOffersCancelAgain() {
@@ -378,33 +357,40 @@ private slots:
         int second = 0;
         windows.ui.showInstallProgress([&] { ++first; });
         QPointer<QWidget> replaced = shownWindow("installWindow");
-        windows.ui.showInstallProgress([&] { ++second; });
+        // As the installer does, the cancel closes the window at once.
+        windows.ui.showInstallProgress([&] {
+            ++second;
+            windows.ui.closeInstallProgress();
+        });
         QTRY_VERIFY(replaced.isNull());
-        QWidget* window = shownWindow("installWindow");
-        QVERIFY(window != nullptr);
-        QCOMPARE(textOf(window), QString("Downloading update…"));
-        QTest::mouseClick(control(window, "cancelButton"), Qt::LeftButton);
+        windows.ui.setInstallStep(InstallStep::Extracting);
+        QPointer<QWidget> window = shownWindow("installWindow");
+        window->close();
         QCOMPARE(first, 0);
         QCOMPARE(second, 1);
+        QTRY_VERIFY(window.isNull());
+        windows.ui.setInstallStep(InstallStep::Installing);
+        QVERIFY(shownWindows("installWindow").isEmpty());
     }
 
-    void checkingCancelsByButtonEscapeOrClosingOnce_data() {
-        QTest::addColumn<QString>("how");
-        for (const char* how : {"click", "escape", "close"})
-            QTest::newRow(how) << how;
-    }
-    void checkingCancelsByButtonEscapeOrClosingOnce() {
-        QFETCH(QString, how);
+    void releaseNotesReachNothingBeyondThemselves() {
         Windows windows;
-        int cancelled = 0;
-        windows.ui.showCheckingProgress([&] { ++cancelled; });
-        QPointer<QWidget> window = shownWindow("checkingWindow");
-        QCOMPARE(textOf(window), QString("Checking for updates…"));
-        QVERIFY(answer(window, how, "cancelButton"));
-        QCOMPARE(cancelled, 1);
-        windows.ui.closeCheckingProgress();
-        QTRY_VERIFY(window.isNull());
-        QCOMPARE(cancelled, 1);
+        UpdateOffer offer = offerOf("2.0");
+        offer.releaseNotesHtml =
+            "<p>Fixed <b>all</b></p><script>alert('x')</script><img "
+            "src='http://127.0.0.1:1/i.png'>";
+        windows.offer(offer);
+        auto* notes = control<ReleaseNotesBrowser>(shownWindow("updateAvailableWindow"),
+                                                   "releaseNotesBrowser");
+        // The image stays an empty placeholder: nothing was fetched for it.
+        QCOMPARE(notes->toPlainText().remove(QChar(0xFFFC)).trimmed(), QString("Fixed all"));
+        QVERIFY(
+            notes->loadResource(QTextDocument::ImageResource, QUrl("file:///etc/passwd")).isNull());
+        QCOMPARE(
+            notes->loadResource(QTextDocument::ImageResource, QUrl("data:text/plain;base64,aGk="))
+                .toByteArray(),
+            QByteArray("hi"));
+        QVERIFY(!notes->openLinks() && !notes->openExternalLinks());
     }
 
     void messagesCloseWithReturnOrEscapeAndReplaceEachOther_data() {
@@ -437,37 +423,41 @@ private slots:
         QTRY_VERIFY(window.isNull());
     }
 
-    void windowsLeaveTheRestOfTheApplicationUsable() {
-        Windows windows;
-        showEveryWindow(windows);
-        windows.ui.showError("The feed could not be read.");
-        QCOMPARE(QApplication::activeModalWidget(), nullptr);
-        int shown = 0;
-        for (QWidget* window : QApplication::topLevelWidgets()) {
-            shown += window->isVisible() ? 1 : 0;
-            QVERIFY2(window->windowModality() == Qt::NonModal, qPrintable(window->objectName()));
-        }
-        QCOMPARE(shown, 4);
-    }
-
-    void everyTextIsTranslatedInQuaymarksOwnContexts() {
+    // Through a translator that marks what it translates: every title, label and button of
+    // every window in each state comes from Quaymark's own contexts, every control has a name a
+    // screen reader can say, and no window blocks the rest of the application.
+    void everyWindowIsTranslatedNamedAndNotModal() {
         MarkingTranslator translator;
         QVERIFY(QCoreApplication::installTranslator(&translator));
         Windows windows;
         showEveryWindow(windows);
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
         QStringList texts;
-        const auto note = [&] {
-            for (QWidget* window : QApplication::topLevelWidgets()) {
-                if (!window->isVisible())
+        QStringList unnamed;
+        int windowCount = 0;
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (!window->isVisible())
+                continue;
+            ++windowCount;
+            QCOMPARE(window->windowModality(), Qt::NonModal);
+            texts << window->windowTitle();
+            for (QWidget* widget : window->findChildren<QWidget*>()) {
+                auto* label = qobject_cast<QLabel*>(widget);
+                auto* button = qobject_cast<QAbstractButton*>(widget);
+                if (!widget->isVisible() ||
+                    (label == nullptr && button == nullptr && !qobject_cast<QTextEdit*>(widget) &&
+                     !qobject_cast<QProgressBar*>(widget)))
                     continue;
-                texts << window->windowTitle();
-                for (QLabel* label : window->findChildren<QLabel*>())
-                    texts << label->text();
-                for (QPushButton* button : window->findChildren<QPushButton*>())
-                    texts << button->text() << button->accessibleName();
+                texts << (label != nullptr    ? label->text()
+                          : button != nullptr ? button->text()
+                                              : "[]");
+                QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+                if (accessible == nullptr || accessible->text(QAccessible::Name).isEmpty())
+                    unnamed << window->objectName() + "/" + widget->objectName();
             }
-        };
-        note();
+        }
+        QCOMPARE(windowCount, 4);
+        QCOMPARE(unnamed, QStringList());
         for (InstallStep step : {InstallStep::Verifying, InstallStep::Extracting,
                                  InstallStep::Installing, InstallStep::Downloading}) {
             windows.ui.setInstallStep(step);
@@ -476,36 +466,15 @@ private slots:
         windows.ui.setInstallProgress(1, 2);
         texts << textOf(shownWindow("installWindow"));
         windows.offer(offerOf("2.0", "https://127.0.0.1/history"));
-        note();
+        texts << control(shownWindow("updateAvailableWindow"), "installButton")->text();
+        // The error's own text is the updater's, told in the window as it is given.
+        windows.ui.showError("The feed could not be read.");
+        texts << shownWindow("updateErrorWindow")->windowTitle();
         QCoreApplication::removeTranslator(&translator);
         for (const QString& text : texts)
             QVERIFY2(text.startsWith('[') && text.endsWith(']'), qPrintable(text));
-        QVERIFY(!translator.contexts.empty());
+        QVERIFY(texts.size() > 20);
         QVERIFY(!translator.contexts.contains("QObject"));
-        QVERIFY(!translator.contexts.contains("QPlatformTheme"));
-    }
-
-    void everyControlHasATitleOrAnAccessibleName() {
-        Windows windows;
-        showEveryWindow(windows);
-        int controls = 0;
-        for (QWidget* window : QApplication::topLevelWidgets()) {
-            if (!window->isVisible())
-                continue;
-            QVERIFY(!window->windowTitle().isEmpty());
-            for (QWidget* widget : window->findChildren<QWidget*>()) {
-                const bool isControl =
-                    qobject_cast<QAbstractButton*>(widget) || qobject_cast<QLabel*>(widget) ||
-                    qobject_cast<QTextEdit*>(widget) || qobject_cast<QProgressBar*>(widget);
-                if (!isControl || !widget->isVisible())
-                    continue;
-                ++controls;
-                QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
-                QVERIFY2(accessible != nullptr && !accessible->text(QAccessible::Name).isEmpty(),
-                         qPrintable(window->objectName() + " " + widget->objectName()));
-            }
-        }
-        QVERIFY(controls >= 15);
     }
 };
 
