@@ -22,7 +22,8 @@ using UrlOpener = std::function<bool(const QUrl& url)>;
 // Offers one release. Object names are what tests find: "headlineLabel", "versionLabel",
 // "releaseNotesBrowser", "installButton" (the default), "learnMoreButton" (the default of an
 // informational offer, which has no Install), "remindLaterButton", "skipButton" (absent from
-// a critical offer) and "versionHistoryButton" (only when the item links its history).
+// a critical offer) and "versionHistoryButton" (only when the item links its history on the
+// web).
 class UpdateAvailableWindow : public QDialog {
     Q_OBJECT
 public:
