@@ -1,7 +1,5 @@
 #include <QApplication>
 #include <QDesktopServices>
-#include <QLabel>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -12,7 +10,6 @@
 #include "FeedServer.h"
 #include "FeedUpdater.h"
 #include "QtUpdateUserInterface.h"
-#include "ReleaseNotesBrowser.h"
 #include "SharedUpdater.h"
 #include "TestPlatform.h"
 #include "UpdateArchives.h"
@@ -646,57 +643,6 @@ private slots:
         QCOMPARE(rig.delegate.verdicts, QStringList({"found 2.0", "none"}));
     }
 
-    void windowsShowTheOfferAndReportTheButtons() {
-        QtUpdateUserInterface ui;
-        SUAppcastItem offered;
-        offered.displayVersion = "2.0 (Final)";
-        std::vector<UpdateChoice> choices;
-        ui.showUpdateAvailable({offered, "1.0",
-                                "<p>Fixed <b>all</b></p><script>alert('x')</script><img "
-                                "src='http://127.0.0.1:1/i.png'>"},
-                               [&](UpdateChoice choice) { choices.push_back(choice); });
-        QWidget* window = topLevel("updateAvailableWindow");
-        QVERIFY(window != nullptr);
-        QCOMPARE(window->findChild<QLabel*>("headlineLabel")->text(),
-                 QString("A new version of Quaymark is available!"));
-        QVERIFY(window->findChild<QLabel*>("versionLabel")
-                    ->text()
-                    .contains("2.0 (Final) is now available; you have 1.0"));
-        auto* notes = window->findChild<ReleaseNotesBrowser*>("releaseNotesBrowser");
-        // The image stays an empty placeholder: nothing was fetched for it.
-        QCOMPARE(notes->toPlainText().remove(QChar(0xFFFC)).trimmed(), QString("Fixed all"));
-        QVERIFY(
-            notes->loadResource(QTextDocument::ImageResource, QUrl("file:///etc/passwd")).isNull());
-        QCOMPARE(
-            notes->loadResource(QTextDocument::ImageResource, QUrl("data:text/plain;base64,aGk="))
-                .toByteArray(),
-            QByteArray("hi"));
-        QVERIFY(!notes->openLinks() && !notes->openExternalLinks());
-        QTest::mouseClick(window->findChild<QPushButton*>("skipButton"), Qt::LeftButton);
-        QCOMPARE(choices, std::vector<UpdateChoice>{UpdateChoice::Skip});
-        QTRY_VERIFY(!QApplication::topLevelWidgets().contains(window));
-
-        bool cancelled = false;
-        ui.showCheckingProgress([&] { cancelled = true; });
-        QWidget* progress = topLevel("checkingWindow");
-        QCOMPARE(progress->findChild<QLabel*>("messageLabel")->text(),
-                 QString("Checking for updates…"));
-        QTest::mouseClick(progress->findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
-        QVERIFY(cancelled);
-
-        ui.showUpToDate("1.0");
-        QVERIFY(topLevel("upToDateWindow")
-                    ->findChild<QLabel*>("messageLabel")
-                    ->text()
-                    .startsWith("You're up to date! Quaymark 1.0 is"));
-        ui.showError("The update feed could not be loaded: the server answered 404 Not Found.");
-        QWidget* error = topLevel("updateErrorWindow");
-        QCOMPARE(
-            error->findChild<QLabel*>("messageLabel")->text(),
-            QString("The update feed could not be loaded: the server answered 404 Not Found."));
-        QTRY_VERIFY(topLevel("upToDateWindow") == nullptr);
-    }
-
     void sharedUpdaterIsOneObjectAndOpensTheDesktopBrowser() {
         Rig rig;
         SUUpdater& first = sharedUpdater(rig.platform());
@@ -714,14 +660,6 @@ public slots:
 
 private:
     QUrl _opened;
-
-    static QWidget* topLevel(const QString& name) {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (widget->objectName() == name && widget->isVisible())
-                return widget;
-        }
-        return nullptr;
-    }
 };
 
 }  // namespace quaymark

@@ -37,7 +37,7 @@ public:
     // Closes the progress window; does nothing when none is shown.
     virtual void closeCheckingProgress() = 0;
     // Offers the update (one window; a second offer replaces the first). `choose` runs at most
-    // once, with the button pressed; closing the window otherwise counts as no choice.
+    // once, with the button pressed; closing the window otherwise counts as RemindLater.
     virtual void showUpdateAvailable(const UpdateOffer& offer,
                                      std::function<void(UpdateChoice)> choose) = 0;
     // Tells the user that the running version is the newest.
