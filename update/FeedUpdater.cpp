@@ -88,7 +88,7 @@ void FeedUpdater::request(Request kind) {
     // Without an address the fetcher refuses the empty URL, so this failure too arrives
     // from the event loop, after the check was asked for.
     _check->feedUrl = feedUrl && version ? QUrl(QString::fromStdString(*feedUrl)) : QUrl();
-    _feedFetcher.fetch(_check->feedUrl,
+    _feedFetcher.fetch({.url = _check->feedUrl, .subject = "The update feed"},
                        [this, hasAddress = feedUrl.has_value(),
                         hasVersion = version.has_value()](Result<QByteArray> feed) {
                            if (!hasAddress)
@@ -102,7 +102,7 @@ void FeedUpdater::request(Request kind) {
 
 void FeedUpdater::feedArrived(Result<QByteArray> feed) {
     if (!feed)
-        return fail("The update feed could not be loaded: " + feed.error() + ".");
+        return fail(feed.error());
     const Result<SUAppcast> appcast = readAppcast(feed.value());
     if (!appcast)
         return fail("The update feed could not be read: " + appcast.error() + ".");
@@ -128,11 +128,15 @@ void FeedUpdater::feedArrived(Result<QByteArray> feed) {
         const QUrl notesUrl =
             _check->feedUrl.resolved(QUrl(QString::fromStdString(newer->releaseNotesURL)));
         if (notesUrl.isLocalFile() && !_check->feedUrl.isLocalFile()) {
-            releaseNotesArrived(Result<QByteArray>::failure("they name a local file"));
+            releaseNotesArrived(Result<QByteArray>::failure(
+                "The release notes could not be loaded: they name a file on this computer, "
+                "which a feed from the network may not show. The update can be installed "
+                "without them."));
             return;
         }
         _notesFetcher.fetch(
-            notesUrl, [this](Result<QByteArray> notes) { releaseNotesArrived(std::move(notes)); });
+            {.url = notesUrl, .subject = "The release notes"},
+            [this](Result<QByteArray> notes) { releaseNotesArrived(std::move(notes)); });
         return;
     }
     finish();
@@ -144,8 +148,7 @@ void FeedUpdater::releaseNotesArrived(Result<QByteArray> notes) {
     } else {
         // The offer stands without its notes; the window says why they are missing.
         _check->releaseNotesHtml =
-            "<p>The release notes could not be loaded: " +
-            QString::fromStdString(notes.error()).toHtmlEscaped().toStdString() + ".</p>";
+            "<p>" + QString::fromStdString(notes.error()).toHtmlEscaped().toStdString() + "</p>";
     }
     finish();
 }
