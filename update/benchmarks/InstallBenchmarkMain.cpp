@@ -1,8 +1,10 @@
-// One update installation, measured: the yardstick program of scripts/benchmark-update-install.
+// One update installation in a process of its own, measured: the program of
+// scripts/benchmark-update-install, and the installers the tests start two at once.
 //   quaymark-update-install-benchmark <application> <url> <length> <signature> <public key>
 // The bundle at <application> must say CFBundleIdentifier "q" and an older version than the
 // archive's. Prints, one "name: value" per line, the peak memory above the idle process, the
-// longest gap between the turns of the event loop, and the time of each step and of the whole.
+// longest gap between the turns of the event loop, and the time of each step and of the whole;
+// or "failed: <reason>" and exits 1.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>

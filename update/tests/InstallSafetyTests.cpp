@@ -67,22 +67,13 @@ TEST(UpdateSignature, OnlyTheKeysOwnSignatureOfTheSameBytesPasses) {
               std::string::npos);
 }
 
-// The peak resident memory of this process, in bytes, since the last reset.
-std::uint64_t peakResidentBytes() {
+// A field of this process's /proc/self/status in bytes ("VmRSS", "VmHWM").
+std::uint64_t statusBytes(const std::string& field) {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stoull(line.substr(6)) * 1024;
-    return 0;
-}
-
-std::uint64_t residentBytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stoull(line.substr(6)) * 1024;
+        if (line.rfind(field + ":", 0) == 0)
+            return std::stoull(line.substr(field.size() + 1)) * 1024;
     return 0;
 }
 
@@ -104,9 +95,9 @@ TEST(UpdateSignature, ALargeArchiveIsCheckedWithoutHoldingItInMemory) {
     }
     // Writing 5 to clear_refs starts the peak afresh at what is resident now.
     std::ofstream("/proc/self/clear_refs") << "5";
-    const std::uint64_t before = residentBytes();
+    const std::uint64_t before = statusBytes("VmRSS");
     ASSERT_EQ(fileSignatureRefusal(file, signature, key.publicKeyBase64()), std::nullopt);
-    const std::uint64_t grown = peakResidentBytes() - before;
+    const std::uint64_t grown = statusBytes("VmHWM") - before;
     EXPECT_LT(grown, 32u * 1024 * 1024) << "the check held " << grown / (1024 * 1024) << " MB";
 }
 
