@@ -250,6 +250,17 @@ TEST(UpdateReplacement, CleanUpRemovesOnlyTheFoldersOfEndedOwners) {
     close(toChild[0]);
 }
 
+TEST(UpdateArchive, ACancelledUnpackingStopsBeforeItWritesOrChecksFurther) {
+    TempFolder folder;
+    const std::string archive = folder.path + "/a", out = folder.path + "/out";
+    testing::writeArchive(archive, ArchiveFormat::Zip, testing::bundleEntries("q", "1.1"));
+    fs::create_directory(out);
+    const std::atomic<bool> cancelled = true;
+    EXPECT_EQ(unpackArchive(archive, out, "Quaymark.app", {}, &cancelled),
+              std::optional<std::string>(kUpdateCancelled));
+    EXPECT_TRUE(fs::is_empty(out));
+}
+
 // The whole installation after the download, as a child that may be killed at any moment.
 [[noreturn]] void installInChild(const std::string& app, const std::string& archive) {
     HostFileManager files(SystemRoot("/nonexistent-root"), "/nonexistent-home");
