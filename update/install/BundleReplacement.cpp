@@ -99,13 +99,14 @@ Result<UpdateFolder> makeUpdateFolder(const std::string& applicationPath) {
     std::string pattern = fs::path(applicationPath).parent_path().string() + "/" +
                           updateFolderPrefix(applicationPath) + "XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr)
-        return Result<UpdateFolder>::failure("No folder for the update could be made beside " +
-                                             applicationPath + ": " + std::strerror(errno));
+        return Result<UpdateFolder>::failure(
+            "No folder for the update could be made beside " + applicationPath + ": " +
+            std::strerror(errno) + ". Check that its folder can be written to, then try again.");
     Result<FileLock> owner = FileLock::lockFolder(pattern);
     if (!owner) {
         rmdir(pattern.c_str());
         return Result<UpdateFolder>::failure("The folder for the update could not be locked: " +
-                                             owner.error());
+                                             owner.error() + ". Try again later.");
     }
     return Result<UpdateFolder>::success({pattern, std::move(owner).value()});
 }

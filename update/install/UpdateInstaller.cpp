@@ -12,6 +12,14 @@ namespace {
 
 constexpr const char* kPublicKeyKey = "SUPublicEDKey";
 
+// What the user can do about an update the application refuses: nothing but wait for a good
+// one, since the fault lies with the release or the feed.
+std::string refused(const std::string& reason) {
+    return reason +
+           " The installed version stays as it is; if this keeps happening, tell the "
+           "application's developer.";
+}
+
 std::string infoText(Bundle& bundle, const std::string& key) {
     return infoString(bundle, key).value_or("");
 }
@@ -72,20 +80,22 @@ void UpdateInstaller::install(const SUAppcastItem& item, Completion completion) 
     };
     const std::string application = applicationPath();
     if (std::filesystem::path(application).extension() != ".app")
-        return refuseSoon("The running program is not inside an application bundle.");
+        return refuseSoon(
+            "The running program is not inside an application bundle, so it cannot be "
+            "updated. Install it in an Applications folder, then check for updates again.");
     if (infoText(_platform.mainBundle, kPublicKeyKey).empty())
         return refuseSoon(
-            "Updates cannot be installed: the application has no public key "
-            "(SUPublicEDKey) to check their signature with.");
+            refused("Updates cannot be installed: the application has no public key "
+                    "(SUPublicEDKey) to check their signature with."));
     if (item.edSignature.empty())
-        return refuseSoon("The update is not signed.");
+        return refuseSoon(refused("The update is not signed."));
     if (item.enclosureLength == 0)
-        return refuseSoon("The update feed does not state the archive's length.");
+        return refuseSoon(refused("The update feed does not state the archive's length."));
     const QUrl url(QString::fromStdString(item.enclosureURL));
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || (scheme != "http" && scheme != "https"))
-        return refuseSoon("The update's address \"" + item.enclosureURL +
-                          "\" is not an http or https URL.");
+        return refuseSoon(refused("The update's address \"" + item.enclosureURL +
+                                  "\" is not an http or https URL."));
 
     // Held until the end, so that no other process downloads, unpacks or exchanges this
     // bundle meanwhile, nor clears away this one's folder.
@@ -139,6 +149,8 @@ void UpdateInstaller::downloaded(Result<std::uint64_t> archive) {
                 post([this] { _ui.setInstallStep(InstallStep::Extracting); });
                 failure = installArchive(_platform.fileManager, installation);
             }
+            if (failure && *failure != kUpdateCancelled)
+                failure = refused(*failure);
             post([this, failure] { worked(failure); });
         });
 }
