@@ -155,21 +155,28 @@ std::optional<std::string> installArchive(FileManager& files,
     std::error_code error;
     if (!fs::create_directory(unpacked, error))
         return "No folder to unpack the update into could be made: " + error.message() + ".";
-    if (std::optional<std::string> refusal =
-            unpackArchive(installation.archivePath, unpacked, bundleName, installation.limits,
-                          installation.cancelled))
-        return refusal;
-    if (installation.unpacked)
-        installation.unpacked();
-    const std::string newBundle = unpacked + "/" + bundleName;
-    if (std::optional<std::string> refusal = newBundleRefusal(
-            files, newBundle, installation.runningIdentifier, installation.runningVersion))
-        return refusal;
-    // The last moment a cancellation is heard: once exchanged, the new version stays.
-    if (installation.cancelled != nullptr && installation.cancelled->load())
-        return kUpdateCancelled;
-    if (std::optional<std::string> failure = replaceBundle(installation.applicationPath, newBundle))
+    const auto unpackAndExchange = [&]() -> std::optional<std::string> {
+        if (std::optional<std::string> refusal =
+                unpackArchive(installation.archivePath, unpacked, bundleName, installation.limits,
+                              installation.cancelled))
+            return refusal;
+        if (installation.unpacked)
+            installation.unpacked();
+        const std::string newBundle = unpacked + "/" + bundleName;
+        if (std::optional<std::string> refusal = newBundleRefusal(
+                files, newBundle, installation.runningIdentifier, installation.runningVersion))
+            return refusal;
+        // The last moment a cancellation is heard: once exchanged, the new version stays.
+        if (installation.cancelled != nullptr && installation.cancelled->load())
+            return kUpdateCancelled;
+        return replaceBundle(installation.applicationPath, newBundle);
+    };
+    if (std::optional<std::string> failure = unpackAndExchange()) {
+        // Removed here, on the caller's thread, since an unpacked tree may be large; what
+        // cannot be removed now goes with the next update.
+        fs::remove_all(unpacked, error);
         return failure;
+    }
     // The old bundle now sits where the new one was unpacked. Should it stay, the next update
     // removes it.
     fs::remove_all(installation.updateFolder, error);

@@ -69,8 +69,8 @@ struct ArchiveInstallation {
 
 // Unpacks the (already verified) archive, checks the bundle it holds and exchanges it with
 // the installed one, then removes the update folder with the old bundle in it. The reason on
-// failure or cancellation, when the installed bundle is as it was; the caller removes the
-// update folder then.
+// failure or cancellation, when the installed bundle is as it was and what was unpacked is
+// removed; the caller removes the update folder, with the archive, then.
 std::optional<std::string> installArchive(FileManager& files,
                                           const ArchiveInstallation& installation);
 

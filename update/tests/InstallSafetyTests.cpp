@@ -261,6 +261,25 @@ TEST(UpdateArchive, ACancelledUnpackingStopsBeforeItWritesOrChecksFurther) {
     EXPECT_TRUE(fs::is_empty(out));
 }
 
+TEST(UpdateReplacement, ARefusedInstallationRemovesWhatItUnpacked) {
+    TempFolder folder;
+    const std::string app = folder.path + "/Quaymark.app", archive = folder.path + "/a.zip";
+    testing::materialise(folder.path, testing::bundleEntries("q", "1.0"));
+    testing::writeArchive(archive, ArchiveFormat::Zip, testing::bundleEntries("q", "0.9"));
+    const Result<UpdateFolder> update = makeUpdateFolder(app);
+    ASSERT_TRUE(update) << update.error();
+    HostFileManager files(SystemRoot("/nonexistent-root"), "/nonexistent-home");
+    const std::optional<std::string> refusal =
+        installArchive(files, {.applicationPath = app,
+                               .updateFolder = update.value().path,
+                               .archivePath = archive,
+                               .runningIdentifier = "q",
+                               .runningVersion = "1.0"});
+    ASSERT_TRUE(refusal);
+    EXPECT_NE(refusal->find("not newer"), std::string::npos) << *refusal;
+    EXPECT_TRUE(fs::is_empty(update.value().path));
+}
+
 // The whole installation after the download, as a child that may be killed at any moment.
 [[noreturn]] void installInChild(const std::string& app, const std::string& archive) {
     HostFileManager files(SystemRoot("/nonexistent-root"), "/nonexistent-home");
