@@ -135,7 +135,7 @@ void FeedUpdater::request(Request kind) {
     // Without an address the fetcher refuses the empty URL, so this failure too arrives
     // from the event loop, after the check was asked for.
     _check->feedUrl = feedUrl && version ? QUrl(QString::fromStdString(*feedUrl)) : QUrl();
-    _feedFetcher.fetch(_check->feedUrl,
+    _feedFetcher.fetch({.url = _check->feedUrl, .subject = "The update feed"},
                        [this, hasAddress = feedUrl.has_value(),
                         hasVersion = version.has_value()](Result<QByteArray> feed) {
                            if (!hasAddress)
@@ -183,11 +183,15 @@ void FeedUpdater::feedArrived(Result<QByteArray> fetched) {
         const QUrl notesUrl =
             _check->feedUrl.resolved(QUrl(QString::fromStdString(shown->releaseNotesURL)));
         if (notesUrl.isLocalFile() && !_check->feedUrl.isLocalFile()) {
-            releaseNotesArrived(Result<QByteArray>::failure("they name a local file"));
+            releaseNotesArrived(Result<QByteArray>::failure(
+                "The release notes could not be loaded: they name a file on this computer, "
+                "which a feed from the network may not show. The update can be installed "
+                "without them."));
             return;
         }
         _notesFetcher.fetch(
-            notesUrl, [this](Result<QByteArray> notes) { releaseNotesArrived(std::move(notes)); });
+            {.url = notesUrl, .subject = "The release notes"},
+            [this](Result<QByteArray> notes) { releaseNotesArrived(std::move(notes)); });
         return;
     }
     finish();
@@ -200,18 +204,15 @@ void FeedUpdater::releaseNotesArrived(Result<QByteArray> fetched) {
     } else {
         // The offer stands without its notes; the window says why they are missing.
         _check->releaseNotesHtml =
-            "<p>The release notes could not be loaded: " +
-            QString::fromStdString(sentenceEnd(notes.error())).toHtmlEscaped().toStdString() +
-            "</p>";
+            "<p>" + QString::fromStdString(notes.error()).toHtmlEscaped().toStdString() + "</p>";
     }
     finish();
 }
 
 Result<QByteArray> FeedUpdater::trustedFeed(Result<QByteArray> fetched) const {
+    // A failed fetch already says what failed and what to do.
     if (!fetched)
-        return Result<QByteArray>::failure(
-            "The update feed could not be loaded: " + sentenceEnd(fetched.error()) +
-            " Check the network connection and try again later.");
+        return fetched;
     // A feed to a bundle that does not ask for signatures is read whole: a signing block
     // after the document is an XML comment the reader passes over.
     if (!infoBool(_platform.mainBundle, kRequireSignedFeedKey))
@@ -234,7 +235,9 @@ Result<QByteArray> FeedUpdater::trustedReleaseNotes(Result<QByteArray> fetched) 
         releaseNotesRefusal(std::string_view(fetched.value().constData(), fetched.value().size()),
                             _check->shown()->releaseNotesSignature,
                             infoString(_platform.mainBundle, kPublicKeyKey).value_or(""));
-    return refusal ? Result<QByteArray>::failure(*refusal) : fetched;
+    return refusal ? Result<QByteArray>::failure("The release notes could not be loaded: " +
+                                                 sentenceEnd(*refusal))
+                   : fetched;
 }
 
 void FeedUpdater::finish() {

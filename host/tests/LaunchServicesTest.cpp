@@ -134,6 +134,28 @@ TEST_F(LaunchServicesTest, LaunchStartsOnceDetachedAndActivatesWhatRuns) {
     writeFile(macOS / "Recorder.release", "");
 }
 
+// An updated application starts its new version this way while the old one still runs.
+TEST_F(LaunchServicesTest, ANewInstanceStartsBesideTheRunningOne) {
+    fs::path macOS = root / "Applications" / "Recorder.app" / "Contents" / "MacOS";
+    makeBundle(macOS.parent_path().parent_path(), "com.example.recorder", "Recorder");
+    HostWorkspace launchServices = workspace();
+    ASSERT_TRUE(launchServices.launchApplication("/Applications/Recorder.app"));
+    const std::vector<RunningApplication> before = launchServices.runningApplications();
+    ASSERT_EQ(before.size(), 1u);
+
+    HostWorkspace other = workspace();
+    ASSERT_TRUE(other.launchNewInstanceOfApplication("/Applications/Recorder.app"));
+    const std::vector<RunningApplication> after = launchServices.runningApplications();
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_NE(after[0].pid, after[1].pid);
+    for (const RunningApplication& each : after)
+        EXPECT_EQ(each.bundleIdentifier, "com.example.recorder");
+    EXPECT_TRUE(
+        testing::waitUntil([&] { return readFile(macOS / "Recorder.ran") == "none\nnone\n"; }));
+    writeFile(macOS / "Recorder.release", "");
+    EXPECT_TRUE(testing::waitUntil([&] { return launchServices.runningApplications().empty(); }));
+}
+
 TEST_F(LaunchServicesTest, LaunchesAtTheSameMomentFromManyProcessesStartOneProcess) {
     fs::path bundle = root / "Applications" / "Recorder.app";
     makeBundle(bundle, "com.example.recorder", "Recorder");

@@ -103,7 +103,8 @@ ReadArchive openForReading(const std::string& path, std::string& error) {
 // Reads every header and every byte, so that a truncated or corrupt archive is refused
 // before anything is written; the entries in archive order.
 std::optional<std::string> survey(const std::string& archivePath, const std::string& topLevelName,
-                                  const UnpackLimits& limits, std::vector<Entry>& entries) {
+                                  const UnpackLimits& limits, const std::atomic<bool>* cancelled,
+                                  std::vector<Entry>& entries) {
     std::string error;
     ReadArchive reader = openForReading(archivePath, error);
     if (!reader)
@@ -174,6 +175,8 @@ std::optional<std::string> survey(const std::string& archivePath, const std::str
                 break;
             if (count < 0)
                 return "The update archive is damaged or truncated: " + archiveError(reader.get());
+            if (cancelled != nullptr && cancelled->load())
+                return kUpdateCancelled;
             entryBytes += static_cast<std::uint64_t>(count);
             totalBytes += static_cast<std::uint64_t>(count);
             if (totalBytes > limits.maximumBytes)
@@ -205,9 +208,11 @@ std::optional<std::string> survey(const std::string& archivePath, const std::str
 std::optional<std::string> unpackArchive(const std::string& archivePath,
                                          const std::string& destination,
                                          const std::string& topLevelName,
-                                         const UnpackLimits& limits) {
+                                         const UnpackLimits& limits,
+                                         const std::atomic<bool>* cancelled) {
     std::vector<Entry> entries;
-    if (std::optional<std::string> refusal = survey(archivePath, topLevelName, limits, entries))
+    if (std::optional<std::string> refusal =
+            survey(archivePath, topLevelName, limits, cancelled, entries))
         return refusal;
 
     std::string error;
@@ -223,6 +228,8 @@ std::optional<std::string> unpackArchive(const std::string& archivePath,
     const std::string prefix = destination + "/";
     archive_entry* header = nullptr;
     for (const Entry& entry : entries) {
+        if (cancelled != nullptr && cancelled->load())
+            return kUpdateCancelled;
         if (archive_read_next_header(reader.get(), &header) != ARCHIVE_OK)
             return "The update archive changed while it was unpacked: " +
                    archiveError(reader.get());
@@ -238,6 +245,8 @@ std::optional<std::string> unpackArchive(const std::string& archivePath,
         int status = ARCHIVE_OK;
         while ((status = archive_read_data_block(reader.get(), &block, &size, &offset)) ==
                ARCHIVE_OK) {
+            if (cancelled != nullptr && cancelled->load())
+                return kUpdateCancelled;
             if (archive_write_data_block(writer.get(), block, size, offset) != ARCHIVE_OK)
                 return "\"" + entry.path + "\" could not be written: " + archiveError(writer.get());
         }

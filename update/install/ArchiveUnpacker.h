@@ -2,6 +2,7 @@
 // nothing that could write outside the folder it is unpacked into.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,10 +20,15 @@ struct UnpackLimits {
 // an absolute name or one with "..", a link that points (or an entry that reaches) outside
 // through a symbolic link, a device or other special file, a name given twice, anything
 // besides the one top-level folder, or more entries or bytes than the limits. A refusal
-// during writing leaves `destination` partly filled; the caller removes it.
+// during writing leaves `destination` partly filled; the caller removes it. `cancelled`, when
+// given, is read between blocks: once set, unpacking stops with kUpdateCancelled.
 std::optional<std::string> unpackArchive(const std::string& archivePath,
                                          const std::string& destination,
                                          const std::string& topLevelName,
-                                         const UnpackLimits& limits = {});
+                                         const UnpackLimits& limits = {},
+                                         const std::atomic<bool>* cancelled = nullptr);
+
+// The reason an installation gives when the user stopped it.
+inline constexpr const char* kUpdateCancelled = "The update was cancelled.";
 
 }  // namespace quaymark

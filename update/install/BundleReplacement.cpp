@@ -79,13 +79,36 @@ std::optional<std::string> newBundleRefusal(FileManager& files, const std::strin
     return std::nullopt;
 }
 
-Result<std::string> makeUpdateFolder(const std::string& applicationPath) {
+Result<FileLock> lockBundleForUpdate(const std::string& applicationPath) {
+    const fs::path application(applicationPath);
+    const std::string name = application.filename().string();
+    Result<FileLock> lock = FileLock::lockFile(
+        application.parent_path().string() + "/." + name + ".lock", FileLock::OnRelease::Remove);
+    if (!lock && lock.error() == "held")
+        return Result<FileLock>::failure(
+            "Another update of " + name +
+            " is being installed. Wait until it has finished, then check for updates again.");
+    if (!lock)
+        return Result<FileLock>::failure("The update of " + name +
+                                         " could not be started: " + lock.error() +
+                                         ". Check that its folder can be written to.");
+    return lock;
+}
+
+Result<UpdateFolder> makeUpdateFolder(const std::string& applicationPath) {
     std::string pattern = fs::path(applicationPath).parent_path().string() + "/" +
                           updateFolderPrefix(applicationPath) + "XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr)
-        return Result<std::string>::failure("No folder for the update could be made beside " +
-                                            applicationPath + ": " + std::strerror(errno));
-    return Result<std::string>::success(pattern);
+        return Result<UpdateFolder>::failure(
+            "No folder for the update could be made beside " + applicationPath + ": " +
+            std::strerror(errno) + ". Check that its folder can be written to, then try again.");
+    Result<FileLock> owner = FileLock::lockFolder(pattern);
+    if (!owner) {
+        rmdir(pattern.c_str());
+        return Result<UpdateFolder>::failure("The folder for the update could not be locked: " +
+                                             owner.error() + ". Try again later.");
+    }
+    return Result<UpdateFolder>::success({pattern, std::move(owner).value()});
 }
 
 int removeLeftoverUpdateFolders(const std::string& applicationPath) {
@@ -96,8 +119,16 @@ int removeLeftoverUpdateFolders(const std::string& applicationPath) {
          fs::directory_iterator(fs::path(applicationPath).parent_path(), error)) {
         if (entry.path().filename().string().rfind(prefix, 0) != 0)
             continue;
+        // A folder whose lock we get has lost its owner; the lock is held while it goes, so
+        // that no other clean-up judges it meanwhile.
+        const Result<FileLock> ownerGone = FileLock::lockFolder(entry.path().string());
         std::error_code removeError;
-        fs::remove_all(entry.path(), removeError);
+        if (ownerGone)
+            fs::remove_all(entry.path(), removeError);
+        else if (!entry.is_directory(removeError))
+            fs::remove(entry.path(), removeError);  // not an update's folder, only named so
+        else
+            continue;
         removed += removeError ? 0 : 1;
     }
     return removed;
@@ -124,15 +155,28 @@ std::optional<std::string> installArchive(FileManager& files,
     std::error_code error;
     if (!fs::create_directory(unpacked, error))
         return "No folder to unpack the update into could be made: " + error.message() + ".";
-    if (std::optional<std::string> refusal =
-            unpackArchive(installation.archivePath, unpacked, bundleName, installation.limits))
-        return refusal;
-    const std::string newBundle = unpacked + "/" + bundleName;
-    if (std::optional<std::string> refusal = newBundleRefusal(
-            files, newBundle, installation.runningIdentifier, installation.runningVersion))
-        return refusal;
-    if (std::optional<std::string> failure = replaceBundle(installation.applicationPath, newBundle))
+    const auto unpackAndExchange = [&]() -> std::optional<std::string> {
+        if (std::optional<std::string> refusal =
+                unpackArchive(installation.archivePath, unpacked, bundleName, installation.limits,
+                              installation.cancelled))
+            return refusal;
+        if (installation.unpacked)
+            installation.unpacked();
+        const std::string newBundle = unpacked + "/" + bundleName;
+        if (std::optional<std::string> refusal = newBundleRefusal(
+                files, newBundle, installation.runningIdentifier, installation.runningVersion))
+            return refusal;
+        // The last moment a cancellation is heard: once exchanged, the new version stays.
+        if (installation.cancelled != nullptr && installation.cancelled->load())
+            return kUpdateCancelled;
+        return replaceBundle(installation.applicationPath, newBundle);
+    };
+    if (std::optional<std::string> failure = unpackAndExchange()) {
+        // Removed here, on the caller's thread, since an unpacked tree may be large; what
+        // cannot be removed now goes with the next update.
+        fs::remove_all(unpacked, error);
         return failure;
+    }
     // The old bundle now sits where the new one was unpacked. Should it stay, the next update
     // removes it.
     fs::remove_all(installation.updateFolder, error);

@@ -1,9 +1,20 @@
 #include "Signature.h"
 
+#include <fcntl.h>
 #include <openssl/evp.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QByteArray>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace quaymark {
 namespace {
@@ -21,10 +32,13 @@ std::optional<QByteArray> decodeBase64(std::string_view text, qsizetype expected
     return decoded.decoded;
 }
 
-}  // namespace
+using Message = std::function<std::optional<std::string>(
+    const std::function<int(const unsigned char*, std::size_t)>& verify)>;
 
-std::optional<std::string> signatureRefusal(std::string_view data, std::string_view signatureBase64,
-                                            std::string_view publicKeyBase64) {
+// Checks the key and signature texts, then hands `message` a verification to run on the bytes
+// it holds; the reason when either is refused or the bytes do not match.
+std::optional<std::string> refusal(std::string_view signatureBase64,
+                                   std::string_view publicKeyBase64, const Message& message) {
     if (publicKeyBase64.empty())
         return "The application has no public key (SUPublicEDKey) to check updates with.";
     if (signatureBase64.empty())
@@ -49,14 +63,93 @@ std::optional<std::string> signatureRefusal(std::string_view data, std::string_v
     if (!context ||
         EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, publicKey.get()) != 1)
         return "The signature check could not be set up.";
-    const int verdict = EVP_DigestVerify(
-        context.get(), reinterpret_cast<const unsigned char*>(signature->constData()),
-        static_cast<std::size_t>(signature->size()),
-        reinterpret_cast<const unsigned char*>(data.data()), data.size());
-    if (verdict != 1)
-        return "The update's signature does not match: it was not signed with this "
-               "application's key, or it was changed.";
-    return std::nullopt;
+    return message([&](const unsigned char* data, std::size_t size) {
+        return EVP_DigestVerify(context.get(),
+                                reinterpret_cast<const unsigned char*>(signature->constData()),
+                                static_cast<std::size_t>(signature->size()), data, size);
+    });
+}
+
+const char* const kMismatch =
+    "The update's signature does not match: it was not signed with this application's key, or "
+    "it was changed.";
+
+// While it lives, drops the pages of a read-only file mapping from this process every few
+// milliseconds. They stay in the page cache, so a reader that still needs one faults it back
+// in at once; what stays resident is what the check reads in that time.
+class MappingTrimmer {
+public:
+    MappingTrimmer(void* address, std::size_t length)
+        : _thread([this, address, length] {
+              std::unique_lock lock(_mutex);
+              while (!_done) {
+                  _wake.wait_for(lock, std::chrono::milliseconds(5));
+                  madvise(address, length, MADV_DONTNEED);
+              }
+          }) {}
+    ~MappingTrimmer() {
+        {
+            const std::lock_guard lock(_mutex);
+            _done = true;
+        }
+        _wake.notify_one();
+        _thread.join();
+    }
+
+private:
+    std::mutex _mutex;
+    std::condition_variable _wake;
+    bool _done = false;
+    std::thread _thread;
+};
+
+}  // namespace
+
+std::optional<std::string> signatureRefusal(std::string_view data, std::string_view signatureBase64,
+                                            std::string_view publicKeyBase64) {
+    return refusal(
+        signatureBase64, publicKeyBase64, [data](const auto& verify) -> std::optional<std::string> {
+            if (verify(reinterpret_cast<const unsigned char*>(data.data()), data.size()) != 1)
+                return kMismatch;
+            return std::nullopt;
+        });
+}
+
+std::optional<std::string> fileSignatureRefusal(const std::string& path,
+                                                std::string_view signatureBase64,
+                                                std::string_view publicKeyBase64) {
+    return refusal(signatureBase64, publicKeyBase64,
+                   [&path](const auto& verify) -> std::optional<std::string> {
+                       const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+                       struct stat status {};
+                       if (fd < 0 || fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+                           const std::string reason = std::strerror(errno);
+                           if (fd >= 0)
+                               close(fd);
+                           return "The downloaded update could not be read: " + reason + ".";
+                       }
+                       const auto length = static_cast<std::size_t>(status.st_size);
+                       if (length == 0) {
+                           close(fd);
+                           return verify(nullptr, 0) == 1 ? std::nullopt
+                                                          : std::optional<std::string>(kMismatch);
+                       }
+                       void* mapped = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
+                       const std::string mapError = std::strerror(errno);
+                       close(fd);  // the mapping keeps the file
+                       if (mapped == MAP_FAILED)
+                           return "The downloaded update could not be read: " + mapError + ".";
+                       madvise(mapped, length, MADV_SEQUENTIAL);
+                       int verdict = 0;
+                       {
+                           const MappingTrimmer trimmer(mapped, length);
+                           verdict = verify(static_cast<const unsigned char*>(mapped), length);
+                       }
+                       munmap(mapped, length);
+                       if (verdict != 1)
+                           return kMismatch;
+                       return std::nullopt;
+                   });
 }
 
 }  // namespace quaymark

@@ -13,4 +13,11 @@ namespace quaymark {
 std::optional<std::string> signatureRefusal(std::string_view data, std::string_view signatureBase64,
                                             std::string_view publicKeyBase64);
 
+// As signatureRefusal for the contents of the file at `path`, also refused when it cannot be
+// read. The file is mapped, never read into the heap, and the pages already checked are let
+// go as the check runs, so that a large archive costs a few megabytes of memory at a time.
+std::optional<std::string> fileSignatureRefusal(const std::string& path,
+                                                std::string_view signatureBase64,
+                                                std::string_view publicKeyBase64);
+
 }  // namespace quaymark

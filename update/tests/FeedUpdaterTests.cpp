@@ -290,8 +290,8 @@ private slots:
         if (feed == "/linked.xml")
             QVERIFY(rig.ui.notes.contains("Fetched notes"));
         if (feed == "/local.xml")
-            QCOMPARE(rig.ui.notes, QString("<p>The release notes could not be loaded: they name a "
-                                           "local file.</p>"));
+            QVERIFY(rig.ui.notes.startsWith(
+                "<p>The release notes could not be loaded: they name a file on this computer"));
     }
 
     void appcastRulesDecideWhatEachCheckOffers_data() {

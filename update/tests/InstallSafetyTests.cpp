@@ -4,9 +4,12 @@
 #include <unistd.h>
 
 #include <QTemporaryDir>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <random>
 #include <sstream>
@@ -48,12 +51,55 @@ TEST(UpdateSignature, OnlyTheKeysOwnSignatureOfTheSameBytesPasses) {
         {good, pub, data + "!", "does not match"},
         // clang-format on
     };
+    TempFolder folder;
     for (const auto& c : cases) {
         const std::optional<std::string> refusal =
             signatureRefusal(c.data, c.signature, c.publicKey);
         EXPECT_EQ(refusal.has_value(), !c.refusal.empty()) << c.refusal;
         EXPECT_NE(refusal.value_or("").find(c.refusal), std::string::npos) << c.refusal;
+        // The same bytes checked from a file give the same verdict.
+        const std::string file = folder.path + "/archive";
+        testing::writeBytes(file, c.data);
+        EXPECT_EQ(fileSignatureRefusal(file, c.signature, c.publicKey), refusal) << c.refusal;
     }
+    EXPECT_NE(fileSignatureRefusal(folder.path + "/missing", good, pub)
+                  .value_or("")
+                  .find("could not be read"),
+              std::string::npos);
+}
+
+// A field of this process's /proc/self/status in bytes ("VmRSS", "VmHWM").
+std::uint64_t statusBytes(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field + ":", 0) == 0)
+            return std::stoull(line.substr(field.size() + 1)) * 1024;
+    return 0;
+}
+
+TEST(UpdateSignature, ALargeArchiveIsCheckedWithoutHoldingItInMemory) {
+    TempFolder folder;
+    const std::string file = folder.path + "/archive";
+    constexpr std::size_t kSize = 96 * 1024 * 1024;
+    const testing::SigningKey key;
+    std::string signature;
+    {
+        std::mt19937_64 random(7);
+        std::string bytes(kSize, '\0');
+        for (std::size_t i = 0; i + 8 <= kSize; i += 8) {
+            const std::uint64_t word = random();
+            std::memcpy(bytes.data() + i, &word, 8);
+        }
+        testing::writeBytes(file, bytes);
+        signature = key.signBase64(bytes);
+    }
+    // Writing 5 to clear_refs starts the peak afresh at what is resident now.
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const std::uint64_t before = statusBytes("VmRSS");
+    ASSERT_EQ(fileSignatureRefusal(file, signature, key.publicKeyBase64()), std::nullopt);
+    const std::uint64_t grown = statusBytes("VmHWM") - before;
+    EXPECT_LT(grown, 32u * 1024 * 1024) << "the check held " << grown / (1024 * 1024) << " MB";
 }
 
 TEST(UpdateArchive, RefusesAnythingThatCouldWriteOutsideOrIsIncomplete) {
@@ -176,13 +222,145 @@ TEST(UpdateReplacement, RefusesABundleThatIsNotNewerThanTheRunningOne) {
     }
 }
 
+TEST(UpdateReplacement, ABundlePutInPlaceWithoutItsExecutableLeavesTheOldOneInPlace) {
+    for (const std::size_t missing : {4, 8}) {
+        TempFolder folder;
+        const std::string app = folder.path + "/Applications/Quaymark.app";
+        testing::materialise(folder.path + "/Applications", testing::bundleEntries("q", "1.0"));
+        std::vector<ArchiveEntry> incomplete = testing::bundleEntries("q", "1.1");
+        incomplete.erase(incomplete.begin() + static_cast<std::ptrdiff_t>(missing));
+        testing::materialise(folder.path + "/new", incomplete);
+        const std::string oldApp = testing::treePicture(app);
+        const std::string newApp = testing::treePicture(folder.path + "/new/Quaymark.app");
+
+        const std::optional<std::string> refusal =
+            replaceBundle(app, folder.path + "/new/Quaymark.app");
+        ASSERT_TRUE(refusal) << incomplete.size();
+        EXPECT_NE(refusal->find("the old one was put back"), std::string::npos) << *refusal;
+        EXPECT_EQ(testing::treePicture(app), oldApp);
+        EXPECT_EQ(testing::treePicture(folder.path + "/new/Quaymark.app"), newApp);
+    }
+}
+
+TEST(UpdateReplacement, OneProcessAtATimeUpdatesABundle) {
+    TempFolder folder;
+    const std::string app = folder.path + "/Quaymark.app";
+    fs::create_directory(app);
+    std::optional<Result<FileLock>> first = lockBundleForUpdate(app);
+    ASSERT_TRUE(*first) << first->error();
+    EXPECT_TRUE(fs::exists(folder.path + "/.Quaymark.app.lock"));
+
+    // Another process, as the second installer would be.
+    int toParent[2];
+    ASSERT_EQ(pipe(toParent), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        const Result<FileLock> second = lockBundleForUpdate(app);
+        const std::string answer = second ? "locked" : second.error();
+        (void)!write(toParent[1], answer.data(), answer.size());
+        _exit(0);
+    }
+    close(toParent[1]);
+    char answer[512] = {};
+    (void)!read(toParent[0], answer, sizeof answer - 1);
+    close(toParent[0]);
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(std::string(answer),
+              "Another update of Quaymark.app is being installed. Wait until it has finished, "
+              "then check for updates again.");
+
+    first.reset();
+    EXPECT_FALSE(fs::exists(folder.path + "/.Quaymark.app.lock"));
+    EXPECT_TRUE(lockBundleForUpdate(app));
+}
+
+TEST(UpdateReplacement, CleanUpRemovesOnlyTheFoldersOfEndedOwners) {
+    TempFolder folder;
+    const std::string app = folder.path + "/Quaymark.app";
+    fs::create_directory(app);
+    // An owner in this process, one in a child that keeps running, one in a child that ended.
+    Result<UpdateFolder> own = makeUpdateFolder(app);
+    ASSERT_TRUE(own) << own.error();
+    int toParent[2], toChild[2];
+    ASSERT_EQ(pipe(toParent), 0);
+    ASSERT_EQ(pipe(toChild), 0);
+    const auto ownerChild = [&](bool keepRunning) {
+        const pid_t child = fork();
+        if (child == 0) {
+            close(toChild[1]);  // so that the parent's close ends the wait below
+            const Result<UpdateFolder> made = makeUpdateFolder(app);
+            const std::string path = made ? made.value().path : "";
+            (void)!write(toParent[1], (path + "\n").data(), path.size() + 1);
+            char wait = 0;
+            if (keepRunning)
+                (void)!read(toChild[0], &wait, 1);
+            _exit(0);
+        }
+        std::string path;
+        char c = 0;
+        while (read(toParent[0], &c, 1) == 1 && c != '\n')
+            path += c;
+        return std::make_pair(child, path);
+    };
+    const auto [running, runningFolder] = ownerChild(true);
+    const auto [ended, endedFolder] = ownerChild(false);
+    waitpid(ended, nullptr, 0);
+    ASSERT_FALSE(runningFolder.empty());
+    ASSERT_FALSE(endedFolder.empty());
+    fs::create_directory(endedFolder + "/unpacked");
+
+    EXPECT_EQ(removeLeftoverUpdateFolders(app), 1);
+    EXPECT_TRUE(fs::exists(own.value().path));
+    EXPECT_TRUE(fs::exists(runningFolder));
+    EXPECT_FALSE(fs::exists(endedFolder));
+
+    close(toChild[1]);
+    waitpid(running, nullptr, 0);
+    EXPECT_EQ(removeLeftoverUpdateFolders(app), 1);
+    EXPECT_FALSE(fs::exists(runningFolder));
+    EXPECT_TRUE(fs::exists(own.value().path));
+    close(toParent[0]);
+    close(toParent[1]);
+    close(toChild[0]);
+}
+
+TEST(UpdateArchive, ACancelledUnpackingStopsBeforeItWritesOrChecksFurther) {
+    TempFolder folder;
+    const std::string archive = folder.path + "/a", out = folder.path + "/out";
+    testing::writeArchive(archive, ArchiveFormat::Zip, testing::bundleEntries("q", "1.1"));
+    fs::create_directory(out);
+    const std::atomic<bool> cancelled = true;
+    EXPECT_EQ(unpackArchive(archive, out, "Quaymark.app", {}, &cancelled),
+              std::optional<std::string>(kUpdateCancelled));
+    EXPECT_TRUE(fs::is_empty(out));
+}
+
+TEST(UpdateReplacement, ARefusedInstallationRemovesWhatItUnpacked) {
+    TempFolder folder;
+    const std::string app = folder.path + "/Quaymark.app", archive = folder.path + "/a.zip";
+    testing::materialise(folder.path, testing::bundleEntries("q", "1.0"));
+    testing::writeArchive(archive, ArchiveFormat::Zip, testing::bundleEntries("q", "0.9"));
+    const Result<UpdateFolder> update = makeUpdateFolder(app);
+    ASSERT_TRUE(update) << update.error();
+    HostFileManager files(SystemRoot("/nonexistent-root"), "/nonexistent-home");
+    const std::optional<std::string> refusal =
+        installArchive(files, {.applicationPath = app,
+                               .updateFolder = update.value().path,
+                               .archivePath = archive,
+                               .runningIdentifier = "q",
+                               .runningVersion = "1.0"});
+    ASSERT_TRUE(refusal);
+    EXPECT_NE(refusal->find("not newer"), std::string::npos) << *refusal;
+    EXPECT_TRUE(fs::is_empty(update.value().path));
+}
+
 // The whole installation after the download, as a child that may be killed at any moment.
 [[noreturn]] void installInChild(const std::string& app, const std::string& archive) {
     HostFileManager files(SystemRoot("/nonexistent-root"), "/nonexistent-home");
     removeLeftoverUpdateFolders(app);
-    const Result<std::string> folder = makeUpdateFolder(app);
+    const Result<UpdateFolder> folder = makeUpdateFolder(app);
     const bool installed = folder && !installArchive(files, {.applicationPath = app,
-                                                             .updateFolder = folder.value(),
+                                                             .updateFolder = folder.value().path,
                                                              .archivePath = archive,
                                                              .runningIdentifier = "q",
                                                              .runningVersion = "1.0"});

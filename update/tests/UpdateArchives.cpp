@@ -100,6 +100,10 @@ std::string readFile(const std::string& path) {
     return bytes.str();
 }
 
+void writeBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
 std::string appcastOffering(const std::string& version) {
     return "<?xml version=\"1.0\"?>\n<rss version=\"2.0\" "
            "xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel>"

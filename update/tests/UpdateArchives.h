@@ -26,6 +26,7 @@ void materialise(const std::string& folder, const std::vector<ArchiveEntry>& ent
 // Every entry under `folder` with its type, mode and content, one per line, sorted.
 std::string treePicture(const std::string& folder);
 std::string readFile(const std::string& path);
+void writeBytes(const std::string& path, const std::string& bytes);
 // A feed whose one item offers `version`, from an archive that is never fetched.
 std::string appcastOffering(const std::string& version);
 

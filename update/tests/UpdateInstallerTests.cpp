@@ -1,4 +1,5 @@
 #include <QNetworkAccessManager>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <filesystem>
@@ -29,8 +30,18 @@ public:
     void setInstallProgress(std::uint64_t received, std::uint64_t) override {
         lastReceived = received;
     }
+    void setInstallStep(InstallStep step) override {
+        steps.push_back(step);
+        if (step == cancelAt && cancel) {
+            cancelled = true;
+            cancel();
+        }
+    }
 
     std::vector<std::string> errors;
+    std::vector<InstallStep> steps;
+    // The step at which the user presses Cancel, if any.
+    std::optional<InstallStep> cancelAt;
     std::function<void()> cancel;
     std::uint64_t lastReceived = 0;
     bool cancelled = false;
@@ -58,7 +69,7 @@ struct Rig {
         std::optional<std::optional<std::string>> outcome;
         installer.install(
             item, [&outcome](std::optional<std::string> failure) { outcome = std::move(failure); });
-        if (!QTest::qWaitFor([&outcome] { return outcome.has_value(); }, 10'000))
+        if (!QTest::qWaitFor([&outcome] { return outcome.has_value(); }, 20'000))
             return "no outcome";
         return *outcome;
     }
@@ -107,6 +118,13 @@ const struct {
     {"does not match", [](Rig& rig, Entries&) { rig.item.edSignature = rig.key.signBase64("?"); }},
     {"not signed", [](Rig& rig, Entries&) { rig.item.edSignature.clear(); }},
     {"no public key", [](Rig& rig, Entries&) { rig.bundle.info.erase("SUPublicEDKey"); }},
+    {"more than the",
+     [](Rig& rig, Entries&) {
+         ScriptedResponse endless;
+         endless.generatedBodySize = 1ll << 40;
+         endless.declareLength = false;
+         rig.server.script("/update.zip", endless);
+     }},
     {"incomplete",
      [](Rig& rig, Entries&) {
          const std::string archive = testing::readFile(rig.root + "/feed/update.zip");
@@ -126,8 +144,9 @@ const struct {
     {"no readable Info.plist", [](Rig&, Entries& e) { e.erase(e.begin() + 2); }},
     {"cancelled",
      [](Rig& rig, Entries&) {
-         rig.server.script("/update.zip",
-                           answer(QByteArray(4000, 'x'), std::chrono::milliseconds(20)));
+         const std::string archive = testing::readFile(rig.root + "/feed/update.zip");
+         rig.server.script("/update.zip", answer(QByteArray::fromStdString(archive),
+                                                 std::chrono::milliseconds(20)));
          QTimer::singleShot(300, [&rig] {
              rig.ui.cancelled = true;
              rig.ui.cancel();
@@ -150,6 +169,64 @@ private slots:
                                           "/Applications/Quaymark.app/Contents/MacOS/Quaymark"});
         QCOMPARE(rig.quits, 1);
         QCOMPARE(rig.ui.lastReceived, rig.item.enclosureLength);
+        QCOMPARE(rig.ui.steps,
+                 (std::vector<InstallStep>{InstallStep::Downloading, InstallStep::Verifying,
+                                           InstallStep::Extracting, InstallStep::Installing}));
+    }
+
+    void cancelInEachStepLeavesTheOldApplication_data() {
+        QTest::addColumn<int>("stepNumber");
+        QTest::newRow("verifying") << static_cast<int>(InstallStep::Verifying);
+        QTest::newRow("extracting") << static_cast<int>(InstallStep::Extracting);
+    }
+    void cancelInEachStepLeavesTheOldApplication() {
+        QFETCH(int, stepNumber);
+        const auto step = static_cast<InstallStep>(stepNumber);
+        Rig rig;
+        // Enough files that unpacking runs for far longer than the main thread takes to hear
+        // that it started.
+        rig.publish(testing::bundleEntries("q", "1.1", 20'000));
+        const std::string before = rig.applications();
+        rig.ui.cancelAt = step;
+        const std::optional<std::string> failure = rig.install();
+        QCOMPARE(failure, std::optional<std::string>("The update was cancelled."));
+        QCOMPARE(rig.applications(), before);
+        QVERIFY(rig.ui.errors.empty());
+        QVERIFY(rig.relaunched.empty());
+        QCOMPARE(rig.ui.steps.back(), step);
+    }
+
+    void twoProcessesAtOnceLeaveOneNewerApplication() {
+        Rig rig;
+        // The archive is held back, so that the first installer still downloads when the
+        // second one starts.
+        ScriptedResponse slow;
+        slow.body = QByteArray::fromStdString(testing::readFile(rig.root + "/feed/update.zip"));
+        slow.delay = std::chrono::milliseconds(2000);
+        rig.server.script("/update.zip", slow);
+        const QStringList arguments{QString::fromStdString(rig.root + "/Applications/Quaymark.app"),
+                                    QString::fromStdString(rig.item.enclosureURL),
+                                    QString::number(rig.item.enclosureLength),
+                                    QString::fromStdString(rig.item.edSignature),
+                                    QString::fromStdString(rig.key.publicKeyBase64())};
+        QProcess first, second;
+        first.start(QUAYMARK_INSTALL_PROGRAM, arguments);
+        second.start(QUAYMARK_INSTALL_PROGRAM, arguments);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            first.state() == QProcess::NotRunning && second.state() == QProcess::NotRunning,
+            20'000);
+        const QList<int> statuses{first.exitCode(), second.exitCode()};
+        QCOMPARE(statuses.count(0), 1);
+        QCOMPARE(statuses.count(1), 1);
+        QProcess& refused = first.exitCode() == 1 ? first : second;
+        QCOMPARE(
+            QString::fromUtf8(refused.readAllStandardOutput()).trimmed(),
+            QString("failed: Another update of Quaymark.app is being installed. Wait until it has "
+                    "finished, then check for updates again."));
+        QTemporaryDir expected;
+        testing::materialise(expected.path().toStdString(), testing::bundleEntries("q", "1.1"));
+        QCOMPARE(rig.applications(), testing::treePicture(expected.path().toStdString()));
+        QCOMPARE(rig.server.requestCount("/update.zip"), 1);
     }
 
     void refusalsLeaveTheApplicationAsItWas_data() {
