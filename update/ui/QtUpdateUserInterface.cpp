@@ -22,7 +22,8 @@ QPushButton* addButton(QDialogButtonBox* box, const char* objectName, const QStr
     QPushButton* button = box->addButton(text, role);
     button->setObjectName(objectName);
     button->setAutoDefault(false);
-    button->setAccessibleName(QString(text).remove(QChar(0x2026)));
+    // Each button answers Alt and its underlined letter, as dialog buttons do on this desktop.
+    button->setAccessibleName(QString(text).remove(QChar('&')).remove(QChar(0x2026)));
     return button;
 }
 
@@ -62,16 +63,16 @@ UpdateAvailableWindow::UpdateAvailableWindow(UrlOpener openUrl)
     layout->addWidget(_releaseNotesBrowser, 1);
 
     auto* buttons = new QDialogButtonBox(this);
-    _skipButton = addButton(buttons, "skipButton", tr("Skip This Version"),
+    _skipButton = addButton(buttons, "skipButton", tr("&Skip This Version"),
                             QDialogButtonBox::DestructiveRole);
-    _versionHistoryButton = addButton(buttons, "versionHistoryButton", tr("Version History"),
+    _versionHistoryButton = addButton(buttons, "versionHistoryButton", tr("&Version History"),
                                       QDialogButtonBox::HelpRole);
-    _remindLaterButton = addButton(buttons, "remindLaterButton", tr("Remind Me Later"),
+    _remindLaterButton = addButton(buttons, "remindLaterButton", tr("&Remind Me Later"),
                                    QDialogButtonBox::RejectRole);
     _learnMoreButton =
-        addButton(buttons, "learnMoreButton", tr("Learn More…"), QDialogButtonBox::AcceptRole);
+        addButton(buttons, "learnMoreButton", tr("&Learn More…"), QDialogButtonBox::AcceptRole);
     _installButton =
-        addButton(buttons, "installButton", tr("Install Update"), QDialogButtonBox::AcceptRole);
+        addButton(buttons, "installButton", tr("&Install Update"), QDialogButtonBox::AcceptRole);
     layout->addWidget(buttons);
     connect(_installButton, &QPushButton::clicked, this, [this] { choose(UpdateChoice::Install); });
     connect(_learnMoreButton, &QPushButton::clicked, this,
