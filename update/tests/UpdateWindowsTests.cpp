@@ -132,14 +132,15 @@ private slots:
         QTest::addColumn<QString>("question");
         const QString download = "Would you like to download it now?";
         const QString read = "Would you like to read about it on the web?";
+        const QString critical = "It is a critical update and cannot be skipped. ";
         QTest::newRow("update") << false << false << "" << QStringList{"install", "later", "skip"}
                                 << download;
         QTest::newRow("critical") << false << true << "" << QStringList{"install", "later"}
-                                  << download;
+                                  << critical + download;
         QTest::newRow("informational")
             << true << false << "" << QStringList{"later", "learnMore", "skip"} << read;
         QTest::newRow("critical informational")
-            << true << true << "" << QStringList{"later", "learnMore"} << read;
+            << true << true << "" << QStringList{"later", "learnMore"} << critical + read;
         QTest::newRow("with history")
             << false << false << "https://127.0.0.1/history"
             << QStringList{"history", "install", "later", "skip"} << download;

@@ -90,13 +90,14 @@ void UpdateAvailableWindow::offer(const UpdateOffer& offer,
     _choose = std::move(choose);
     const QString version = QString::fromStdString(offer.item.displayVersion);
     const QString current = QString::fromStdString(offer.currentVersion);
-    _versionLabel->setText(
-        offer.informational
-            ? tr("Quaymark %1 is now available; you have %2. Would you like to read about it "
-                 "on the web?")
-                  .arg(version, current)
-            : tr("Quaymark %1 is now available; you have %2. Would you like to download it now?")
-                  .arg(version, current));
+    // A critical release says why it cannot be skipped, where the skip button would be missed.
+    const QString available = offer.critical
+                                  ? tr("Quaymark %1 is now available; you have %2. It is a "
+                                       "critical update and cannot be skipped.")
+                                  : tr("Quaymark %1 is now available; you have %2.");
+    _versionLabel->setText(available.arg(version, current) + ' ' +
+                           (offer.informational ? tr("Would you like to read about it on the web?")
+                                                : tr("Would you like to download it now?")));
     _releaseNotesBrowser->showNotes(QString::fromStdString(offer.releaseNotesHtml));
     _installButton->setVisible(!offer.informational);
     _learnMoreButton->setVisible(offer.informational);
