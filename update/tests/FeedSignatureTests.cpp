@@ -169,8 +169,10 @@ TEST(SignedReleaseNotes, TheLinkCarriesTheirSignature) {
     const Result<SUAppcast> appcast = readAppcast(
         "<rss xmlns:s=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel><item>"
         "<s:releaseNotesLink s:edSignature=\" c2lnbmVk \" s:length=\"7\">notes.html"
-        "</s:releaseNotesLink><enclosure s:version=\"2.0\"/></item><item><s:releaseNotesLink>"
-        "plain.html</s:releaseNotesLink><enclosure s:version=\"1.5\"/></item></channel></rss>");
+        "</s:releaseNotesLink><enclosure url=\"a.zip\" "
+        "s:version=\"2.0\"/></item><item><s:releaseNotesLink>"
+        "plain.html</s:releaseNotesLink><enclosure url=\"b.zip\" "
+        "s:version=\"1.5\"/></item></channel></rss>");
     ASSERT_TRUE(appcast) << appcast.error();
     ASSERT_EQ(appcast.value().items.size(), 2u);
     EXPECT_EQ(appcast.value().items[0].releaseNotesURL, "notes.html");
