@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -436,16 +437,19 @@ std::optional<DesktopService> Desktop::display() const {
 }
 
 std::optional<std::string> Desktop::serveFeed(const std::string& folder,
-                                              const std::string& serverProgram) const {
+                                              const std::string& serverProgram,
+                                              const std::vector<std::string>& options) const {
     if (feed())
         return std::nullopt;
     if (access(serverProgram.c_str(), X_OK) != 0)
         return serverProgram + " is not built";
-    fs::path log = fs::path(_folder) / "feed-server.log";
+    fs::path log = feedServerLog();
     std::error_code error;
     fs::remove(log, error);
+    std::vector<std::string> arguments{folder};
+    arguments.insert(arguments.end(), options.begin(), options.end());
     SpawnResult started = spawnProcess({.executable = serverProgram,
-                                        .arguments = {folder},
+                                        .arguments = arguments,
                                         .logFile = log.string(),
                                         .detached = true});
     if (!started)
@@ -471,6 +475,16 @@ std::optional<std::string> Desktop::serveFeed(const std::string& folder,
 
 std::optional<DesktopService> Desktop::feed() const {
     return service("Feed");
+}
+
+std::string Desktop::feedServerOutput() const {
+    std::ifstream in(feedServerLog());
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool Desktop::releaseHeldFeedRequests() const {
+    const std::optional<DesktopService> served = feed();
+    return served && processStartTime(served->pid) && ::kill(served->pid, SIGUSR1) == 0;
 }
 
 void Desktop::stopServices() const {

@@ -137,11 +137,18 @@ public:
     std::optional<std::string> startDisplay() const;
     // The running display; nothing when it was never started or has ended.
     std::optional<DesktopService> display() const;
-    // Starts the feed server program on `folder` unless a feed is served already; the reason
-    // on failure.
+    // Starts the feed server program on `folder` unless a feed is served already, with
+    // `options` after the folder ("--hold", "/Quaymark-1.1.zip"); the reason on failure.
     std::optional<std::string> serveFeed(const std::string& folder,
-                                         const std::string& serverProgram) const;
+                                         const std::string& serverProgram,
+                                         const std::vector<std::string>& options = {}) const;
     std::optional<DesktopService> feed() const;
+    // What the feed server printed so far: its address, then "held PATH" for each request it
+    // holds; empty when it cannot be read.
+    std::string feedServerOutput() const;
+    // Has the feed server answer the requests it holds, and later ones at once; false when no
+    // feed is served or it could not be signalled.
+    bool releaseHeldFeedRequests() const;
     // Ends the display and the feed server.
     void stopServices() const;
 
@@ -156,6 +163,7 @@ private:
     // False when Finder ended or did not get ready in time.
     bool waitUntilFinderServes(int pid) const;
     std::string servicesFile() const { return _folder + "/services.plist"; }
+    std::string feedServerLog() const { return _folder + "/feed-server.log"; }
     std::optional<DesktopService> service(const std::string& name) const;
     bool recordService(const std::string& name, const DesktopService& service) const;
 

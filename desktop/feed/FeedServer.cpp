@@ -5,6 +5,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <utility>
 
 namespace quaymark {
 namespace {
@@ -116,6 +117,19 @@ void FeedServer::script(const QString& path, ScriptedResponse response) {
     _scripts.insert(path, std::move(response));
 }
 
+void FeedServer::hold(const QString& path) {
+    _held.insert(path);
+}
+
+void FeedServer::releaseHeld() {
+    _held.clear();
+    for (const HeldRequest& waiting : std::exchange(_waiting, {})) {
+        // A client that gave up meanwhile has taken its socket with it.
+        if (waiting.socket)
+            serve(waiting.socket, waiting.headOnly, waiting.path);
+    }
+}
+
 void FeedServer::accept() {
     while (QTcpSocket* socket = _server->nextPendingConnection()) {
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -158,6 +172,15 @@ void FeedServer::answer(QTcpSocket* socket, const QByteArray& method, const QStr
         return;
     }
     _requestCounts[path] += 1;
+    if (_held.contains(path)) {
+        _waiting.append({socket, headOnly, path});
+        emit requestHeld(path);
+        return;
+    }
+    serve(socket, headOnly, path);
+}
+
+void FeedServer::serve(QTcpSocket* socket, bool headOnly, const QString& path) {
     const auto scripted = _scripts.constFind(path);
     const ScriptedResponse response = scripted != _scripts.cend() ? *scripted : fileResponse(path);
     if (response.neverAnswer)

@@ -5,7 +5,10 @@
 #include <QByteArray>
 #include <QDir>
 #include <QHash>
+#include <QList>
 #include <QObject>
+#include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QUrl>
 #include <chrono>
@@ -54,11 +57,27 @@ public:
     void script(const QString& path, ScriptedResponse response);
     // How many requests for `path` arrived, answered or not.
     int requestCount(const QString& path) const { return _requestCounts.value(path); }
+    // Requests for `path` wait, their connections open, until releaseHeld(): a test can then
+    // act while a client is known to be waiting for that file.
+    void hold(const QString& path);
+    // Answers every waiting request as it would have been answered, and holds nothing more.
+    void releaseHeld();
+
+signals:
+    // A request for a held path arrived and waits.
+    void requestHeld(const QString& path);
 
 private:
+    struct HeldRequest {
+        QPointer<QTcpSocket> socket;
+        bool headOnly = false;
+        QString path;
+    };
+
     void accept();
     void readRequest(QTcpSocket* socket);
     void answer(QTcpSocket* socket, const QByteArray& method, const QString& path);
+    void serve(QTcpSocket* socket, bool headOnly, const QString& path);
     void respond(QTcpSocket* socket, bool headOnly, const ScriptedResponse& response);
     ScriptedResponse fileResponse(const QString& path) const;
 
@@ -66,6 +85,8 @@ private:
     QString _folder;
     QHash<QString, ScriptedResponse> _scripts;
     QHash<QString, int> _requestCounts;
+    QSet<QString> _held;
+    QList<HeldRequest> _waiting;
 };
 
 }  // namespace quaymark

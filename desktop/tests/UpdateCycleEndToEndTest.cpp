@@ -2,10 +2,13 @@
 // a feed on 127.0.0.1 made by make-release, on a stand-in desktop.
 #include <unistd.h>
 
+#include <set>
+
 #include "ApplicationRegistry.h"
 #include "DisplayWindows.h"
 #include "EndToEndTest.h"
 #include "PlistCodec.h"
+#include "Posix.h"
 #include "QuaymarkPreferences.h"
 #include "Spawn.h"
 #include "TerminalIdentifiers.h"
@@ -20,7 +23,39 @@ using terminal_identifier::kAppleTerminal;
 // Seconds suffice; the rest is for the sanitizer build on a loaded machine.
 constexpr std::chrono::seconds kWindowTime{30};
 
-using UpdateCycleTest = EndToEndTest;
+class UpdateCycleTest : public EndToEndTest {
+protected:
+    void TearDown() override {
+        for (const int child : _children) {
+            endProcess(child, std::chrono::seconds(2));
+            waitForChild(child);
+        }
+        EndToEndTest::TearDown();
+    }
+    // Starts the installed Quaymark on the desktop's display as this process's own child,
+    // ended with the test; its pid, or -1 with the failure reported.
+    int startQuaymarkAsChild(const std::string& logName) {
+        SpawnResult started =
+            spawnProcess({.executable = desktop->systemRoot().map(
+                              "/Applications/Quaymark.app/Contents/MacOS/Quaymark"),
+                          .environment = desktop->environment(),
+                          .logFile = (directory.path() / logName).string()});
+        EXPECT_EQ(started.error, "");
+        if (started)
+            _children.push_back(started.pid);
+        return started ? started.pid : -1;
+    }
+    // The pids of the shown windows titled `title`.
+    std::set<int> windowOwners(const DisplayWindows& display, const std::string& title) const {
+        std::set<int> owners;
+        for (const DisplayWindow& window : display.shownWindows())
+            if (window.title == title)
+                owners.insert(window.pid);
+        return owners;
+    }
+
+    std::vector<int> _children;
+};
 
 TEST_F(UpdateCycleTest, OneOneSignedWithTheKeyReplacesOneZeroAndTheButtonStillOpensTheTerminal) {
     for (const char* tool : {"/usr/bin/python3", "/usr/bin/openssl", "/usr/bin/xdotool"})
@@ -93,6 +128,113 @@ TEST_F(UpdateCycleTest, OneOneSignedWithTheKeyReplacesOneZeroAndTheButtonStillOp
     closeTerminalWindows(kAppleTerminal);
     ASSERT_TRUE(click());
     EXPECT_TRUE(waitUntilShellIsIn(kAppleTerminal, 0, folder));
+}
+
+// Two copies of 1.0 answer the same offer at once. Whichever takes the lock beside the bundle
+// first downloads, and the feed holds its archive until the other has been refused; the lock
+// is held from before the download until the new version runs, so the refusal, not a second
+// exchange, is what the installer guarantees. A second installation could not otherwise be
+// ruled out: one that started after the first had finished would find 1.1 in place of 1.0.
+TEST_F(UpdateCycleTest, TwoUpdatesStartedAtOnceLeaveOneCompleteNewerApplication) {
+    for (const char* tool : {"/usr/bin/python3", "/usr/bin/openssl", "/usr/bin/xdotool"})
+        if (access(tool, X_OK) != 0 || !XvfbServer::isInstalled())
+            GTEST_SKIP() << tool << " or Xvfb is missing";
+    ASSERT_NO_FATAL_FAILURE(layOut({}, {.display = true, .realMainProgram = true}));
+    const fs::path feed = directory.path() / "feed";
+    fs::create_directories(feed);
+    const std::string archive = "/Quaymark-1.1.zip";
+    ASSERT_EQ(desktop->serveFeed(feed.string(), QUAYMARK_FEED_SERVER, {"--hold", archive}),
+              std::nullopt);
+    const std::string address = desktop->feed()->address;
+    std::string output;
+    const fs::path key = directory.path() / "key";
+    const std::optional<std::string> trusted = makeRelease({"--new-key", key.string()}, output);
+    ASSERT_TRUE(trusted) << output;
+    ASSERT_TRUE(makeRelease({"--key", (key / "quaymark-ed25519.pem").string(), "--version", "1.1",
+                             "--app", QUAYMARK_APP_DIR, "--feed", feed.string(), "--url", address,
+                             "--feed-url", address + "appcast.xml"},
+                            output))
+        << output;
+    ASSERT_EQ(desktop->installQuaymarkForUpdates(QUAYMARK_APP_DIR, "1.0", *trusted), std::nullopt);
+    const std::string applications = desktop->root() + "/Applications";
+    const std::string installed = applications + "/Quaymark.app";
+    DisplayWindows display(desktop->display()->address, QUAYMARK_SCREENSHOT_PROGRAM);
+    const auto entries = [](const std::string& folder) {
+        std::set<std::string> names;
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder))
+            names.insert(entry.path().filename().string());
+        return names;
+    };
+    const std::set<std::string> applicationsBefore = entries(applications);
+
+    // Started directly: launch services would only bring the first to the front again.
+    const int first = startQuaymarkAsChild("first.log"),
+              second = startQuaymarkAsChild("second.log");
+    ASSERT_TRUE(first > 0 && second > 0);
+    const std::optional<DisplayWindow> firstOffer =
+        display.waitForWindow("Software Update", kWindowTime, first);
+    const std::optional<DisplayWindow> secondOffer =
+        display.waitForWindow("Software Update", kWindowTime, second);
+    ASSERT_TRUE(firstOffer && secondOffer);
+    ASSERT_TRUE(display.pressKeys(*firstOffer, {"Return"}));
+    ASSERT_TRUE(display.pressKeys(*secondOffer, {"Return"}));
+
+    // One of the two is refused while the other waits for the archive, its lock in place.
+    std::set<int> refused;
+    EXPECT_TRUE(testing::waitUntil(
+        [&] { return !(refused = windowOwners(display, "Update Error!")).empty(); }, kWindowTime))
+        << "neither update was refused";
+    ASSERT_EQ(refused.size(), 1u);
+    const int refusedPid = *refused.begin(), installing = refusedPid == first ? second : first;
+    ASSERT_TRUE(refusedPid == first || refusedPid == second) << refusedPid;
+    const std::string held = "held " + archive + "\n";
+    EXPECT_TRUE(testing::waitUntil(
+        [&] { return desktop->feedServerOutput().find(held) != std::string::npos; }, kWindowTime));
+    EXPECT_TRUE(fs::exists(applications + "/.Quaymark.app.lock"));
+    EXPECT_EQ(desktop->installedQuaymarkVersion(), "Quaymark 1.0");
+    EXPECT_TRUE(
+        testing::readFile(directory.path() / (refusedPid == first ? "first.log" : "second.log"))
+            .find("Another update of Quaymark.app is being installed.") != std::string::npos);
+
+    // Once the archive comes, the installing copy puts 1.1 in place and gives way to it; the
+    // refused copy stays, showing its error, and changes nothing.
+    ASSERT_TRUE(desktop->releaseHeldFeedRequests());
+    std::set<int> successors;
+    EXPECT_TRUE(testing::waitUntil(
+        [&] {
+            successors = windowOwners(display, "Quaymark");
+            successors.erase(first);
+            successors.erase(second);
+            return !processStartTime(installing) && !successors.empty();
+        },
+        kWindowTime))
+        << "1.0 did not give way to a new version";
+    EXPECT_TRUE(processStartTime(refusedPid));
+    EXPECT_EQ(windowOwners(display, "Update Error!"), std::set<int>{refusedPid});
+    EXPECT_EQ(desktop->installedQuaymarkVersion(), "Quaymark 1.1");
+
+    // The new bundle is the release's whole: everything but the information dictionary, which
+    // the release stamped, is the built bundle's. The successor's start sets the button's icon
+    // inside the helper bundle, so that bundle is compared from its Contents down.
+    const std::string built = QUAYMARK_APP_DIR;
+    for (const char* part : {"/Contents", "/Contents/MacOS"})
+        EXPECT_EQ(entries(installed + part), entries(built + part)) << part;
+    for (const char* part : {"/Contents/Resources", "/Contents/MacOS/QuaymarkHelper.app/Contents"})
+        EXPECT_TRUE(testing::treePicture(installed + part) == testing::treePicture(built + part))
+            << part << " differs from the release's";
+    const std::string executable = "/Contents/MacOS/Quaymark";
+    EXPECT_TRUE(access((installed + executable).c_str(), X_OK) == 0 &&
+                testing::readFile(installed + executable) == testing::readFile(built + executable));
+    std::optional<DecodedPlist> info = readPlistFile(installed + "/Contents/Info.plist");
+    const PlistValue* version = info && info->value.asDictionary()
+                                    ? info->value.asDictionary()->find("CFBundleVersion")
+                                    : nullptr;
+    EXPECT_TRUE(version && version->asString() && *version->asString() == "1.1");
+    // Nothing an update leaves behind (its folder, its lock) remains beside the bundle.
+    EXPECT_EQ(entries(applications), applicationsBefore);
+    // The archive was asked for once: the refused copy never downloaded.
+    const std::string served = desktop->feedServerOutput();
+    EXPECT_EQ(served.find(held), served.rfind(held)) << served;
 }
 
 TEST_F(UpdateCycleTest, AFeedAlteredByOneByteIsRefusedByABundleThatRequiresSignedFeeds) {

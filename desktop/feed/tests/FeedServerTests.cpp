@@ -5,6 +5,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 
 #include "FeedServer.h"
 
@@ -86,6 +87,67 @@ private slots:
         QVERIFY(program.waitForFinished(5000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);
+    }
+
+    // The held path waits while others are answered, until the signal; later requests for it
+    // are answered at once.
+    void programHoldsAPathUntilTheReleaseSignal() {
+        QTemporaryDir root;
+        write(root.filePath("appcast.xml"), "<rss/>");
+        write(root.filePath("archive.zip"), "zip");
+        QProcess program;
+        program.start(QUAYMARK_FEED_SERVER,
+                      {root.path(), "--hold", "/archive.zip", "--hold", "/late.zip"});
+        QVERIFY(program.waitForReadyRead(5000));
+        const quint16 port = QUrl(QString::fromUtf8(program.readLine()).trimmed()).port();
+        const auto get = [port](QTcpSocket& socket, const QByteArray& path) {
+            socket.connectToHost(QHostAddress::LocalHost, port);
+            socket.write("GET " + path + " HTTP/1.1\r\n\r\n");
+        };
+
+        QTcpSocket held;
+        get(held, "/archive.zip");
+        QTRY_VERIFY(program.canReadLine());
+        QCOMPARE(program.readLine(), QByteArray("held /archive.zip\n"));
+        QTcpSocket other;
+        get(other, "/appcast.xml");
+        QTRY_COMPARE(other.state(), QAbstractSocket::UnconnectedState);
+        QVERIFY(other.readAll().endsWith("\r\n\r\n<rss/>"));
+        QCOMPARE(held.state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(held.bytesAvailable(), 0);
+
+        QCOMPARE(::kill(static_cast<pid_t>(program.processId()), SIGUSR1), 0);
+        QTRY_COMPARE(held.state(), QAbstractSocket::UnconnectedState);
+        QVERIFY(held.readAll().startsWith("HTTP/1.1 200 OK\r\n"));
+        QTcpSocket again;
+        get(again, "/archive.zip");
+        QTRY_COMPARE(again.state(), QAbstractSocket::UnconnectedState);
+        QVERIFY(again.readAll().endsWith("\r\n\r\nzip"));
+        QTcpSocket late;  // held only until the signal, like the path that had a request
+        get(late, "/late.zip");
+        QTRY_COMPARE(late.state(), QAbstractSocket::UnconnectedState);
+        QVERIFY(late.readAll().startsWith("HTTP/1.1 404 Not Found\r\n"));
+        QCOMPARE(program.readAll(), QByteArray());
+        program.terminate();
+        QVERIFY(program.waitForFinished(5000));
+        QCOMPARE(program.exitCode(), 0);
+    }
+
+    void programRefusesUnknownOptions_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::newRow("no value") << QStringList{"--hold"};
+        QTest::newRow("relative hold") << QStringList{"--hold", "archive.zip"};
+        QTest::newRow("bad port") << QStringList{"--port", "http"};
+        QTest::newRow("unknown") << QStringList{"--slow", "/archive.zip"};
+    }
+    void programRefusesUnknownOptions() {
+        QFETCH(QStringList, options);
+        QTemporaryDir root;
+        QProcess program;
+        program.start(QUAYMARK_FEED_SERVER, QStringList{root.path()} + options);
+        QVERIFY(program.waitForFinished(5000));
+        QCOMPARE(program.exitCode(), 2);
+        QVERIFY(program.readAllStandardError().startsWith("usage: quaymark-feed-server"));
     }
 
 private:
