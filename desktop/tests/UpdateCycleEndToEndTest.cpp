@@ -66,10 +66,14 @@ TEST_F(UpdateCycleTest, OneOneSignedWithTheKeyReplacesOneZeroAndTheButtonStillOp
     fs::create_directories(feed);
     ASSERT_EQ(desktop->serveFeed(feed.string(), QUAYMARK_FEED_SERVER), std::nullopt);
     // 1.1 is first signed with a key 1.0 does not trust, then made again with the trusted one,
-    // which replaces its item in the feed.
+    // which replaces its item in the feed. The new version reads the same feed, so that its
+    // own check stays on this machine too.
     const std::vector<std::string> release = {
-        "--version", "1.1",         "--app", QUAYMARK_APP_DIR,
-        "--feed",    feed.string(), "--url", desktop->feed()->address};
+        "--version",  "1.1",
+        "--app",      QUAYMARK_APP_DIR,
+        "--feed",     feed.string(),
+        "--url",      desktop->feed()->address,
+        "--feed-url", desktop->feed()->address + "appcast.xml"};
     std::string output;
     const auto signedWith = [&](std::vector<std::string> key) {
         key.insert(key.end(), release.begin(), release.end());
