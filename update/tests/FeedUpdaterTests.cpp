@@ -113,7 +113,7 @@ struct Rig {
         test.fileManager.addFile("/System/Library/CoreServices/SystemVersion.plist",
                                  PlistValue(PlistDictionary{{"ProductVersion", "10.12"}}));
         serve("/newer.xml", item("0.9") + item("2.0") + item("1.5"));
-        server.script("/notes.html", body("<h1>Fetched notes</h1>"));
+        signFeeds();
         server.script("/malformed.xml", body("<rss><channel><item>"));
         server.script("/redirect",
                       body({}, [](auto& r) { r.status = 302, r.location = "/newer.xml"; }));
@@ -124,6 +124,29 @@ struct Rig {
         updater.setDelegate(&delegate);
     }
 
+    // Feeds signed with the bundle's key, altered after signing, or linking notes that are
+    // signed, unsigned, or changed after signing.
+    void signFeeds() {
+        bundle.info["SUPublicEDKey"] = signingKey.publicKeyBase64();
+        const auto signedFeed = [this](const QByteArray& items) {
+            return body(QByteArray::fromStdString(
+                testing::signedFeed(feedWith(items).toStdString(), signingKey)));
+        };
+        const QByteArray notes = "<!-- sparkle-sign-warning: signed -->\n<h1>Fetched notes</h1>";
+        const QByteArray signature =
+            QByteArray::fromStdString(signingKey.signBase64(notes.toStdString()));
+        server.script("/notes.html", body(notes));
+        server.script("/changed.html", body(QByteArray(notes).replace("Fetched", "Changed")));
+        server.script("/signed.xml", signedFeed(item("2.0")));
+        ScriptedResponse altered = signedFeed(item("2.0"));
+        altered.body.replace("sparkle:version=\"2.0\"", "sparkle:version=\"3.0\"");
+        server.script("/altered.xml", altered);
+        server.script("/signed-notes.xml",
+                      signedFeed(item("2.0", notesLink("notes.html", signature))));
+        server.script("/unsigned-notes.xml", signedFeed(item("2.0", notesLink("notes.html"))));
+        server.script("/changed-notes.xml",
+                      signedFeed(item("2.0", notesLink("changed.html", signature))));
+    }
     Platform platform() {
         Platform p = test.platform();
         return Platform{p.preferences, p.workspace,   p.fileManager, bundle,
@@ -137,7 +160,8 @@ struct Rig {
         bundle.info["SUFeedURL"] = server.url(path).toString().toStdString();
     }
     // Sets Quaymark's preferences from "key=value" words: channels=a,b; skip=<version>;
-    // major=<version>@<subrelease>; group=<identifier>; remind=<version>@<seconds ago>.
+    // major=<version>@<subrelease>; group=<identifier>; remind=<version>@<seconds ago>; and
+    // "signed" makes the bundle require signed feeds.
     void prefer(const QString& words) {
         UserDefaults defaults(test.preferences, "com.brindlewood.Quaymark");
         for (const QString& word : words.split(' ', Qt::SkipEmptyParts)) {
@@ -147,7 +171,9 @@ struct Rig {
                 defaults.setObject(name, std::move(setting));
             };
             const auto part = [&](int n) { return value.section('@', n, n).toStdString(); };
-            if (key == "channels") {
+            if (key == "signed") {
+                bundle.info["SURequireSignedFeed"] = PlistValue::boolean(true);
+            } else if (key == "channels") {
                 std::vector<std::string> channels;
                 for (const QString& channel : value.split(','))
                     channels.push_back(channel.toStdString());
@@ -180,6 +206,7 @@ struct Rig {
 
     TestPlatform test;
     FakeBundle bundle{test.calls};
+    const testing::SigningKey signingKey;
     FeedServer server;
     QNetworkAccessManager network;
     RecordingUserInterface ui;
@@ -272,6 +299,29 @@ private slots:
             offered + "2.0");
         row("reminded an hour ago, information", item("2.0"), "remind=2.0@3600", "info", "none",
             "");
+        const QString notLoaded = "<p>The release notes could not be loaded: ";
+        row("signed", "/signed.xml", "signed", "user", "found 2.0", offered + "2.0", "",
+            "Notes of 2.0");
+        row("one byte changed, user", "/altered.xml", "signed", "user", "", "progress|close|error",
+            "The update feed was refused because it is not signed as this application requires: "
+            "its signature does not verify with the application's public key (SUPublicEDKey)");
+        row("one byte changed, background", "/altered.xml", "signed", "background", "", "",
+            "its signature does not verify");
+        row("unsigned", item("2.0"), "signed", "info", "", "", "it has no signing block");
+        row("signed notes", "/signed-notes.xml", "signed", "background", "found 2.0", "offer 2.0",
+            "", "Fetched notes");
+        row("unsigned notes", "/unsigned-notes.xml", "signed", "background", "found 2.0",
+            "offer 2.0", "", notLoaded + "they are not signed.</p>");
+        row("notes changed after signing", "/changed-notes.xml", "signed", "background",
+            "found 2.0", "offer 2.0", "", notLoaded + "their signature does not verify");
+        // Without the requirement nothing is checked, as the framework checks nothing, and the
+        // signing block is a comment that is passed over.
+        row("not required, signed", "/signed.xml", "", "background", "found 2.0", "offer 2.0", "",
+            "Notes of 2.0");
+        row("not required, one byte changed", "/altered.xml", "", "background", "found 3.0",
+            "offer 3.0", "", "Notes of 2.0");
+        row("not required, unsigned notes", "/unsigned-notes.xml", "", "background", "found 2.0",
+            "offer 2.0", "", "Fetched notes");
     }
     void checksOfferWhatTheRulesAllowInOneVerdict() {
         QFETCH(QByteArray, feed);
@@ -421,92 +471,6 @@ private slots:
                          "install, see http://127.0.0.1/2.0.html.\n"));
         QCOMPARE(check("<sparkle:criticalUpdate/>"),
                  QString("0 Quaymark 2.0 is available (this is 1.0); it is a critical update.\n"));
-    }
-
-    void onlyFeedsAndNotesSignedByTheKeyAreReadWhenTheBundleRequiresIt_data() {
-        QTest::addColumn<bool>("required");
-        QTest::addColumn<QString>("feed");
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("verdicts");
-        QTest::addColumn<QString>("shown");
-        QTest::addColumn<QString>("notes");
-        QTest::addColumn<QString>("logged");
-        const auto row = [](const char* name, bool required, QString feed, QString kind,
-                            QString verdicts, QString shown, QString notes = {},
-                            QString logged = {}) {
-            QTest::newRow(name) << required << feed << kind << verdicts << shown << notes << logged;
-        };
-        const QString notLoaded = "<p>The release notes could not be loaded: ";
-        row("signed", true, "/signed.xml", "user", "found 2.0", "progress|close|offer 2.0",
-            "Notes of 2.0");
-        row("one byte changed, user", true, "/altered.xml", "user", "", "progress|close|error", {},
-            "The update feed was refused because it is not signed as this application requires: "
-            "its signature does not verify with the application's public key (SUPublicEDKey)");
-        row("one byte changed, background", true, "/altered.xml", "background", "", "", {},
-            "its signature does not verify");
-        row("unsigned", true, "/unsigned.xml", "info", "", "", {}, "it has no signing block");
-        row("signed notes", true, "/signed-notes.xml", "background", "found 2.0", "offer 2.0",
-            "Fetched notes");
-        row("unsigned notes", true, "/unsigned-notes.xml", "background", "found 2.0", "offer 2.0",
-            notLoaded + "they are not signed.</p>");
-        row("notes changed after signing", true, "/changed-notes.xml", "background", "found 2.0",
-            "offer 2.0", notLoaded + "their signature does not verify");
-        row("not required, unsigned", false, "/unsigned.xml", "user", "found 2.0",
-            "progress|close|offer 2.0", "Notes of 2.0");
-        // A signing block is a comment that a bundle without the requirement passes over.
-        row("not required, signed", false, "/signed.xml", "background", "found 2.0", "offer 2.0",
-            "Notes of 2.0");
-        // Without the requirement nothing is checked, as the framework checks nothing.
-        row("not required, one byte changed", false, "/altered.xml", "background", "found 3.0",
-            "offer 3.0", "Notes of 2.0");
-        row("not required, unsigned notes", false, "/unsigned-notes.xml", "background", "found 2.0",
-            "offer 2.0", "Fetched notes");
-    }
-    void onlyFeedsAndNotesSignedByTheKeyAreReadWhenTheBundleRequiresIt() {
-        QFETCH(bool, required);
-        QFETCH(QString, feed);
-        QFETCH(QString, kind);
-        Rig rig;
-        const testing::SigningKey key;
-        rig.bundle.info["SUPublicEDKey"] = key.publicKeyBase64();
-        if (required)
-            rig.bundle.info["SURequireSignedFeed"] = PlistValue::boolean(true);
-        const auto signedFeed = [&key](const QByteArray& items) {
-            return QByteArray::fromStdString(
-                testing::signedFeed(feedWith(items).toStdString(), key));
-        };
-        const QByteArray notesFile =
-            "<!-- sparkle-sign-warning: signed -->\n<h1>Fetched notes</h1>";
-        const QByteArray notesSignature =
-            QByteArray::fromStdString(key.signBase64(notesFile.toStdString()));
-        rig.server.script("/signed.xml", body(signedFeed(item("2.0"))));
-        rig.server.script("/altered.xml",
-                          body(signedFeed(item("2.0"))
-                                   .replace("sparkle:version=\"2.0\"", "sparkle:version=\"3.0\"")));
-        rig.serve("/unsigned.xml", item("2.0"));
-        rig.server.script("/notes.html", body(notesFile));
-        rig.server.script("/changed.html",
-                          body(QByteArray(notesFile).replace("Fetched", "Changed")));
-        rig.server.script("/signed-notes.xml",
-                          body(signedFeed(item("2.0", notesLink("notes.html", notesSignature)))));
-        rig.server.script("/unsigned-notes.xml",
-                          body(signedFeed(item("2.0", notesLink("notes.html")))));
-        rig.server.script("/changed-notes.xml",
-                          body(signedFeed(item("2.0", notesLink("changed.html", notesSignature)))));
-        rig.useFeed(feed);
-        request(rig.updater, kind);
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.updater.isChecking(), 5000);
-        QTest::qWait(50);
-        QFETCH(QString, verdicts);
-        QFETCH(QString, shown);
-        QFETCH(QString, notes);
-        QFETCH(QString, logged);
-        QCOMPARE(rig.delegate.verdicts.join('|'), verdicts);
-        QCOMPARE(rig.ui.shown.join('|'), shown);
-        QVERIFY2(notes.isEmpty() ? rig.ui.notes.isEmpty() : rig.ui.notes.contains(notes),
-                 qPrintable(rig.ui.notes));
-        QVERIFY2(logged.isEmpty() ? rig.log().isEmpty() : rig.log().contains(logged),
-                 qPrintable(rig.log()));
     }
 
     void requestsDuringACheckJoinItAndKeepTheirOwnVerdicts() {
