@@ -10,6 +10,7 @@
 #include "FeedServer.h"
 #include "FeedUpdater.h"
 #include "QtUpdateUserInterface.h"
+#include "RecordingUserInterface.h"
 #include "SharedUpdater.h"
 #include "TestPlatform.h"
 #include "UpdateArchives.h"
@@ -20,43 +21,6 @@ namespace quaymark {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Records what would be shown as short lines ("progress", "offer 2.0", "error", ...).
-class RecordingUserInterface : public UpdateUserInterface {
-public:
-    void showCheckingProgress(std::function<void()> cancelCheck) override {
-        shown.append("progress");
-        cancel = std::move(cancelCheck);
-    }
-    void closeCheckingProgress() override { shown.append("close"); }
-    void showUpdateAvailable(const UpdateOffer& offer,
-                             std::function<void(UpdateChoice)> chooseOne) override {
-        shown.append("offer " + QString::fromStdString(offer.item.displayVersion) +
-                     (offer.informational ? " informational" : "") +
-                     (offer.critical ? " critical" : ""));
-        notes = QString::fromStdString(offer.releaseNotesHtml);
-        lastOffer = offer;
-        choose = std::move(chooseOne);
-    }
-    void showUpToDate(const std::string& version) override {
-        shown.append("uptodate " + QString::fromStdString(version));
-    }
-    void showError(const std::string& message) override {
-        shown.append("error");
-        errors.append(QString::fromStdString(message));
-    }
-    bool openUrl(const std::string& url) override {
-        shown.append("open " + QString::fromStdString(url));
-        return true;
-    }
-
-    QStringList shown;
-    QStringList errors;
-    UpdateOffer lastOffer;
-    QString notes;
-    std::function<void()> cancel;
-    std::function<void(UpdateChoice)> choose;
-};
 
 class RecordingDelegate : public SUUpdaterDelegate {
 public:
@@ -209,7 +173,7 @@ struct Rig {
     const testing::SigningKey signingKey;
     FeedServer server;
     QNetworkAccessManager network;
-    RecordingUserInterface ui;
+    testing::RecordingUserInterface ui;
     RecordingDelegate delegate;
     FeedUpdater updater{platform(), network, ui,
                         FeedUpdaterOptions{{250ms, 600ms, 10 * 1024 * 1024, 4}, "x86_64"}};
