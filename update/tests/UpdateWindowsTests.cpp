@@ -104,16 +104,6 @@ public:
     mutable std::set<std::string> contexts;
 };
 
-// Every update window in every state it can show, one of each at a time.
-void showEveryWindow(Windows& windows) {
-    UpdateOffer informational = offerOf("2.0", "https://127.0.0.1/history");
-    informational.informational = true;
-    windows.offer(informational);
-    windows.ui.showCheckingProgress([] {});
-    windows.ui.showUpToDate("1.0");
-    windows.ui.showInstallProgress([] {});
-}
-
 }  // namespace
 
 class UpdateWindowsTests : public QObject {
@@ -129,7 +119,7 @@ private slots:
         QTest::addColumn<bool>("informational");
         QTest::addColumn<bool>("critical");
         QTest::addColumn<QString>("history");
-        QTest::addColumn<QString>("buttons");  // the first is the default
+        QTest::addColumn<QString>("buttons");  // "default: every shown button"
         QTest::addColumn<QString>("question");
         const QString download = "Would you like to download it now?";
         const QString read = "Would you like to read about it on the web?";
@@ -138,14 +128,15 @@ private slots:
                             QString buttons, QString question) {
             QTest::newRow(name) << informational << isCritical << history << buttons << question;
         };
-        row("update", false, false, "", "install remindLater skip", download);
-        row("critical", false, true, "", "install remindLater", critical + download);
-        row("informational", true, false, "", "learnMore remindLater skip", read);
-        row("critical informational", true, true, "", "learnMore remindLater", critical + read);
+        row("update", false, false, "", "install: install remindLater skip", download);
+        row("critical", false, true, "", "install: install remindLater", critical + download);
+        row("informational", true, false, "", "learnMore: learnMore remindLater skip", read);
+        row("critical informational", true, true, "", "learnMore: learnMore remindLater",
+            critical + read);
         row("with history", false, false, "https://127.0.0.1/history",
-            "install remindLater skip versionHistory", download);
+            "install: install remindLater skip versionHistory", download);
         row("history that is a file", false, false, "file:///usr/bin/xterm",
-            "install remindLater skip", download);
+            "install: install remindLater skip", download);
     }
     void offersShowTheButtonsTheirKindAllows() {
         QFETCH(bool, informational);
@@ -163,14 +154,15 @@ private slots:
         QCOMPARE(window->windowTitle(), QString("Software Update"));
         QCOMPARE(control<QLabel>(window, "versionLabel")->text(),
                  "Quaymark 2.0 (Final) is now available; you have 1.0. " + question);
-        QStringList shown;
+        QStringList shown, defaults;
         for (QPushButton* button : window->findChildren<QPushButton*>()) {
             if (button->isVisible())
-                shown.insert(button->isDefault() ? 0 : shown.size(),
-                             button->objectName().remove("Button"));
+                shown << button->objectName().remove("Button");
+            if (button->isVisible() && button->isDefault())
+                defaults << button->objectName().remove("Button");
         }
-        std::sort(shown.begin() + 1, shown.end());
-        QCOMPARE(shown.join(' '), buttons);
+        shown.sort();
+        QCOMPARE(defaults.join(' ') + ": " + shown.join(' '), buttons);
     }
 
     void returnPressesTheDefaultButtonWhereverTheFocusIs_data() {
@@ -415,7 +407,13 @@ private slots:
         MarkingTranslator translator;
         QVERIFY(QCoreApplication::installTranslator(&translator));
         Windows windows;
-        showEveryWindow(windows);
+        // Every window in every state it can show, one of each at a time.
+        UpdateOffer informational = offerOf("2.0", "https://127.0.0.1/history");
+        informational.informational = true;
+        windows.offer(informational);
+        windows.ui.showCheckingProgress([] {});
+        windows.ui.showUpToDate("1.0");
+        windows.ui.showInstallProgress([] {});
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
         QStringList texts;
         QStringList unnamed;
