@@ -44,6 +44,12 @@ struct Rig {
         return *outcome;
     }
     std::string applications() const { return testing::treePicture(root + "/Applications"); }
+    // The Applications folder as it is with only `version` in it.
+    static std::string applicationsWith(const std::string& version) {
+        QTemporaryDir expected;
+        testing::materialise(expected.path().toStdString(), testing::bundleEntries("q", version));
+        return testing::treePicture(expected.path().toStdString());
+    }
 
     QTemporaryDir folder;
     const std::string root = folder.path().toStdString();
@@ -100,13 +106,10 @@ const struct {
          const std::string archive = testing::readFile(rig.root + "/feed/update.zip");
          rig.server.script("/update.zip", answer(QByteArray::fromStdString(archive).left(900)));
      }},
+    // One of the archive's refusals stands for all of them, which have their own table.
     {"\"..\"",
      [](Rig&, Entries& e) {
          e.push_back({e[0].File, "Quaymark.app/../../x", "x"});
-     }},
-    {"points outside",
-     [](Rig&, Entries& e) {
-         e.push_back({e[0].Link, "Quaymark.app/l", "../.."});
      }},
     {"another application", [](Rig&, Entries& e) { e = testing::bundleEntries("other", "1.1"); }},
     {"not newer", [](Rig&, Entries& e) { e = testing::bundleEntries("q", "0.9"); }},
@@ -131,9 +134,7 @@ private slots:
         Rig rig;
         fs::create_directories(rig.root + "/Applications/.Quaymark.app.update-left/x");
         QCOMPARE(rig.install(), std::nullopt);
-        QTemporaryDir expected;
-        testing::materialise(expected.path().toStdString(), testing::bundleEntries("q", "1.1"));
-        QCOMPARE(rig.applications(), testing::treePicture(expected.path().toStdString()));
+        QCOMPARE(rig.applications(), Rig::applicationsWith("1.1"));
         QCOMPARE(rig.relaunched,
                  std::vector<std::string>{rig.root +
                                           "/Applications/Quaymark.app/Contents/MacOS/Quaymark"});
@@ -193,9 +194,7 @@ private slots:
             QString::fromUtf8(refused.readAllStandardOutput()).trimmed(),
             QString("failed: Another update of Quaymark.app is being installed. Wait until it has "
                     "finished, then check for updates again."));
-        QTemporaryDir expected;
-        testing::materialise(expected.path().toStdString(), testing::bundleEntries("q", "1.1"));
-        QCOMPARE(rig.applications(), testing::treePicture(expected.path().toStdString()));
+        QCOMPARE(rig.applications(), Rig::applicationsWith("1.1"));
         QCOMPARE(rig.server.requestCount("/update.zip"), 1);
     }
 
