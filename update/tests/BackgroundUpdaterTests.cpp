@@ -77,15 +77,12 @@ protected:
 TEST_F(BackgroundUpdaterTest, OnlyReachableWithoutConnectionRequiredOrTransientCounts) {
     // Flags nobody looks at (8, 64) change nothing; no target is never reachable.
     const std::pair<std::optional<std::uint32_t>, bool> rows[] = {
-        {std::nullopt, false},
-        {0, false},
-        {kReachable, true},
-        {kReachable | 8 | 64, true},
-        {kReachable | kConnectionRequired, false},
-        {kReachable | kTransientConnection, false},
+        // clang-format off
+        {std::nullopt, false}, {0, false}, {kReachable, true}, {kReachable | 8 | 64, true},
+        {kReachable | kConnectionRequired, false}, {kReachable | kTransientConnection, false},
         {kReachable | kConnectionRequired | kTransientConnection, false},
-        {kConnectionRequired, false},
-        {kTransientConnection, false},
+        {kConnectionRequired, false}, {kTransientConnection, false},
+        // clang-format on
     };
     for (const auto& [flags, reachable] : rows) {
         SetReachability service(calls);

@@ -28,8 +28,21 @@ ScriptedResponse body(QByteArray bytes) {
     return response;
 }
 
+// A server with a path that never answers and one that redirects to itself.
 struct Rig {
-    Rig() { server.listen(); }
+    explicit Rig(std::chrono::milliseconds stallTimeout = 5s)
+        : downloader(network, {.stallTimeout = stallTimeout,
+                               .overallTimeout = 10s,
+                               .maximumBytes = 1024 * 1024,
+                               .maximumRedirects = 2}) {
+        server.listen();
+        ScriptedResponse silent, loop;
+        silent.neverAnswer = true;
+        server.script("/silent", silent);
+        loop.status = 302;
+        loop.location = "/loop";
+        server.script("/loop", loop);
+    }
 
     // The outcome of one download into memory, or into a file when `toFile`.
     Result<QByteArray> run(const DownloadRequest& request, bool toFile) {
@@ -56,10 +69,7 @@ struct Rig {
     const std::string file = folder.path().toStdString() + "/download";
     FeedServer server;
     QNetworkAccessManager network;
-    Downloader downloader{network, DownloadLimits{.stallTimeout = 5s,
-                                                  .overallTimeout = 10s,
-                                                  .maximumBytes = 1024 * 1024,
-                                                  .maximumRedirects = 2}};
+    Downloader downloader;
     std::uint64_t progress = 0;
 };
 
@@ -143,27 +153,13 @@ private slots:
     void failuresSayWhatFailedAndWhatToDo() {
         QFETCH(QString, path);
         QFETCH(QString, message);
-        QNetworkAccessManager network;
-        FeedServer server;
-        server.listen();
-        ScriptedResponse silent;
-        silent.neverAnswer = true;
-        server.script("/silent", silent);
-        ScriptedResponse loop;
-        loop.status = 302;
-        loop.location = "/loop";
-        server.script("/loop", loop);
-        Downloader downloader(network, DownloadLimits{.stallTimeout = 300ms,
-                                                      .overallTimeout = 10s,
-                                                      .maximumBytes = 1024,
-                                                      .maximumRedirects = 2});
-        std::optional<Result<QByteArray>> outcome;
-        downloader.fetch({.url = path.startsWith('/') ? server.url(path) : QUrl(path),
-                          .subject = "The update feed"},
-                         [&outcome](Result<QByteArray> fetched) { outcome = std::move(fetched); });
-        QTRY_VERIFY_WITH_TIMEOUT(outcome.has_value(), 10'000);
-        QVERIFY(!*outcome);
-        QCOMPARE(QString::fromStdString(outcome->error()), message);
+        Rig rig(300ms);
+        const Result<QByteArray> result =
+            rig.run({.url = path.startsWith('/') ? rig.server.url(path) : QUrl(path),
+                     .subject = "The update feed"},
+                    false);
+        QVERIFY(!result);
+        QCOMPARE(QString::fromStdString(result.error()), message);
     }
 
     void textsOfDurationsAndStatuses() {
@@ -176,13 +172,10 @@ private slots:
 
     void aCancelledDownloadNeverCallsBack() {
         Rig rig;
-        ScriptedResponse silent;
-        silent.neverAnswer = true;
-        rig.server.script("/r", silent);
         bool called = false;
-        rig.downloader.fetch(rig.server.url("/r"),
+        rig.downloader.fetch(rig.server.url("/silent"),
                              [&called](Result<QByteArray>) { called = true; });
-        QTRY_COMPARE_WITH_TIMEOUT(rig.server.requestCount("/r"), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.server.requestCount("/silent"), 1, 5000);
         rig.downloader.cancel();
         // A fresh fetch afterwards still reports, and only its own outcome.
         std::optional<Result<QByteArray>> second;

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "AppcastReader.h"
 #include "BundleInfo.h"
 #include "CallLog.h"
 #include "FakeBundle.h"
@@ -125,17 +124,6 @@ TEST(SignedFeed, ABundleWithoutAUsableKeyRefusesEveryFeed) {
               "the application's public key (SUPublicEDKey) is not the base64 of an Ed25519 key");
 }
 
-TEST(SignedFeed, TheSigningBlockIsACommentThatReadersWithoutTheKeyPassOver) {
-    const SigningKey key;
-    const Result<SUAppcast> plain = readAppcast(QByteArray::fromStdString(kDocument));
-    const Result<SUAppcast> signedOne =
-        readAppcast(QByteArray::fromStdString(signedFeed(signedFeed(kDocument, key), key)));
-    ASSERT_TRUE(plain && signedOne) << signedOne.error();
-    ASSERT_EQ(signedOne.value().items.size(), 1u);
-    EXPECT_EQ(signedOne.value().items[0].version, plain.value().items[0].version);
-    EXPECT_EQ(signedOne.value().items[0].enclosureURL, plain.value().items[0].enclosureURL);
-}
-
 TEST(SignedReleaseNotes, AreShownOnlyWhenTheLinkSignsAllTheirBytes) {
     const SigningKey key, otherKey;
     const std::string notes = "<!-- sparkle-sign-warning: signed -->\n<h1>New</h1>\n";
@@ -165,42 +153,18 @@ TEST(SignedReleaseNotes, AreShownOnlyWhenTheLinkSignsAllTheirBytes) {
               "the application has no public key (SUPublicEDKey) to check them with");
 }
 
-TEST(SignedReleaseNotes, TheLinkCarriesTheirSignature) {
-    const Result<SUAppcast> appcast = readAppcast(
-        "<rss xmlns:s=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel><item>"
-        "<s:releaseNotesLink s:edSignature=\" c2lnbmVk \" s:length=\"7\">notes.html"
-        "</s:releaseNotesLink><enclosure url=\"a.zip\" "
-        "s:version=\"2.0\"/></item><item><s:releaseNotesLink>"
-        "plain.html</s:releaseNotesLink><enclosure url=\"b.zip\" "
-        "s:version=\"1.5\"/></item></channel></rss>");
-    ASSERT_TRUE(appcast) << appcast.error();
-    ASSERT_EQ(appcast.value().items.size(), 2u);
-    EXPECT_EQ(appcast.value().items[0].releaseNotesURL, "notes.html");
-    EXPECT_EQ(appcast.value().items[0].releaseNotesSignature, "c2lnbmVk");
-    EXPECT_EQ(appcast.value().items[1].releaseNotesSignature, "");
-}
-
 TEST(BundleSwitches, AreOnAsTheFrameworkReadsThem) {
     const std::vector<std::pair<PlistValue, bool>> cases = {
-        {PlistValue::boolean(true), true},
-        {PlistValue::boolean(false), false},
-        {PlistValue::integer(1), true},
-        {PlistValue::integer(0), false},
-        {PlistValue::integer(-2), true},
-        {PlistValue::real(0.0), false},
-        {PlistValue::real(0.5), true},
-        {PlistValue("YES"), true},
-        {PlistValue("yes"), true},
-        {PlistValue("true"), true},
-        {PlistValue("  +007"), true},
-        {PlistValue("NO"), false},
-        {PlistValue("false"), false},
-        {PlistValue("0"), false},
-        {PlistValue("000"), false},
-        {PlistValue(""), false},
-        {PlistValue("-0"), false},
-        {PlistValue(PlistArray{}), false},
+        // clang-format off
+        {PlistValue::boolean(true), true}, {PlistValue::boolean(false), false},
+        {PlistValue::integer(1), true}, {PlistValue::integer(0), false},
+        {PlistValue::integer(-2), true}, {PlistValue::real(0.0), false},
+        {PlistValue::real(0.5), true}, {PlistValue("YES"), true}, {PlistValue("yes"), true},
+        {PlistValue("true"), true}, {PlistValue("  +007"), true}, {PlistValue("NO"), false},
+        {PlistValue("false"), false}, {PlistValue("0"), false}, {PlistValue("000"), false},
+        {PlistValue(""), false}, {PlistValue("-0"), false}, {PlistValue(PlistArray{}), false},
         {PlistValue(PlistDictionary{}), false},
+        // clang-format on
     };
     CallLog calls;
     FakeBundle bundle(calls);

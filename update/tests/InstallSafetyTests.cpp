@@ -242,38 +242,6 @@ TEST(UpdateReplacement, ABundlePutInPlaceWithoutItsExecutableLeavesTheOldOneInPl
     }
 }
 
-TEST(UpdateReplacement, OneProcessAtATimeUpdatesABundle) {
-    TempFolder folder;
-    const std::string app = folder.path + "/Quaymark.app";
-    fs::create_directory(app);
-    std::optional<Result<FileLock>> first = lockBundleForUpdate(app);
-    ASSERT_TRUE(*first) << first->error();
-    EXPECT_TRUE(fs::exists(folder.path + "/.Quaymark.app.lock"));
-
-    // Another process, as the second installer would be.
-    int toParent[2];
-    ASSERT_EQ(pipe(toParent), 0);
-    const pid_t child = fork();
-    if (child == 0) {
-        const Result<FileLock> second = lockBundleForUpdate(app);
-        const std::string answer = second ? "locked" : second.error();
-        (void)!write(toParent[1], answer.data(), answer.size());
-        _exit(0);
-    }
-    close(toParent[1]);
-    char answer[512] = {};
-    (void)!read(toParent[0], answer, sizeof answer - 1);
-    close(toParent[0]);
-    waitpid(child, nullptr, 0);
-    EXPECT_EQ(std::string(answer),
-              "Another update of Quaymark.app is being installed. Wait until it has finished, "
-              "then check for updates again.");
-
-    first.reset();
-    EXPECT_FALSE(fs::exists(folder.path + "/.Quaymark.app.lock"));
-    EXPECT_TRUE(lockBundleForUpdate(app));
-}
-
 TEST(UpdateReplacement, CleanUpRemovesOnlyTheFoldersOfEndedOwners) {
     TempFolder folder;
     const std::string app = folder.path + "/Quaymark.app";

@@ -7,6 +7,7 @@
 
 #include "FeedServer.h"
 #include "HostFileManager.h"
+#include "RecordingUserInterface.h"
 #include "TestPlatform.h"
 #include "UpdateArchives.h"
 #include "UpdateInstaller.h"
@@ -15,37 +16,6 @@ namespace quaymark {
 namespace {
 
 namespace fs = std::filesystem;
-
-class RecordingUserInterface : public UpdateUserInterface {
-public:
-    void showCheckingProgress(std::function<void()>) override {}
-    void closeCheckingProgress() override {}
-    void showUpdateAvailable(const UpdateOffer&, std::function<void(UpdateChoice)>) override {}
-    void showUpToDate(const std::string&) override {}
-    void showError(const std::string& message) override { errors.push_back(message); }
-    bool openUrl(const std::string&) override { return false; }
-    void showInstallProgress(std::function<void()> cancelInstall) override {
-        cancel = std::move(cancelInstall);
-    }
-    void setInstallProgress(std::uint64_t received, std::uint64_t) override {
-        lastReceived = received;
-    }
-    void setInstallStep(InstallStep step) override {
-        steps.push_back(step);
-        if (step == cancelAt && cancel) {
-            cancelled = true;
-            cancel();
-        }
-    }
-
-    std::vector<std::string> errors;
-    std::vector<InstallStep> steps;
-    // The step at which the user presses Cancel, if any.
-    std::optional<InstallStep> cancelAt;
-    std::function<void()> cancel;
-    std::uint64_t lastReceived = 0;
-    bool cancelled = false;
-};
 
 // Quaymark 1.0 installed in a temporary Applications folder, and a signed 1.1 on 127.0.0.1.
 struct Rig {
@@ -74,6 +44,12 @@ struct Rig {
         return *outcome;
     }
     std::string applications() const { return testing::treePicture(root + "/Applications"); }
+    // The Applications folder as it is with only `version` in it.
+    static std::string applicationsWith(const std::string& version) {
+        QTemporaryDir expected;
+        testing::materialise(expected.path().toStdString(), testing::bundleEntries("q", version));
+        return testing::treePicture(expected.path().toStdString());
+    }
 
     QTemporaryDir folder;
     const std::string root = folder.path().toStdString();
@@ -85,7 +61,7 @@ struct Rig {
                       bundle,           test.tasks,     test.scripting,
                       test.appleScript, test.clock,     test.runLoop,
                       test.application, test.log};
-    RecordingUserInterface ui;
+    testing::RecordingUserInterface ui;
     QNetworkAccessManager network;
     FeedServer server{QString::fromStdString(root + "/feed")};
     std::vector<std::string> relaunched;
@@ -130,13 +106,10 @@ const struct {
          const std::string archive = testing::readFile(rig.root + "/feed/update.zip");
          rig.server.script("/update.zip", answer(QByteArray::fromStdString(archive).left(900)));
      }},
+    // One of the archive's refusals stands for all of them, which have their own table.
     {"\"..\"",
      [](Rig&, Entries& e) {
          e.push_back({e[0].File, "Quaymark.app/../../x", "x"});
-     }},
-    {"points outside",
-     [](Rig&, Entries& e) {
-         e.push_back({e[0].Link, "Quaymark.app/l", "../.."});
      }},
     {"another application", [](Rig&, Entries& e) { e = testing::bundleEntries("other", "1.1"); }},
     {"not newer", [](Rig&, Entries& e) { e = testing::bundleEntries("q", "0.9"); }},
@@ -161,9 +134,7 @@ private slots:
         Rig rig;
         fs::create_directories(rig.root + "/Applications/.Quaymark.app.update-left/x");
         QCOMPARE(rig.install(), std::nullopt);
-        QTemporaryDir expected;
-        testing::materialise(expected.path().toStdString(), testing::bundleEntries("q", "1.1"));
-        QCOMPARE(rig.applications(), testing::treePicture(expected.path().toStdString()));
+        QCOMPARE(rig.applications(), Rig::applicationsWith("1.1"));
         QCOMPARE(rig.relaunched,
                  std::vector<std::string>{rig.root +
                                           "/Applications/Quaymark.app/Contents/MacOS/Quaymark"});
@@ -191,7 +162,7 @@ private slots:
         const std::optional<std::string> failure = rig.install();
         QCOMPARE(failure, std::optional<std::string>("The update was cancelled."));
         QCOMPARE(rig.applications(), before);
-        QVERIFY(rig.ui.errors.empty());
+        QVERIFY(rig.ui.errors.isEmpty());
         QVERIFY(rig.relaunched.empty());
         QCOMPARE(rig.ui.steps.back(), step);
     }
@@ -223,9 +194,7 @@ private slots:
             QString::fromUtf8(refused.readAllStandardOutput()).trimmed(),
             QString("failed: Another update of Quaymark.app is being installed. Wait until it has "
                     "finished, then check for updates again."));
-        QTemporaryDir expected;
-        testing::materialise(expected.path().toStdString(), testing::bundleEntries("q", "1.1"));
-        QCOMPARE(rig.applications(), testing::treePicture(expected.path().toStdString()));
+        QCOMPARE(rig.applications(), Rig::applicationsWith("1.1"));
         QCOMPARE(rig.server.requestCount("/update.zip"), 1);
     }
 
@@ -246,7 +215,7 @@ private slots:
         QVERIFY(failure.has_value());
         QVERIFY2(failure->find(kFaults[fault].message) != std::string::npos, failure->c_str());
         QCOMPARE(rig.applications(), before);
-        QCOMPARE(rig.ui.errors.size(), std::size_t(rig.ui.cancelled ? 0 : 1));
+        QCOMPARE(rig.ui.errors.size(), rig.ui.cancelled ? 0 : 1);
         QVERIFY(rig.relaunched.empty());
         QCOMPARE(rig.test.log.lines().back(), *failure);
     }
