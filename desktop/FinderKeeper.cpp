@@ -38,20 +38,13 @@ std::optional<int> runningFinder(HostWorkspace& workspace) {
     return std::nullopt;
 }
 
-enum class Woken { Ended, Signalled, TimedOut };
-
-// Waits until the descriptor `pid` (a pidfd, or -1 for none) reports its process ended, a
-// signal arrives on `signals`, or `timeout` passes (-1: no limit).
-Woken waitFor(int signals, int pid, int timeoutMilliseconds) {
-    pollfd watched[2] = {{signals, POLLIN, 0}, {pid, POLLIN, 0}};
-    int ready =
-        retryOnInterrupt([&] { return poll(watched, pid >= 0 ? 2 : 1, timeoutMilliseconds); });
-    if (ready > 0 && (watched[0].revents & POLLIN))
-        return Woken::Signalled;
-    if (ready > 0)
-        return Woken::Ended;
-    // A failing poll would otherwise spin; it is treated as the end of the wait.
-    return ready < 0 ? Woken::Signalled : Woken::TimedOut;
+// Waits until the process behind `pidfd` (-1: none) ends, `timeout` milliseconds pass (-1: no
+// limit), or a stop signal arrives on `signals`; whether the keeper is to stop. A poll that
+// fails stops it too, since it would otherwise spin.
+bool stopArrives(int signals, int pidfd, int timeout) {
+    pollfd watched[2] = {{signals, POLLIN, 0}, {pidfd, POLLIN, 0}};
+    int ready = retryOnInterrupt([&] { return poll(watched, pidfd >= 0 ? 2 : 1, timeout); });
+    return ready < 0 || (ready > 0 && (watched[0].revents & POLLIN));
 }
 
 }  // namespace
@@ -112,17 +105,18 @@ int FinderKeeper::run() {
 
     HostWorkspace workspace(_root, _home);
     const auto delay = static_cast<int>(kRestartDelay.count());
+    const auto retry = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(kRetryAfterFailure).count());
     while (fs::exists(_root.map(kFinderPath), error)) {
         if (std::optional<int> finder = runningFinder(workspace)) {
             FileDescriptor watched(static_cast<int>(syscall(SYS_pidfd_open, *finder, 0)));
             // Without a descriptor the Finder has just ended (or cannot be watched): look again
             // after the delay rather than at once.
-            Woken woken = waitFor(signals.get(), watched.get(), watched ? -1 : delay);
-            if (woken == Woken::Signalled)
+            if (stopArrives(signals.get(), watched.get(), watched ? -1 : delay))
                 break;
             continue;
         }
-        if (waitFor(signals.get(), -1, delay) == Woken::Signalled)
+        if (stopArrives(signals.get(), -1, delay))
             break;
         // Someone else may have started Finder during the delay; then that one is watched. A
         // launch between this look and the next is ordered by launch services, which bring
@@ -131,9 +125,7 @@ int FinderKeeper::run() {
             continue;
         if (workspace.launchBundle(kFinderPath, {}) <= 0) {
             std::fprintf(stderr, "Finder keeper: cannot start %s\n", kFinderPath);
-            if (waitFor(signals.get(), -1,
-                        static_cast<int>(std::chrono::milliseconds(kRetryAfterFailure).count())) ==
-                Woken::Signalled)
+            if (stopArrives(signals.get(), -1, retry))
                 break;
         }
     }
