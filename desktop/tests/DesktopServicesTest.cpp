@@ -116,63 +116,54 @@ TEST_F(DesktopServicesTest, TheFeedIsServedFromItsFolderByPidUntilTheDesktopIsDe
     EXPECT_FALSE(processStartTime(server->pid)) << "the feed server outlived its desktop";
 }
 
-// The Finders running on the desktop, oldest first.
-std::vector<int> finders(const Desktop& desktop) {
-    std::vector<int> pids;
-    for (const RunningApplication& application : desktop.runningApplications()) {
-        if (application.bundleIdentifier == "com.apple.finder")
-            pids.push_back(application.pid);
-    }
-    return pids;
-}
-
+// Finder ended any way but on purpose runs again within a second, as one Finder; stopped on
+// purpose it stays stopped, and its keeper ends with it and with the desktop.
 TEST_F(DesktopServicesTest, FinderEndedAnyWayButStopIsRunningAgainWithinASecond) {
-    auto keeperRuns = [&] { return FinderKeeper::running(desktop.systemRoot()).has_value(); };
+    // Finder is the one application of this desktop.
+    auto finders = [&] {
+        std::vector<int> pids;
+        for (const RunningApplication& application : desktop.runningApplications())
+            pids.push_back(application.pid);
+        return pids;
+    };
+    auto keeper = [&] { return FinderKeeper::running(desktop.systemRoot()); };
     ASSERT_EQ(tool({"start", "Finder"}).exitStatus, 0);
-    ASSERT_EQ(finders(desktop).size(), 1u);
-    ASSERT_TRUE(testing::waitUntil(keeperRuns));
+    ASSERT_TRUE(testing::waitUntil([&] { return keeper().has_value(); }));
     const auto longerThanTheKeeperWaits = FinderKeeper::kRestartDelay * 2;
-
-    // Killed outright, ended by killall, or ended and started at once by launch services as the
-    // installer does: one Finder runs again within a second.
-    const std::string killall = desktop.systemRoot().map("/usr/bin/killall");
-    for (const char* how : {"SIGKILL", "killall", "killall and start"}) {
-        const int before = finders(desktop).front();
+    // Killed, or ended by killall and started at once by launch services as the installer does.
+    for (bool killed : {true, false}) {
+        const int before = finders().at(0);
         const auto ended = std::chrono::steady_clock::now();
-        if (how == std::string("SIGKILL")) {
+        std::string started;
+        if (killed) {
             ASSERT_EQ(kill(before, SIGKILL), 0);
         } else {
-            ASSERT_EQ(tool({"run", killall, "Finder"}).exitStatus, 0) << how;
+            ASSERT_EQ(
+                tool({"run", desktop.systemRoot().map("/usr/bin/killall"), "Finder"}).exitStatus,
+                0);
+            started = tool({"start", "Finder"}).output;
         }
-        std::string started =
-            how == std::string("killall and start") ? tool({"start", "Finder"}).output : "";
-        EXPECT_TRUE(testing::waitUntil(
-            [&] { return !finders(desktop).empty() && finders(desktop).front() != before; },
-            std::chrono::seconds(1)))
-            << how;
-        EXPECT_LT(std::chrono::steady_clock::now() - ended, std::chrono::seconds(1)) << how;
+        EXPECT_TRUE(testing::waitUntil([&] { return !finders().empty() && finders()[0] != before; },
+                                       std::chrono::seconds(1)));
+        EXPECT_LT(std::chrono::steady_clock::now() - ended, std::chrono::seconds(1)) << killed;
         std::this_thread::sleep_for(longerThanTheKeeperWaits);
-        std::vector<int> after = finders(desktop);
-        ASSERT_EQ(after.size(), 1u) << how;
-        if (!started.empty()) {
-            EXPECT_TRUE(started.ends_with(" pid " + std::to_string(after.front()) + "\n"))
-                << "the keeper replaced the Finder launch services started: " << started;
-        }
+        ASSERT_EQ(finders().size(), 1u) << killed;
+        EXPECT_TRUE(started.empty() ||
+                    started.ends_with(" pid " + std::to_string(finders()[0]) + "\n"))
+            << "the keeper replaced the Finder launch services started: " << started;
     }
 
-    // Stopped on purpose, Finder stays stopped, and its keeper ends with it.
-    const int keeper = *FinderKeeper::running(desktop.systemRoot());
+    const int stoppedKeeper = *keeper();
     ASSERT_EQ(tool({"stop", "Finder"}).exitStatus, 0);
     std::this_thread::sleep_for(longerThanTheKeeperWaits);
-    EXPECT_TRUE(finders(desktop).empty());
-    EXPECT_FALSE(processStartTime(keeper));
-    // Started again, it is kept again until the desktop is destroyed.
+    EXPECT_TRUE(finders().empty());
+    EXPECT_FALSE(processStartTime(stoppedKeeper));
     ASSERT_EQ(tool({"start", "Finder"}).exitStatus, 0);
-    const int finder = finders(desktop).front();
-    ASSERT_TRUE(testing::waitUntil(keeperRuns));
-    const int newKeeper = *FinderKeeper::running(desktop.systemRoot());
+    ASSERT_TRUE(testing::waitUntil([&] { return keeper().has_value(); }));
+    const int finder = finders().at(0);
+    const int destroyedKeeper = *keeper();
     EXPECT_EQ(tool({"destroy"}).exitStatus, 0);
-    EXPECT_FALSE(processStartTime(finder) || processStartTime(newKeeper))
+    EXPECT_FALSE(processStartTime(finder) || processStartTime(destroyedKeeper))
         << "Finder or its keeper outlived the desktop";
 }
 

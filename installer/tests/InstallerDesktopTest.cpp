@@ -274,14 +274,13 @@ TEST_F(InstallerDesktopTest, FinderRunsAgainWithinASecondOfAnInstallKilledAtAnyM
     createDesktop("10.14.6");
     StderrLog log("InstallerDesktopTest");
     FilePreferences preferences = FilePreferences::forHome(desktop.home(), log);
-    // A setting of Finder's own beside the toolbar, which no run may lose.
-    auto storeToolbar = [&](const std::optional<PlistValue>& toolbar) {
-        if (toolbar)
-            preferences.setAppValue(kConfigurationKey, *toolbar, kFinderDomain);
-        preferences.setAppValue("ShowPathbar", PlistValue::boolean(true), kFinderDomain);
+    // A setting of Finder's own beside the toolbar, stored once, which no run may lose.
+    preferences.setAppValue("ShowPathbar", PlistValue::boolean(true), kFinderDomain);
+    ASSERT_TRUE(preferences.appSynchronize(kFinderDomain));
+    auto storeToolbar = [&](const PlistValue& toolbar) {
+        preferences.setAppValue(kConfigurationKey, toolbar, kFinderDomain);
         return preferences.appSynchronize(kFinderDomain);
     };
-    ASSERT_TRUE(storeToolbar(std::nullopt));
     startFinder();
     // Uninterrupted: the toolbars without and with the button, and when Finder is ended.
     std::optional<PlistValue> toolbars[2];
@@ -296,7 +295,6 @@ TEST_F(InstallerDesktopTest, FinderRunsAgainWithinASecondOfAnInstallKilledAtAnyM
         std::optional<PlistDictionary> stored = storedFinderPreferences();
         ASSERT_TRUE(stored && stored->contains(kConfigurationKey));
         toolbars[std::string(command) == "install"] = *stored->find(kConfigurationKey);
-        ASSERT_TRUE(testing::waitUntil([&] { return finderPid().has_value(); }));
     }
 
     // QUAYMARK_KILL_SEED repeats a failed run. Most moments fall around Finder's restart, where
@@ -329,10 +327,8 @@ TEST_F(InstallerDesktopTest, FinderRunsAgainWithinASecondOfAnInstallKilledAtAnyM
         }
         EXPECT_LT(lastSeenStopped - killed, std::chrono::seconds(1)) << what;
         longestStop = std::max(longestStop, lastSeenStopped - killed);
-        std::size_t running = 0;
-        for (const RunningApplication& application : desktop.runningApplications())
-            running += application.bundleIdentifier == kFinderDomain;
-        EXPECT_EQ(running, 1u) << what;
+        // Finder is the one application of this desktop.
+        EXPECT_EQ(desktop.runningApplications().size(), 1u) << what;
         std::optional<PlistDictionary> stored = storedFinderPreferences();
         ASSERT_TRUE(stored && stored->contains(kConfigurationKey)) << what;
         EXPECT_TRUE(*stored->find(kConfigurationKey) == *toolbars[0] ||
