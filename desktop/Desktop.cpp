@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "AtomicFile.h"
+#include "FinderKeeper.h"
 #include "FinderStandIn.h"
 #include "HostWorkspace.h"
 #include "PathUtilities.h"
@@ -323,13 +324,26 @@ bool Desktop::stopApplication(const std::string& name) const {
     if (!identifier)
         return false;
     HostWorkspace workspace = workspaceOf(*this);
-    std::vector<RunningApplication> running =
-        workspace.runningApplicationsWithBundleIdentifier(*identifier);
-    for (const RunningApplication& application : running) {
-        endProcess(application.pid, std::chrono::seconds(5));
-        workspace.registry().remove(application.pid);
+    // A Finder that ends is started again by its keeper, as on a Mac; stopping Finder on purpose
+    // ends the keeper first. A Finder that was just starting may have started a keeper anew
+    // before it was ended, so the two are looked at again until neither runs.
+    const bool finder = *identifier == "com.apple.finder";
+    bool stopped = false;
+    for (int round = 0; round < 3; ++round) {
+        std::optional<int> keeper = finder ? FinderKeeper::running(systemRoot()) : std::nullopt;
+        if (keeper)
+            endProcess(*keeper, kServiceGrace);
+        std::vector<RunningApplication> running =
+            workspace.runningApplicationsWithBundleIdentifier(*identifier);
+        for (const RunningApplication& application : running) {
+            endProcess(application.pid, std::chrono::seconds(5));
+            workspace.registry().remove(application.pid);
+        }
+        stopped = stopped || !running.empty() || keeper;
+        if (!finder || (!keeper && running.empty()))
+            break;
     }
-    return !running.empty();
+    return stopped;
 }
 
 std::vector<RunningApplication> Desktop::runningApplications() const {
@@ -337,6 +351,8 @@ std::vector<RunningApplication> Desktop::runningApplications() const {
 }
 
 void Desktop::stopAll() const {
+    // Finder first, with its keeper, which would otherwise start it again meanwhile.
+    stopApplication("Finder");
     for (const RunningApplication& application : runningApplications()) {
         stopApplication(application.bundleIdentifier);
     }

@@ -110,10 +110,12 @@ public:
     // Starts the application through launch services, or brings it to the front when it runs
     // already; its pid, or -1.
     int startApplication(const std::string& name) const;
-    // Ends the application's registered processes by pid; false when none ran.
+    // Ends the application's registered processes by pid; false when none ran. Finder is
+    // stopped for good, its keeper ended first: a Finder that ends any other way (killall, a
+    // crash) is started again within a second.
     bool stopApplication(const std::string& name) const;
     std::vector<RunningApplication> runningApplications() const;
-    // Ends every application registered on this desktop.
+    // Ends every application registered on this desktop, and Finder's keeper.
     void stopAll() const;
 
     // A Finder window in front, showing the item at `path`.

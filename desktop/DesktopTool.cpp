@@ -69,7 +69,9 @@ The desktop folder comes from -d or from $QUAYMARK_DESKTOP.
                           comes to the front instead); the desktop's X display starts first
   settings                start Quaymark without arguments: its settings window
   stop APP|--all          end an application (or all of them, with the display and the
-                          feed server) by pid
+                          feed server) by pid; Finder stays stopped until started again,
+                          while a Finder ended any other way (killall, a crash) is back
+                          within a second, as on a Mac
   open PATH               open a Finder window in front, showing PATH
   close                   close the front Finder window
   finder                  Finder's windows, front to back, and the toolbar it loaded

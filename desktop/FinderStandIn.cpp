@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 
 #include "AtomicFile.h"
 #include "FilePreferences.h"
+#include "FinderKeeper.h"
 #include "HostSystem.h"
 #include "PlistCodec.h"
 #include "Url.h"
@@ -46,7 +48,8 @@ FinderChannel::FinderChannel(const SystemRoot& root)
     : folder(root.runtimeDirectory() + "/finder"),
       requests(folder + "/requests"),
       responses(folder + "/responses"),
-      loadedToolbar(folder + "/loaded-toolbar.plist") {}
+      loadedToolbar(folder + "/loaded-toolbar.plist"),
+      keeper(folder + "/keeper.plist") {}
 
 FinderStandIn::FinderStandIn(SystemRoot root, std::string home)
     : _root(std::move(root)), _home(std::move(home)), _channel(_root), _workspace(_root, _home) {}
@@ -177,6 +180,11 @@ int FinderStandIn::run() {
     // Started by launch services it is registered already; started by hand it registers
     // itself, so that the system sees it either way.
     _workspace.registry().add({getpid(), kFinderDomain, "Finder"});
+    // As on a Mac, Finder comes back whenever it ends, however this one was started; the
+    // keeper is this same program.
+    std::string program = fs::read_symlink("/proc/self/exe", error).string();
+    if (error || !FinderKeeper::startUnlessRunning(_root, program))
+        std::fprintf(stderr, "Finder: cannot start the keeper that restarts Finder\n");
     loadToolbar();
     serveRequests();
 

@@ -18,13 +18,15 @@ struct FinderChannel {
     std::string requests;       // <runtime>/finder/requests
     std::string responses;      // <runtime>/finder/responses
     std::string loadedToolbar;  // what Finder loaded at its last start
+    std::string keeper;         // the pid of the process that keeps Finder running
 };
 
 class FinderStandIn {
 public:
     FinderStandIn(SystemRoot root, std::string home);
 
-    // Serves until SIGTERM, SIGINT or SIGHUP; returns the exit status.
+    // Starts the desktop's Finder keeper unless it runs, then serves until SIGTERM, SIGINT or
+    // SIGHUP; returns the exit status.
     int run();
 
     // Carries out one request, {"Action": "click", optional "Index"} or {"Action":

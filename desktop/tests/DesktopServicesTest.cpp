@@ -1,11 +1,16 @@
 // The servers a desktop runs beside its applications, through the desktop tool as a user runs
-// it: its own Xvfb display with the window commands (against a bare Qt window), and the feed.
+// it: its own Xvfb display with the window commands (against a bare Qt window), the feed, and
+// the keeper that starts Finder again whenever it ends.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <thread>
 
 #include "ApplicationRegistry.h"
 #include "Desktop.h"
 #include "DisplayWindows.h"
+#include "FinderKeeper.h"
 #include "HostTestSupport.h"
 #include "Spawn.h"
 #include "XvfbServer.h"
@@ -29,21 +34,33 @@ std::optional<std::pair<int, int>> pngSize(const fs::path& path) {
     return std::pair{number(16), number(20)};
 }
 
-TEST(DesktopServicesTest, TheToolFindsAndPhotographsAWindowOnItsDisplayAndEndsTheDisplay) {
+// A desktop laid out by the tool, driven through it, and ended by pid whatever the test did.
+class DesktopServicesTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(run({"create", folder}).exitStatus, 0); }
+    void TearDown() override {
+        desktop.stopAll();
+        desktop.stopServices();
+    }
+    testing::ProcessResult run(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), QUAYMARK_DESKTOP_TOOL);
+        return testing::runProcess(arguments, {{"PATH", "/usr/bin:/bin"}});
+    }
+    testing::ProcessResult tool(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), {"-d", folder});
+        return run(arguments);
+    }
+    testing::TemporaryDirectory directory;
+    const std::string folder = (directory.path() / "desktop").string();
+    Desktop desktop{folder};
+};
+
+TEST_F(DesktopServicesTest, TheToolFindsAndPhotographsAWindowOnItsDisplayAndEndsTheDisplay) {
     if (!XvfbServer::isInstalled() || !DisplayWindows::isXdotoolInstalled())
         GTEST_SKIP() << "Xvfb or xdotool is not installed (Debian packages xvfb, xdotool)";
-    testing::TemporaryDirectory directory;
-    std::string folder = (directory.path() / "desktop").string();
-    const std::map<std::string, std::string> environment{{"PATH", "/usr/bin:/bin"}};
-    auto tool = [&](std::vector<std::string> arguments) {
-        arguments.insert(arguments.begin(), {QUAYMARK_DESKTOP_TOOL, "-d", folder});
-        return testing::runProcess(arguments, environment);
-    };
-    ASSERT_EQ(
-        testing::runProcess({QUAYMARK_DESKTOP_TOOL, "create", folder}, environment).exitStatus, 0);
     testing::ProcessResult display = tool({"display"});
     ASSERT_EQ(display.exitStatus, 0) << display.output;
-    std::optional<DesktopService> xvfb = Desktop(folder).display();
+    std::optional<DesktopService> xvfb = desktop.display();
     ASSERT_TRUE(xvfb);
     EXPECT_EQ(display.output, "DISPLAY=" + xvfb->address + "\n");
     EXPECT_NE(tool({"env"}).output.find("export DISPLAY='" + xvfb->address + "'"),
@@ -52,7 +69,7 @@ TEST(DesktopServicesTest, TheToolFindsAndPhotographsAWindowOnItsDisplayAndEndsTh
     const std::string title = "A \"bare\" window";
     SpawnResult window = spawnProcess({.executable = QUAYMARK_EMPTY_WINDOW,
                                        .arguments = {title},
-                                       .environment = Desktop(folder).environment(),
+                                       .environment = desktop.environment(),
                                        .standardError = TaskStream::Inherit});
     ASSERT_TRUE(window) << window.error;
     testing::ProcessResult found = tool({"wait-window", title, "--timeout", "20"});
@@ -78,18 +95,12 @@ TEST(DesktopServicesTest, TheToolFindsAndPhotographsAWindowOnItsDisplayAndEndsTh
     EXPECT_FALSE(processStartTime(xvfb->pid)) << "Xvfb outlived its desktop";
 }
 
-TEST(DesktopServicesTest, TheFeedIsServedFromItsFolderByPidUntilTheDesktopIsDestroyed) {
-    testing::TemporaryDirectory directory;
-    std::string folder = (directory.path() / "desktop").string();
+TEST_F(DesktopServicesTest, TheFeedIsServedFromItsFolderByPidUntilTheDesktopIsDestroyed) {
     fs::path feed = directory.path() / "feed";
     testing::writeFile(feed / "appcast.xml", "<rss version=\"2.0\"/>\n");
-    const std::map<std::string, std::string> environment{{"PATH", "/usr/bin:/bin"}};
-    ASSERT_EQ(
-        testing::runProcess({QUAYMARK_DESKTOP_TOOL, "create", folder}, environment).exitStatus, 0);
-    testing::ProcessResult served = testing::runProcess(
-        {QUAYMARK_DESKTOP_TOOL, "-d", folder, "serve-feed", feed.string()}, environment);
+    testing::ProcessResult served = tool({"serve-feed", feed.string()});
     ASSERT_EQ(served.exitStatus, 0) << served.output;
-    std::optional<DesktopService> server = Desktop(folder).feed();
+    std::optional<DesktopService> server = desktop.feed();
     ASSERT_TRUE(server);
     EXPECT_EQ(served.output, server->address + "\n");
     // Python's own HTTP client reads the file back from the address the tool printed.
@@ -98,13 +109,62 @@ TEST(DesktopServicesTest, TheFeedIsServedFromItsFolderByPidUntilTheDesktopIsDest
          "import sys, urllib.request; "
          "sys.stdout.write(urllib.request.urlopen(sys.argv[1] + 'appcast.xml').read().decode())",
          server->address},
-        environment);
+        {{"PATH", "/usr/bin:/bin"}});
     EXPECT_EQ(fetched.output, "<rss version=\"2.0\"/>\n");
 
-    EXPECT_EQ(testing::runProcess({QUAYMARK_DESKTOP_TOOL, "-d", folder, "destroy"}, environment)
-                  .exitStatus,
-              0);
+    EXPECT_EQ(tool({"destroy"}).exitStatus, 0);
     EXPECT_FALSE(processStartTime(server->pid)) << "the feed server outlived its desktop";
+}
+
+// Finder ended any way but on purpose runs again within a second, as one Finder; stopped on
+// purpose it stays stopped, and its keeper ends with it and with the desktop.
+TEST_F(DesktopServicesTest, FinderEndedAnyWayButStopIsRunningAgainWithinASecond) {
+    // Finder is the one application of this desktop.
+    auto finders = [&] {
+        std::vector<int> pids;
+        for (const RunningApplication& application : desktop.runningApplications())
+            pids.push_back(application.pid);
+        return pids;
+    };
+    auto keeper = [&] { return FinderKeeper::running(desktop.systemRoot()); };
+    ASSERT_EQ(tool({"start", "Finder"}).exitStatus, 0);
+    ASSERT_TRUE(testing::waitUntil([&] { return keeper().has_value(); }));
+    const auto longerThanTheKeeperWaits = FinderKeeper::kRestartDelay * 2;
+    // Killed, or ended by killall and started at once by launch services as the installer does.
+    for (bool killed : {true, false}) {
+        const int before = finders().at(0);
+        const auto ended = std::chrono::steady_clock::now();
+        std::string started;
+        if (killed) {
+            ASSERT_EQ(kill(before, SIGKILL), 0);
+        } else {
+            ASSERT_EQ(
+                tool({"run", desktop.systemRoot().map("/usr/bin/killall"), "Finder"}).exitStatus,
+                0);
+            started = tool({"start", "Finder"}).output;
+        }
+        EXPECT_TRUE(testing::waitUntil([&] { return !finders().empty() && finders()[0] != before; },
+                                       std::chrono::seconds(1)));
+        EXPECT_LT(std::chrono::steady_clock::now() - ended, std::chrono::seconds(1)) << killed;
+        std::this_thread::sleep_for(longerThanTheKeeperWaits);
+        ASSERT_EQ(finders().size(), 1u) << killed;
+        EXPECT_TRUE(started.empty() ||
+                    started.ends_with(" pid " + std::to_string(finders()[0]) + "\n"))
+            << "the keeper replaced the Finder launch services started: " << started;
+    }
+
+    const int stoppedKeeper = *keeper();
+    ASSERT_EQ(tool({"stop", "Finder"}).exitStatus, 0);
+    std::this_thread::sleep_for(longerThanTheKeeperWaits);
+    EXPECT_TRUE(finders().empty());
+    EXPECT_FALSE(processStartTime(stoppedKeeper));
+    ASSERT_EQ(tool({"start", "Finder"}).exitStatus, 0);
+    ASSERT_TRUE(testing::waitUntil([&] { return keeper().has_value(); }));
+    const int finder = finders().at(0);
+    const int destroyedKeeper = *keeper();
+    EXPECT_EQ(tool({"destroy"}).exitStatus, 0);
+    EXPECT_FALSE(processStartTime(finder) || processStartTime(destroyedKeeper))
+        << "Finder or its keeper outlived the desktop";
 }
 
 }  // namespace

@@ -10,11 +10,17 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <iostream>
+#include <random>
 #include <thread>
 
+#include "ApplicationRegistry.h"
 #include "Desktop.h"
+#include "FilePreferences.h"
 #include "FinderToolBarController.h"
+#include "HostSystem.h"
 #include "HostTestSupport.h"
 #include "PlistCodec.h"
 #include "Spawn.h"
@@ -28,9 +34,12 @@ using namespace finder_toolbar;
 using std::chrono::steady_clock;
 
 struct QuaymarkRun {
-    int exitStatus = -1;  // -1: it did not end within the time limit and was killed
+    int exitStatus = -1;  // -1: it was killed at the moment given, or did not end in time
     std::string output;
     double seconds = 0;
+    // When the Finder that ran at the start ended, in seconds after the start; -1: it did not
+    // end while Quaymark ran.
+    double finderEnded = -1;
 };
 
 class InstallerDesktopTest : public ::testing::Test {
@@ -72,10 +81,11 @@ protected:
         return std::nullopt;
     }
 
-    // Runs the installed program with the desktop's environment. Its output goes to a file:
-    // the Finder it starts inherits the streams and outlives it.
+    // Runs the installed program with the desktop's environment, and kills it (by pid) when it
+    // has not ended `killAfter` its start. Its output goes to a file: the Finder it starts
+    // inherits the streams and outlives it.
     QuaymarkRun runQuaymark(const std::string& command,
-                            std::chrono::seconds limit = std::chrono::seconds(60)) {
+                            std::chrono::microseconds killAfter = std::chrono::seconds(60)) {
         std::string program = quaymark + "/Contents/MacOS/Quaymark";
         fs::path log = directory.path() / "quaymark.log";
         Environment environment = currentEnvironment();
@@ -83,6 +93,7 @@ protected:
             environment[name] = value;
         // The log is appended to, and must hold this run alone.
         fs::remove(log);
+        const std::optional<int> finder = finderPid();
         auto started = steady_clock::now();
         SpawnResult spawned = spawnProcess({.executable = program,
                                             .arguments = {command},
@@ -93,18 +104,22 @@ protected:
             run.output = spawned.error;
             return run;
         }
-        pid_t pid = spawned.pid;
+        auto seconds = [&] {
+            return std::chrono::duration<double>(steady_clock::now() - started).count();
+        };
         int status = 0;
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (steady_clock::now() - started > limit) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
+        while (waitpid(spawned.pid, &status, WNOHANG) == 0) {
+            if (finder && run.finderEnded < 0 && !processStartTime(*finder))
+                run.finderEnded = seconds();
+            if (steady_clock::now() - started >= killAfter) {
+                kill(spawned.pid, SIGKILL);
+                waitpid(spawned.pid, &status, 0);
                 run.output = testing::readFile(log);
                 return run;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
         }
-        run.seconds = std::chrono::duration<double>(steady_clock::now() - started).count();
+        run.seconds = seconds();
         run.exitStatus = exitStatusOf(status);
         run.output = testing::readFile(log);
         return run;
@@ -126,6 +141,11 @@ protected:
 
     fs::path finderPreferences() const {
         return fs::path(desktop.home()) / "Library" / "Preferences" / "com.apple.finder.plist";
+    }
+    std::optional<PlistDictionary> storedFinderPreferences() const {
+        std::optional<DecodedPlist> saved = readPlistFile(finderPreferences().string());
+        const PlistDictionary* stored = saved ? saved->value.asDictionary() : nullptr;
+        return stored ? std::optional<PlistDictionary>(*stored) : std::nullopt;
     }
     testing::TemporaryDirectory directory;
     Desktop desktop{(directory.path() / "desktop").string()};
@@ -164,8 +184,7 @@ TEST_P(InstallerFileFormatTest, InstallAndUninstallKeepEveryOtherFinderSetting) 
         finder = *restarted;
         ASSERT_TRUE(finderLoadedToolbar(finder));
         std::optional<PlistDictionary> loaded = desktop.loadedToolbar();
-        std::optional<DecodedPlist> saved = readPlistFile(finderPreferences().string());
-        const PlistDictionary* stored = saved ? saved->value.asDictionary() : nullptr;
+        std::optional<PlistDictionary> stored = storedFinderPreferences();
         ASSERT_TRUE(loaded && loaded->contains("Toolbar") && stored &&
                     stored->contains(kConfigurationKey));
         EXPECT_EQ(*loaded->find("Toolbar"), *stored->find(kConfigurationKey));
@@ -246,6 +265,80 @@ TEST_F(InstallerDesktopTest, AnUnreadableFinderPreferenceFileIsLeftAsItWas) {
         }
         EXPECT_EQ(finderPid(), finder) << kind;
     }
+}
+
+// Killed at any moment of an install or uninstall, even between ending Finder and starting it
+// again, Quaymark leaves one Finder running again within a second, as a Mac's system restarts
+// Finder; Finder's preferences hold the toolbar from before or after, and every other setting.
+TEST_F(InstallerDesktopTest, FinderRunsAgainWithinASecondOfAnInstallKilledAtAnyMoment) {
+    createDesktop("10.14.6");
+    StderrLog log("InstallerDesktopTest");
+    FilePreferences preferences = FilePreferences::forHome(desktop.home(), log);
+    // A setting of Finder's own beside the toolbar, stored once, which no run may lose.
+    preferences.setAppValue("ShowPathbar", PlistValue::boolean(true), kFinderDomain);
+    ASSERT_TRUE(preferences.appSynchronize(kFinderDomain));
+    auto storeToolbar = [&](const PlistValue& toolbar) {
+        preferences.setAppValue(kConfigurationKey, toolbar, kFinderDomain);
+        return preferences.appSynchronize(kFinderDomain);
+    };
+    startFinder();
+    // Uninterrupted: the toolbars without and with the button, and when Finder is ended.
+    std::optional<PlistValue> toolbars[2];
+    double finderEnded = 0;
+    double whole = 0;
+    for (const char* command : {"install", "uninstall", "install"}) {
+        QuaymarkRun run = runQuaymark(command);
+        ASSERT_EQ(run.exitStatus, 0) << run.output;
+        ASSERT_GT(run.finderEnded, 0) << command;
+        finderEnded = std::max(finderEnded, run.finderEnded);
+        whole = std::max(whole, run.seconds);
+        std::optional<PlistDictionary> stored = storedFinderPreferences();
+        ASSERT_TRUE(stored && stored->contains(kConfigurationKey));
+        toolbars[std::string(command) == "install"] = *stored->find(kConfigurationKey);
+    }
+
+    // QUAYMARK_KILL_SEED repeats a failed run. Most moments fall around Finder's restart, where
+    // a kill is likeliest to leave Finder stopped; the rest anywhere in the run.
+    const char* given = std::getenv("QUAYMARK_KILL_SEED");
+    const unsigned seed = given ? static_cast<unsigned>(std::stoul(given)) : std::random_device{}();
+    std::cout << "seed " << seed << "; Finder ended " << finderEnded << " s into a run of " << whole
+              << " s\n";
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> nearRestart(0, finderEnded * 2);
+    std::uniform_real_distribution<double> anywhere(0, whole);
+    // Twenty uninstalls and ten installs.
+    auto longestStop = std::chrono::steady_clock::duration::zero();
+    for (int round = 0; round < 30; ++round) {
+        const bool install = round % 3 == 2;
+        ASSERT_TRUE(storeToolbar(*toolbars[!install]));
+        const double moment = round % 4 == 3 ? anywhere(random) : nearRestart(random);
+        const std::string what = std::string(install ? "install" : "uninstall") + " killed at " +
+                                 std::to_string(moment) + " s (seed " + std::to_string(seed) + ")";
+        runQuaymark(install ? "install" : "uninstall",
+                    std::chrono::microseconds(static_cast<long>(moment * 1e6)));
+        // Finder is watched for a while past a second, so that a Finder ended late (by the
+        // killall the killed program left running) is seen too.
+        const auto killed = steady_clock::now();
+        auto lastSeenStopped = killed;
+        while (steady_clock::now() - killed < std::chrono::milliseconds(1100)) {
+            if (!finderPid())
+                lastSeenStopped = steady_clock::now();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_LT(lastSeenStopped - killed, std::chrono::seconds(1)) << what;
+        longestStop = std::max(longestStop, lastSeenStopped - killed);
+        // Finder is the one application of this desktop.
+        EXPECT_EQ(desktop.runningApplications().size(), 1u) << what;
+        std::optional<PlistDictionary> stored = storedFinderPreferences();
+        ASSERT_TRUE(stored && stored->contains(kConfigurationKey)) << what;
+        EXPECT_TRUE(*stored->find(kConfigurationKey) == *toolbars[0] ||
+                    *stored->find(kConfigurationKey) == *toolbars[1])
+            << what;
+        const PlistValue* pathbar = stored->find("ShowPathbar");
+        EXPECT_TRUE(pathbar && *pathbar == PlistValue::boolean(true)) << what;
+    }
+    std::cout << "Finder was last seen stopped at most "
+              << std::chrono::duration<double>(longestStop).count() << " s after a kill\n";
 }
 
 }  // namespace
