@@ -1,6 +1,6 @@
 #include "XmlPlist.h"
 
-#include <libxml/xmlreader.h>
+#include <expat.h>
 
 #include <algorithm>
 #include <array>
@@ -133,183 +133,200 @@ std::optional<PlistValue> parseData(std::string_view text) {
     return PlistValue::data(std::move(bytes));
 }
 
+// Builds the value from expat's events, one frame per open element, so that nesting costs
+// no stack of our own. Any event the format has no place for stops the parser.
 class Reader {
 public:
-    explicit Reader(std::string_view bytes) : _bytes(bytes) {}
-
-    std::optional<PlistValue> read() {
-        // Entities are not substituted here, yet libxml2 expands a declared one it meets in an
-        // attribute value to check it, without the growth bounds XML_PARSE_HUGE lifts. No
-        // property list declares entities.
-        if (_bytes.find("<!ENTITY") != std::string_view::npos)
+    std::optional<PlistValue> read(std::string_view bytes) {
+        std::unique_ptr<XML_ParserStruct, FreeParser> parser(XML_ParserCreate(nullptr));
+        if (!parser)
             return std::nullopt;
-        // No network, no external DTD, no entity substitution. XML_PARSE_HUGE lifts libxml2's
-        // nesting bound of 256 elements, below kMaxPlistDepth.
-        if (_bytes.size() > static_cast<std::size_t>(INT32_MAX))
-            return std::nullopt;
-        _reader.reset(xmlReaderForMemory(
-            _bytes.data(), static_cast<int>(_bytes.size()), nullptr, nullptr,
-            XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_HUGE));
-        if (!_reader)
-            return std::nullopt;
-        if (!nextElement() || name() != "plist" || xmlTextReaderIsEmptyElement(_reader.get()))
-            return std::nullopt;
-        std::optional<PlistValue> result;
-        if (nextElement())
-            result = value(0);
-        if (!result || !nextElement() || _type != XML_READER_TYPE_END_ELEMENT)
-            return std::nullopt;
-        // What follows the root element may only be comments and processing instructions;
-        // libxml2 reports anything else, text included, as an error.
-        while (advance()) {
-            if (_type != XML_READER_TYPE_COMMENT &&
-                _type != XML_READER_TYPE_PROCESSING_INSTRUCTION &&
-                _type != XML_READER_TYPE_WHITESPACE &&
-                _type != XML_READER_TYPE_SIGNIFICANT_WHITESPACE)
+        _parser = parser.get();
+        XML_SetUserData(_parser, this);
+        XML_SetElementHandler(_parser, &Reader::started, &Reader::ended);
+        XML_SetCharacterDataHandler(_parser, &Reader::characters);
+        // No property list declares entities; refusing their declarations leaves nothing to
+        // expand. A reference to an undeclared one is skipped only in a document with an
+        // external subset, which is never read (no network, no external DTD).
+        XML_SetEntityDeclHandler(_parser, &Reader::entityDeclared);
+        XML_SetSkippedEntityHandler(_parser, &Reader::entitySkipped);
+        XML_SetParamEntityParsing(_parser, XML_PARAM_ENTITY_PARSING_NEVER);
+        constexpr std::size_t kChunk = std::size_t{1} << 30;  // XML_Parse takes an int length
+        do {
+            std::size_t length = std::min(bytes.size(), kChunk);
+            bool last = length == bytes.size();
+            if (XML_Parse(_parser, bytes.data(), static_cast<int>(length), last) != XML_STATUS_OK) {
                 return std::nullopt;
-        }
-        return _failed ? std::nullopt : result;
+            }
+            bytes.remove_prefix(length);
+        } while (!bytes.empty());
+        return _failed ? std::nullopt : std::move(_result);
     }
 
 private:
-    struct FreeReader {
-        void operator()(xmlTextReaderPtr reader) const { xmlFreeTextReader(reader); }
+    struct FreeParser {
+        void operator()(XML_Parser parser) const { XML_ParserFree(parser); }
     };
 
-    bool advance() {
-        int status = xmlTextReaderRead(_reader.get());
-        _failed = _failed || status < 0;
-        _type = status == 1 ? xmlTextReaderNodeType(_reader.get()) : XML_READER_TYPE_NONE;
-        return status == 1;
+    enum class Kind { Plist, Array, Dictionary, Key, Boolean, Scalar };
+
+    struct Frame {
+        Kind kind = Kind::Plist;
+        bool isTrue = false;                                        // Boolean
+        std::optional<PlistValue> (*parse)(std::string_view) = {};  // Scalar
+        std::string text;                                           // Key, Boolean, Scalar
+        PlistArray items;                                           // Array
+        std::vector<PlistDictionary::Entry> entries;                // Dictionary
+        std::optional<std::string> key;                             // Dictionary: unmatched
+        std::optional<PlistValue> value;                            // Plist
+    };
+
+    static Reader& of(void* data) { return *static_cast<Reader*>(data); }
+
+    void fail() {
+        if (!_failed)
+            XML_StopParser(_parser, XML_FALSE);
+        _failed = true;
     }
 
-    std::string_view name() const {
-        return reinterpret_cast<const char*>(xmlTextReaderConstName(_reader.get()));
+    static void XMLCALL entityDeclared(void* data, const XML_Char*, int, const XML_Char*, int,
+                                       const XML_Char*, const XML_Char*, const XML_Char*,
+                                       const XML_Char*) {
+        of(data).fail();
     }
 
-    std::string_view text() const {
-        const xmlChar* value = xmlTextReaderConstValue(_reader.get());
-        return value == nullptr ? "" : reinterpret_cast<const char*>(value);
+    static void XMLCALL entitySkipped(void* data, const XML_Char*, int) { of(data).fail(); }
+
+    static void XMLCALL started(void* data, const XML_Char* name, const XML_Char**) {
+        Reader& reader = of(data);
+        if (!reader._failed && !reader.open(name))
+            reader.fail();
     }
 
-    // Moves to the next start or end tag, over white space, comments and the document type;
-    // false at the end or at anything else.
-    bool nextElement() {
-        while (advance()) {
-            switch (_type) {
-                case XML_READER_TYPE_ELEMENT:
-                case XML_READER_TYPE_END_ELEMENT:
+    static void XMLCALL ended(void* data, const XML_Char*) {
+        Reader& reader = of(data);
+        if (!reader._failed && !reader.close())
+            reader.fail();
+    }
+
+    static void XMLCALL characters(void* data, const XML_Char* text, int length) {
+        Reader& reader = of(data);
+        if (reader._failed || reader._frames.empty())
+            return;
+        Frame& top = reader._frames.back();
+        std::string_view chunk(text, static_cast<std::size_t>(length));
+        if (top.kind == Kind::Key || top.kind == Kind::Boolean || top.kind == Kind::Scalar)
+            top.text += chunk;
+        else if (!trimmed(chunk).empty())
+            reader.fail();  // text between the elements of a container
+    }
+
+    Frame& push(Kind kind) {
+        Frame& frame = _frames.emplace_back();
+        frame.kind = kind;
+        return frame;
+    }
+
+    bool open(std::string_view tag) {
+        if (_frames.empty()) {
+            if (tag != "plist" || _result)
+                return false;
+            push(Kind::Plist);
+            return true;
+        }
+        Frame& parent = _frames.back();
+        switch (parent.kind) {
+            case Kind::Plist:
+                if (parent.value)
+                    return false;
+                break;
+            case Kind::Dictionary:
+                if (tag == "key") {
+                    if (parent.key)
+                        return false;
+                    push(Kind::Key);
                     return true;
-                case XML_READER_TYPE_WHITESPACE:
-                case XML_READER_TYPE_SIGNIFICANT_WHITESPACE:
-                case XML_READER_TYPE_COMMENT:
-                case XML_READER_TYPE_PROCESSING_INSTRUCTION:
-                case XML_READER_TYPE_DOCUMENT_TYPE:
-                    continue;
-                case XML_READER_TYPE_TEXT:
-                    if (trimmed(text()).empty())
-                        continue;
+                }
+                if (!parent.key)
                     return false;
-                default:
-                    return false;
-            }
+                break;
+            case Kind::Array:
+                break;
+            default:
+                return false;  // an element inside text
         }
-        return false;
-    }
-
-    // The text of the element whose start tag was just read, up to its end tag.
-    std::optional<std::string> elementText() {
-        std::string content;
-        if (xmlTextReaderIsEmptyElement(_reader.get()))
-            return content;
-        while (advance()) {
-            switch (_type) {
-                case XML_READER_TYPE_TEXT:
-                case XML_READER_TYPE_CDATA:
-                case XML_READER_TYPE_WHITESPACE:
-                case XML_READER_TYPE_SIGNIFICANT_WHITESPACE:
-                    content += text();
-                    continue;
-                case XML_READER_TYPE_COMMENT:
-                case XML_READER_TYPE_PROCESSING_INSTRUCTION:
-                    continue;
-                case XML_READER_TYPE_END_ELEMENT:
-                    return content;
-                default:
-                    return std::nullopt;
-            }
-        }
-        return std::nullopt;
-    }
-
-    // The value whose start tag was just read.
-    std::optional<PlistValue> value(int depth) {
-        if (_type != XML_READER_TYPE_ELEMENT)
-            return std::nullopt;
-        std::string_view tag = name();
         if (tag == "array" || tag == "dict") {
-            if (depth >= kMaxPlistDepth)
-                return std::nullopt;
-            return tag == "array" ? array(depth) : dictionary(depth);
+            if (_containers >= kMaxPlistDepth)
+                return false;
+            ++_containers;
+            push(tag == "array" ? Kind::Array : Kind::Dictionary);
+            return true;
         }
-        bool isTrue = tag == "true";
-        if (isTrue || tag == "false") {
-            std::optional<std::string> content = elementText();
-            if (!content || !trimmed(*content).empty())
-                return std::nullopt;
-            return PlistValue::boolean(isTrue);
+        if (tag == "true" || tag == "false") {
+            push(Kind::Boolean).isTrue = tag == "true";
+            return true;
         }
-        // The tag's text dies with the next read, so the parser is chosen first.
-        std::optional<PlistValue> (*parse)(std::string_view) = tag == "string"    ? parseString
-                                                               : tag == "integer" ? parseInteger
-                                                               : tag == "real"    ? parseReal
-                                                               : tag == "date"    ? parseDate
-                                                               : tag == "data"    ? parseData
-                                                                                  : nullptr;
+        auto parse = tag == "string"    ? parseString
+                     : tag == "integer" ? parseInteger
+                     : tag == "real"    ? parseReal
+                     : tag == "date"    ? parseDate
+                     : tag == "data"    ? parseData
+                                        : nullptr;
         if (parse == nullptr)
-            return std::nullopt;
-        std::optional<std::string> content = elementText();
-        return content ? parse(*content) : std::nullopt;
+            return false;
+        push(Kind::Scalar).parse = parse;
+        return true;
     }
 
-    std::optional<PlistValue> array(int depth) {
-        PlistArray items;
-        if (xmlTextReaderIsEmptyElement(_reader.get()))
-            return PlistValue(std::move(items));
-        while (nextElement() && _type == XML_READER_TYPE_ELEMENT) {
-            std::optional<PlistValue> item = value(depth + 1);
-            if (!item)
-                return std::nullopt;
-            items.push_back(std::move(*item));
+    // The element of the top frame ended (expat checks that its end tag matches).
+    bool close() {
+        Frame frame = std::move(_frames.back());
+        _frames.pop_back();
+        std::optional<PlistValue> value;
+        switch (frame.kind) {
+            case Kind::Plist:
+                _result = std::move(frame.value);
+                return _result.has_value();
+            case Kind::Key:
+                _frames.back().key = std::move(frame.text);
+                return true;
+            case Kind::Boolean:
+                if (!trimmed(frame.text).empty())
+                    return false;
+                value = PlistValue::boolean(frame.isTrue);
+                break;
+            case Kind::Scalar:
+                value = frame.parse(frame.text);
+                break;
+            case Kind::Array:
+                --_containers;
+                value = PlistValue(std::move(frame.items));
+                break;
+            case Kind::Dictionary:
+                --_containers;
+                if (frame.key)
+                    return false;  // a key without its value
+                value = PlistValue(PlistDictionary(std::move(frame.entries)));
+                break;
         }
-        if (_type != XML_READER_TYPE_END_ELEMENT)
-            return std::nullopt;
-        return PlistValue(std::move(items));
-    }
-
-    std::optional<PlistValue> dictionary(int depth) {
-        std::vector<PlistDictionary::Entry> entries;
-        if (xmlTextReaderIsEmptyElement(_reader.get()))
-            return PlistValue(PlistDictionary());
-        while (nextElement() && _type == XML_READER_TYPE_ELEMENT) {
-            std::optional<std::string> key;
-            if (name() == "key")
-                key = elementText();
-            if (!key || !nextElement() || name() == "key")
-                return std::nullopt;
-            std::optional<PlistValue> item = value(depth + 1);
-            if (!item)
-                return std::nullopt;
-            entries.emplace_back(std::move(*key), std::move(*item));
+        if (!value)
+            return false;
+        Frame& parent = _frames.back();
+        if (parent.kind == Kind::Array) {
+            parent.items.push_back(std::move(*value));
+        } else if (parent.kind == Kind::Dictionary) {
+            parent.entries.emplace_back(std::move(*parent.key), std::move(*value));
+            parent.key.reset();
+        } else {
+            parent.value = std::move(value);
         }
-        if (_type != XML_READER_TYPE_END_ELEMENT)
-            return std::nullopt;
-        return PlistValue(PlistDictionary(std::move(entries)));
+        return true;
     }
 
-    std::string_view _bytes;
-    std::unique_ptr<xmlTextReader, FreeReader> _reader;
-    int _type = XML_READER_TYPE_NONE;
+    XML_Parser _parser = nullptr;
+    std::vector<Frame> _frames;
+    int _containers = 0;
+    std::optional<PlistValue> _result;
     bool _failed = false;
 };
 
@@ -480,10 +497,7 @@ private:
 }  // namespace
 
 std::optional<PlistValue> readXmlPlist(std::string_view bytes) {
-    // libxml2 sets up its globals once, before any thread may read a document.
-    static const bool initialised = (xmlInitParser(), true);
-    (void)initialised;
-    return Reader(bytes).read();
+    return Reader().read(bytes);
 }
 
 std::string writeXmlPlist(const PlistValue& value) {

@@ -1,4 +1,4 @@
-// The XML property-list format: read through libxml2, written the way Apple writes it.
+// The XML property-list format: read through expat, written the way Apple writes it.
 #pragma once
 
 #include <optional>

@@ -259,6 +259,40 @@ TEST(PlistCodecTest, ValuesThatWouldBeWrittenAlteredAreRefused) {
     }
 }
 
+// Markup that plistlib never writes: what a reader must make of it, or refuse.
+TEST(PlistCodecTest, XmlMarkupBeyondWhatWritersUseReadsAsItsTextOrIsRefused) {
+    const std::string external =
+        "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+        "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">";
+    const struct {
+        std::string document;
+        std::optional<PlistValue> value;
+    } cases[] = {
+        {"<plist><string><![CDATA[<!ENTITY a \"b\">]]></string></plist>", "<!ENTITY a \"b\">"},
+        {"<plist><!-- <!ENTITY a 'b'> --><string>a<!--x-->b<?p?>&#x263A;</string></plist>",
+         "ab\u263A"},
+        {"<plist><string>a&#13;\r\nb\rc</string></plist>", "a\r\nb\nc"},
+        {"<plist> <dict> <key>k</key> <true> </true> <?p?> </dict> </plist>",
+         PlistDictionary{{"k", PlistValue::boolean(true)}}},
+        {external + "<plist><array/></plist>", PlistArray{}},
+        // Declarations are refused whether or not anything refers to them.
+        {"<!DOCTYPE plist [<!ENTITY a \"b\">]><plist><string>x</string></plist>", {}},
+        {"<!DOCTYPE plist [<!ENTITY % p \"b\">]><plist><string>x</string></plist>", {}},
+        {"<!DOCTYPE plist [<!ENTITY u SYSTEM \"file:///etc/passwd\">]><plist><string>&u;"
+         "</string></plist>",
+         {}},
+        {"<!DOCTYPE plist SYSTEM \"file:///etc/passwd\"><plist><string>&a;</string></plist>", {}},
+        {external + "<plist><string>&lt;&undeclared;</string></plist>", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.document);
+        std::optional<DecodedPlist> decoded = decodePlist(c.document);
+        EXPECT_EQ(decoded.has_value(), c.value.has_value());
+        if (decoded && c.value)
+            expectSameValue(decoded->value, *c.value);
+    }
+}
+
 TEST(PlistCodecTest, ReadingWhatIsNoFileGivesNothing) {
     testing::TemporaryDirectory directory;
     EXPECT_FALSE(readPlistFile((directory.path() / "missing.plist").string()));

@@ -53,10 +53,22 @@ std::optional<PlistValue> packedInfo(const fs::path& archive, const fs::path& fo
     return info ? std::optional<PlistValue>(info->value) : std::nullopt;
 }
 
+// What readelf shows of an ELF file: its section headers and notes (the build ID).
+std::string elf(const fs::path& file) {
+    return testing::runProcess({"/usr/bin/readelf", "-S", "-n", "--wide", file.string()}, {})
+        .output;
+}
+
+std::string buildId(const fs::path& file) {
+    const std::string shown = elf(file);
+    const std::size_t at = shown.find("Build ID: ");
+    return at == std::string::npos ? "" : shown.substr(at, shown.find('\n', at) - at);
+}
+
 class MakeReleaseTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* tool : {"/usr/bin/python3", "/usr/bin/openssl"})
+        for (const char* tool : {"/usr/bin/python3", "/usr/bin/openssl", "/usr/bin/objcopy"})
             if (access(tool, X_OK) != 0)
                 GTEST_SKIP() << tool << " is missing";
         write(app / "Contents/Info.plist",
@@ -64,6 +76,20 @@ protected:
               "<key>CFBundleIdentifier</key><string>com.brindlewood.Quaymark</string>"
               "<key>CFBundleVersion</key><string>1.0</string></dict></plist>\n");
         write(app / "Contents/MacOS/Q", "#!/bin/sh\n");
+        // A program built with its debug information, and one split as the build splits the
+        // button program's, into Q.app.debug beside the bundle.
+        fs::copy_file(QUAYMARK_DEBUGGED_PROGRAM, app / "Contents/MacOS/Program");
+        const fs::path split = app / "Contents/MacOS/QuaymarkHelper";
+        const fs::path splitDebug =
+            directory.path() / "Q.app.debug/Contents/MacOS/QuaymarkHelper.debug";
+        fs::create_directories(splitDebug.parent_path());
+        fs::copy_file(QUAYMARK_DEBUGGED_PROGRAM, split);
+        for (std::vector<std::string> objcopy :
+             {std::vector<std::string>{"--only-keep-debug", split, splitDebug},
+              {"--strip-debug", "--add-gnu-debuglink=" + splitDebug.string(), split}}) {
+            objcopy.insert(objcopy.begin(), "/usr/bin/objcopy");
+            ASSERT_EQ(testing::runProcess(objcopy, {}).exitStatus, 0);
+        }
         write(directory.path() / "notes.html", "<html><body><h1>What is new</h1></body></html>\n");
     }
 
@@ -105,6 +131,24 @@ TEST_F(MakeReleaseTest, SignsTheFeedAndTheLinkedNotesAsABundleThatRequiresSignin
     ASSERT_TRUE(info && info->asDictionary());
     const PlistValue* required = info->asDictionary()->find("SURequireSignedFeed");
     EXPECT_TRUE(required && required->asBoolean() == true);
+
+    // The programs ship without their debug information, which lies beside the archive at
+    // their paths, and matches them.
+    const fs::path debug = directory.path() / "debug";
+    ASSERT_EQ(unpackArchive((feed / "Q-1.1.debug.tar.xz").string(), debug.string(), "Q.app"),
+              std::nullopt);
+    for (const char* name : {"Program", "QuaymarkHelper"}) {
+        SCOPED_TRACE(name);
+        const fs::path shipped = directory.path() / "1.1/Q.app/Contents/MacOS" / name;
+        const fs::path kept = debug / "Q.app/Contents/MacOS" / (name + std::string(".debug"));
+        EXPECT_EQ(elf(shipped).find(".debug_info"), std::string::npos);
+        EXPECT_NE(elf(shipped).find(".gnu_debuglink"), std::string::npos);
+        EXPECT_NE(elf(kept).find(".debug_info"), std::string::npos);
+        EXPECT_EQ(buildId(kept), buildId(QUAYMARK_DEBUGGED_PROGRAM));
+        EXPECT_EQ(buildId(shipped), buildId(kept));
+    }
+    EXPECT_LT(fs::file_size(directory.path() / "1.1/Q.app/Contents/MacOS/Program"),
+              fs::file_size(app / "Contents/MacOS/Program") / 2);
 
     // A later release with the same key re-signs the whole feed, which keeps both items and
     // the earlier notes' signature; without the option its copy sets no requirement.
@@ -148,6 +192,15 @@ TEST_F(MakeReleaseTest, RefusesNotesGivenBothInTheFeedAndAsAFile) {
     EXPECT_EQ(refused.status, 2);
     EXPECT_NE(refused.output.find("--notes-file"), std::string::npos) << refused.output;
     EXPECT_FALSE(fs::exists(feed / "appcast.xml"));
+
+    // Nor is a program released whose debug information the build did not leave.
+    fs::remove_all(directory.path() / "Q.app.debug");
+    const Made undebuggable = makeRelease(
+        release("1.1", {"--key", (directory.path() / "keys/quaymark-ed25519.pem").string()}));
+    EXPECT_EQ(undebuggable.status, 1);
+    EXPECT_NE(undebuggable.output.find("QuaymarkHelper.debug"), std::string::npos)
+        << undebuggable.output;
+    EXPECT_FALSE(fs::exists(feed / "Q-1.1.zip"));
 }
 
 }  // namespace
