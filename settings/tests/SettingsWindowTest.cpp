@@ -14,8 +14,10 @@
 #include <functional>
 #include <random>
 
+#include "ApplicationsChecker.h"
 #include "FilePreferences.h"
 #include "HostTestSupport.h"
+#include "QtAlert.h"
 #include "QtHost.h"
 #include "QuaymarkPreferences.h"
 #include "RecordingAlert.h"
@@ -478,6 +480,25 @@ private slots:
             field->insertPlainText(lines[index]);
         }
         QCOMPARE(settings.stored(kTerminalCommand), PlistValue(command.toStdString()));
+    }
+
+    void theLocationAlertFitsItsLines() {
+        QtAlert alert;
+        const AlertText text = ApplicationsChecker::moveAlertText("/Users/u1/Applications");
+        std::vector<QString> unfit;
+        QTimer::singleShot(0, [&] {
+            QTRY_VERIFY(QApplication::activeModalWidget());
+            for (QLabel* label : QApplication::activeModalWidget()->findChildren<QLabel*>()) {
+                for (const QString& line : label->text().split(u'\n')) {
+                    if (label->fontMetrics().horizontalAdvance(line) >
+                        label->contentsRect().width())
+                        unfit.push_back(line);
+                }
+            }
+            QApplication::activeModalWidget()->close();
+        });
+        alert.runModal(text);
+        QCOMPARE(unfit, std::vector<QString>{});
     }
 
     void launchChecksTheLocationFirst_data() {
