@@ -142,6 +142,7 @@ void AppDelegate::changedTerminal() {
     // Every title of the list is a catalogue name, so nothing comes out only for an empty list.
     if (!identifier)
         return;
+    _terminalsHint->setText(_terminalsHintText);
     updateHints();
     store(kTerminalIdentifier, PlistValue(*identifier));
 }

@@ -320,9 +320,12 @@ private slots:
     }
 
     void xtermDisablesWhatItTakesNoneOf() {
-        Settings settings(Setup{.terminals = kFourTerminals});
+        Settings settings(Setup{.terminals = {kTerminalApp, "/usr/X11R6/bin/xterm"},
+                                .stored = {{kTerminalIdentifier, "com.googlecode.iterm2"}}});
         auto* terminals = settings.control<QComboBox>("terminals");
         auto* note = settings.control<QLabel>("xtermNote");
+        auto* hint = settings.control<QLabel>("terminalsHint");
+        QVERIFY(hint->text().startsWith("iTerm2 is no longer installed"));
         std::vector<QWidget*> unused = {settings.control<QComboBox>("openTypes"),
                                         settings.control<QPlainTextEdit>("commandField")};
         settings.app->window().show();
@@ -334,6 +337,8 @@ private slots:
             QTest::keyClick(terminals, key);
             QCOMPARE(settings.stored(kTerminalIdentifier), PlistValue(stored));
             QCOMPARE(note->isVisible(), xterm);
+            // The user's own choice retires the note about the one that went away.
+            QVERIFY(!hint->text().contains("no longer"));
             for (QWidget* control : unused)
                 QCOMPARE(control->isEnabled(), !xterm);
         }
