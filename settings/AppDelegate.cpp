@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTextDocument>
+#include <QTimer>
 #include <algorithm>
 #include <utility>
 
@@ -104,10 +105,8 @@ bool AppDelegate::applicationWillFinishLaunching() {
 void AppDelegate::applicationDidFinishLaunching() {
     _installer.updateHelperIcon();
     // A file that could not be read is left as it is: no launch date, no repaired terminal.
-    if (!_unreadAtStart) {
-        _defaults.setObject(kLastLaunchDate, PlistValue(_platform.clock.now()));
-        showPreferencesProblem(_platform.preferences.synchronize(_defaults.domain()), false);
-    }
+    if (!_unreadAtStart)
+        store(kLastLaunchDate, PlistValue(_platform.clock.now()));
     _updater.checkForUpdatesInBackground();
 }
 
@@ -171,6 +170,10 @@ void AppDelegate::controlTextDidChange() {
 
 void AppDelegate::store(const std::string& key, PlistValue value) {
     _unsaved.insert_or_assign(key, std::move(value));
+    writeUnsaved();
+}
+
+void AppDelegate::writeUnsaved() {
     for (const auto& [unsavedKey, unsavedValue] : _unsaved)
         _defaults.setObject(unsavedKey, unsavedValue);
     std::optional<PreferencesFailure> failure =
@@ -192,11 +195,18 @@ void AppDelegate::store(const std::string& key, PlistValue value) {
             qt(_defaults.stringForKey(kTerminalCommand).value_or(kDefaultCommandTemplate)));
     updateRestoreButton();
     updateHints();
+    // A terminal the refill repaired.
+    if (!_unsaved.empty())
+        writeUnsaved();
 }
 
 void AppDelegate::showPreferencesProblem(const std::optional<PreferencesFailure>& failure,
                                          bool reading) {
-    _preferencesProblem->setVisible(failure.has_value());
+    if (_preferencesProblem->isHidden() == failure.has_value()) {
+        _preferencesProblem->setVisible(failure.has_value());
+        // The window fits its layout again once that has run, after this event.
+        QTimer::singleShot(0, _window, [window = _window] { window->adjustSize(); });
+    }
     if (!failure)
         return;
     _preferencesProblem->setText(
@@ -277,8 +287,10 @@ void AppDelegate::reloadTerminalsPopUp() {
             }
         }
         // Not synchronised here: at launch the date's synchronisation follows and writes it.
-        if (!_unreadAtStart)
+        if (!_unreadAtStart) {
             _defaults.setObject(kTerminalIdentifier, PlistValue(identifier));
+            _unsaved.insert_or_assign(kTerminalIdentifier, PlistValue(identifier));
+        }
         if (stored && !stored->empty()) {
             _terminalsHint->setText(
                 qt(_terminalIDs->nameForTerminal(*stored).value_or(*stored) +

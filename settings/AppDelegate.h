@@ -81,6 +81,8 @@ private:
     // Stores `value` under `key` with every earlier change no write has taken yet, and
     // synchronises; the window then says whether the preferences could be written.
     void store(const std::string& key, PlistValue value);
+    // Hands every unsaved change to the preferences again and synchronises.
+    void writeUnsaved();
     // Shows why the preferences cannot be read or written, or hides the line when nothing.
     void showPreferencesProblem(const std::optional<PreferencesFailure>& failure, bool reading);
     // The open-type hint and the xterm note for the chosen terminal and open type.
@@ -108,8 +110,9 @@ private:
     QLabel* _xtermNote = nullptr;
     QLabel* _preferencesProblem = nullptr;
     bool _changingToolbar = false;
-    // The user's changes since the last write that succeeded: a failed write drops what it
-    // was given, so each later one is handed all of them again.
+    // The changes since the last write that succeeded (the user's, a repaired terminal, the
+    // launch date): a failed write drops what it was given, so each later one is handed all
+    // of them again.
     std::map<std::string, PlistValue> _unsaved;
     // The preferences could not be read when the controls were filled: they show the defaults,
     // and nothing is written for the user until a change of theirs is.

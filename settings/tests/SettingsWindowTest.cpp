@@ -452,6 +452,7 @@ private slots:
         QCOMPARE(file.stored(kTerminalCommand), PlistValue(field->toPlainText().toStdString()));
         QVERIFY(field->toPlainText().endsWith(" && echo more!"));
         QCOMPARE(file.stored(kUseWindow), PlistValue::boolean(false));
+        QCOMPARE(file.stored(kTerminalIdentifier), PlistValue(kTerminalApp));
     }
 
     void commandsKeepEveryCharacter_data() {
