@@ -4,6 +4,18 @@
 
 namespace quaymark {
 
+std::optional<std::string> toolbarChangeRefusal(const ToolbarChange& change) {
+    if (change.readFailure) {
+        return "Finder's preferences could not be read, so nothing was changed: " +
+               change.readFailure->message();
+    }
+    if (change.saveFailure) {
+        return "Finder's toolbar could not be saved, so Finder was not restarted: " +
+               change.saveFailure->message();
+    }
+    return std::nullopt;
+}
+
 namespace {
 
 const char* const kUsage =
@@ -35,8 +47,7 @@ bool reportRestart(FinderRestart restart, std::ostream& out, std::ostream& err) 
 // Reports a change that was saved (or not) and followed by a restart; the exit status.
 int reportChange(const ToolbarChange& change, std::ostream& out, std::ostream& err) {
     if (change.saveFailure) {
-        err << "Finder's toolbar could not be saved, so Finder was not restarted: "
-            << change.saveFailure->message() << "\n";
+        err << *toolbarChangeRefusal(change) << "\n";
         return kCommandFailed;
     }
     return reportRestart(change.finder, out, err) ? kCommandSucceeded : kCommandFailed;
@@ -44,8 +55,7 @@ int reportChange(const ToolbarChange& change, std::ostream& out, std::ostream& e
 
 // Says that Finder's preferences could not be read, in one line; the exit status.
 int refuse(const PreferencesFailure& failure, std::ostream& err) {
-    err << "Finder's preferences could not be read, so nothing was changed: " << failure.message()
-        << "\n";
+    err << *toolbarChangeRefusal(ToolbarChange{.readFailure = failure, .saveFailure = {}}) << "\n";
     return kCommandFailed;
 }
 

@@ -2,6 +2,7 @@
 // `Quaymark install`, `Quaymark uninstall`, `Quaymark status`, `Quaymark --help`.
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -17,6 +18,10 @@ inline constexpr int kCommandSucceeded = 0;
 // or Finder did not come back.
 inline constexpr int kCommandFailed = 1;
 inline constexpr int kCommandUsageError = 2;
+
+// The one line that says why an install or uninstall changed nothing: Finder's preferences
+// could not be read, or the changed toolbar could not be saved; nothing when neither.
+std::optional<std::string> toolbarChangeRefusal(const ToolbarChange& change);
 
 // Carries out the command the arguments (without the program name) name, reporting on `out`
 // and problems on `err`; one of the statuses above. Unknown words are a usage error.

@@ -3,7 +3,11 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
+#include <map>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "Alert.h"
 #include "FinderToolBarController.h"
@@ -13,7 +17,8 @@
 #include "UserDefaults.h"
 
 class QComboBox;
-class QLineEdit;
+class QLabel;
+class QPlainTextEdit;
 class QMainWindow;
 class QPushButton;
 
@@ -26,6 +31,8 @@ inline constexpr const char* kInstallTitle = "Add Quaymark button to Finder Tool
 inline constexpr const char* kUninstallTitle = "Uninstall Quaymark from Finder";
 inline constexpr const char* kNewWindow = "New Window";
 inline constexpr const char* kNewTab = "New Tab (Experimental)";
+inline constexpr const char* kNewWindowHint = "Each click opens a new terminal window.";
+inline constexpr const char* kNewTabHint = "A new tab opens in the terminal's front window.";
 }  // namespace settings_text
 
 // The services it is given must outlive it. All of it runs on the main thread.
@@ -71,9 +78,21 @@ public slots:
     void controlTextDidChange();
 
 private:
+    // Stores `value` under `key` with every earlier change no write has taken yet, and
+    // synchronises; the window then says whether the preferences could be written.
+    void store(const std::string& key, PlistValue value);
+    // Hands every unsaved change to the preferences again and synchronises.
+    void writeUnsaved();
+    // Shows why the preferences cannot be read or written, or hides the line when nothing.
+    void showPreferencesProblem(const std::optional<PreferencesFailure>& failure, bool reading);
+    // The open-type hint and the xterm note for the chosen terminal and open type.
+    void updateHints();
+    void setCommandText(const QString& text);
+    QString commandText() const;
+
     QPushButton* _installOrUninstallButton = nullptr;
     QMainWindow* _window = nullptr;
-    QLineEdit* _commandField = nullptr;
+    QPlainTextEdit* _commandField = nullptr;
     QComboBox* _terminals = nullptr;
     QComboBox* _openTypes = nullptr;
     QPushButton* _restoreCommandButton = nullptr;
@@ -85,7 +104,19 @@ private:
     SUUpdater& _updater;
     UserDefaults _defaults;
     QPushButton* _checkForUpdatesButton = nullptr;
+    QLabel* _openTypesHint = nullptr;
+    QLabel* _terminalsHint = nullptr;
+    QString _terminalsHintText;
+    QLabel* _xtermNote = nullptr;
+    QLabel* _preferencesProblem = nullptr;
     bool _changingToolbar = false;
+    // The changes since the last write that succeeded (the user's, a repaired terminal, the
+    // launch date): a failed write drops what it was given, so each later one is handed all
+    // of them again.
+    std::map<std::string, PlistValue> _unsaved;
+    // The preferences could not be read when the controls were filled: they show the defaults,
+    // and nothing is written for the user until a change of theirs is.
+    bool _unreadAtStart = false;
 };
 
 }  // namespace quaymark

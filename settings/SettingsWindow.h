@@ -26,6 +26,8 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Keeps the wheel off the pop-ups: scrolling past one must not change a setting.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     std::unique_ptr<Ui::MainWindow> _form;

@@ -1,8 +1,11 @@
 #include "QtAlert.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <algorithm>
 #include <vector>
 
 namespace quaymark {
@@ -15,6 +18,15 @@ int QtAlert::runModal(const AlertText& text) {
     box.setWindowTitle(QGuiApplication::applicationDisplayName());
     box.setText(QString::fromStdString(text.messageText));
     box.setInformativeText(QString::fromStdString(text.informativeText));
+    // The texts break their lines where they mean to; the box is made wide enough for the
+    // longest one (a path, say) rather than wrapping it, up to most of the screen.
+    const int widest = box.screen() ? box.screen()->availableGeometry().width() * 3 / 4 : 800;
+    for (QLabel* label : box.findChildren<QLabel*>()) {
+        int needed = 0;
+        for (const QString& line : label->text().split(u'\n'))
+            needed = std::max(needed, label->fontMetrics().horizontalAdvance(line));
+        label->setMinimumWidth(std::min(needed, widest));
+    }
     // One role for all: the button box keeps buttons of the same role in the order added.
     std::vector<QPushButton*> buttons;
     for (const std::string& title : text.buttons)

@@ -1,6 +1,11 @@
 #include "HostTestSupport.h"
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -23,6 +28,23 @@ TemporaryDirectory::TemporaryDirectory() {
 TemporaryDirectory::~TemporaryDirectory() {
     std::error_code error;
     fs::remove_all(_path, error);
+}
+
+WithoutOverridingPermissions::WithoutOverridingPermissions() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    syscall(SYS_capget, &header, data);
+    static_assert(sizeof data == sizeof _saved);
+    std::memcpy(_saved.data(), data, sizeof data);
+    data[0].effective &= ~(1u << CAP_DAC_OVERRIDE | 1u << CAP_DAC_READ_SEARCH);
+    syscall(SYS_capset, &header, data);
+}
+
+WithoutOverridingPermissions::~WithoutOverridingPermissions() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    std::memcpy(data, _saved.data(), sizeof data);
+    syscall(SYS_capset, &header, data);
 }
 
 ProcessResult runProcess(const std::vector<std::string>& argv,

@@ -1,7 +1,9 @@
 // Temporary folders and child processes for tests that run real programs.
 #pragma once
 
+#include <array>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -41,6 +43,19 @@ ProcessResult runPython(const std::string& script, const std::vector<std::string
 // Polls until the condition holds or the time limit passes; whether it held.
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeLimit = std::chrono::seconds(10));
+
+// Root reads and writes any file whatever its mode: the thread that makes this does without
+// that power until it is destroyed, as a user would.
+class WithoutOverridingPermissions {
+public:
+    WithoutOverridingPermissions();
+    ~WithoutOverridingPermissions();
+    WithoutOverridingPermissions(const WithoutOverridingPermissions&) = delete;
+    WithoutOverridingPermissions& operator=(const WithoutOverridingPermissions&) = delete;
+
+private:
+    std::array<std::uint32_t, 6> _saved{};
+};
 
 std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& contents);

@@ -1,11 +1,9 @@
 // Preference files shared between processes: merging, locking, kills, files we cannot read.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/capability.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -187,19 +185,6 @@ std::string snapshot(const fs::path& path) {
            (type == fs::file_type::regular ? testing::readFile(path) : "");
 }
 
-// Root reads any file whatever its mode: this thread does without that power while it lives.
-struct WithoutOverridingPermissions {
-    WithoutOverridingPermissions() {
-        syscall(SYS_capget, &header, saved);
-        __user_cap_data_struct lessened[2] = {saved[0], saved[1]};
-        lessened[0].effective &= ~(1u << CAP_DAC_OVERRIDE | 1u << CAP_DAC_READ_SEARCH);
-        syscall(SYS_capset, &header, lessened);
-    }
-    ~WithoutOverridingPermissions() { syscall(SYS_capset, &header, saved); }
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct saved[2] = {};
-};
-
 TEST_F(FilePreferencesTest, AFileWeCannotReadIsLeftAloneUnlessItIsOurOwnUnparseableOne) {
     const std::string xml = encodePlist(PlistDictionary{{"kept", "yes"}}, PlistFormat::Xml);
     const std::string binary = encodePlist(PlistDictionary{{"kept", "yes"}}, PlistFormat::Binary);
@@ -226,7 +211,7 @@ TEST_F(FilePreferencesTest, AFileWeCannotReadIsLeftAloneUnlessItIsOurOwnUnparsea
         {"not a property list", bytes(binary.substr(0, binary.size() - 1))},
         {"not a dictionary at the top", bytes(encodePlist(PlistArray{"kept"}, PlistFormat::Xml))},
     };
-    WithoutOverridingPermissions asAUser;
+    testing::WithoutOverridingPermissions asAUser;
     for (const auto& [reason, place] : cases) {
         for (const std::string& domain : {kDomain, kOwnDomain}) {
             SCOPED_TRACE(reason + " in " + domain);
