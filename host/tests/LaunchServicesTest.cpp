@@ -1,14 +1,21 @@
 // Launch services and tasks on real folder trees inside a private system root.
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <set>
 #include <thread>
 
+#include "AtomicFile.h"
 #include "HostPlatform.h"
 #include "HostTestSupport.h"
 #include "HostWorkspace.h"
 #include "PlatformException.h"
+#include "PlistCodec.h"
+#include "Posix.h"
 #include "PosixTaskLauncher.h"
 #include "TerminalIdentifiers.h"
 
@@ -42,6 +49,22 @@ protected:
         fs::permissions(program, fs::perms::owner_all);
     }
 
+    // Dates every folder of the Applications folders an hour back, as folders are between
+    // installs: a scan of folders changed a moment ago is not kept.
+    void settle() {
+        auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+        for (const fs::path& top : {root / "Applications", home / "Applications"}) {
+            if (!fs::exists(top))
+                continue;
+            fs::last_write_time(top, old);
+            for (const auto& entry : fs::recursive_directory_iterator(top)) {
+                if (entry.is_directory())
+                    fs::last_write_time(entry.path(), old);
+            }
+        }
+    }
+    BundleRegistry registry() { return BundleRegistry(SystemRoot(root.string()), home.string()); }
+
     // A fresh workspace stands for another process of the desktop.
     HostWorkspace workspace() { return HostWorkspace(SystemRoot(root.string()), home.string()); }
     std::optional<std::string> found(HostWorkspace& in, const char* identifier) {
@@ -52,7 +75,7 @@ protected:
     fs::path root = directory.path() / "root", home = directory.path() / "home";
 };
 
-TEST_F(LaunchServicesTest, FindsBundlesInBothApplicationFoldersAndSeesEveryChange) {
+TEST_F(LaunchServicesTest, FindsBundlesInBothApplicationFoldersButNotInsideBundles) {
     makeBundle(root / "Applications" / "Utilities" / "Terminal.app", "com.apple.Terminal");
     makeBundle(root / "Applications" / "iTerm.app", "com.googlecode.iterm2");
     makeBundle(home / "Applications" / "My Tools" / "iTerm.app", "net.sourceforge.iTerm");
@@ -66,24 +89,195 @@ TEST_F(LaunchServicesTest, FindsBundlesInBothApplicationFoldersAndSeesEveryChang
               (home / "Applications" / "My Tools" / "iTerm.app").string());
     EXPECT_EQ(found(asked, "com.example.inner"), std::nullopt);
     EXPECT_EQ(found(asked, "com.apple.terminal"), std::nullopt);
+}
 
-    // Changes are seen by the workspace that asked before and by other processes, which
-    // read the facts the first one kept.
-    writeFile(root / "Applications" / "Utilities" / "Terminal.app" / "Contents" / "Info.plist",
-              infoPlist("com.example.renamed", "Program"));
-    fs::remove_all(root / "Applications" / "iTerm.app");
-    makeBundle(root / "Applications" / "New.app", "com.example.new");
-    HostWorkspace other = workspace();
-    for (HostWorkspace* each : {&asked, &other}) {
-        EXPECT_EQ(found(*each, "com.apple.Terminal"), std::nullopt);
-        EXPECT_EQ(found(*each, "com.example.renamed"), "/Applications/Utilities/Terminal.app");
-        EXPECT_EQ(found(*each, "com.googlecode.iterm2"), std::nullopt);
-        EXPECT_EQ(found(*each, "com.example.new"), "/Applications/New.app");
+// Each case changes a registry built on settled folders; a workspace that reads the registry
+// another process wrote and one that scanned itself both see the change at once.
+TEST_F(LaunchServicesTest, EveryChangeToTheBundlesIsSeenAtTheNextLookup) {
+    const std::string terminal = "/Applications/Utilities/Terminal.app";
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path& utilities)> change;
+        std::vector<std::pair<const char*, std::optional<std::string>>> expected;  // in order
+    };
+    const std::vector<Case> cases = {
+        {"added in a subfolder",
+         [&](const fs::path& utilities) {
+             makeBundle(utilities / "More" / "New.app", "com.example.new");
+         },
+         {{"com.example.new", "/Applications/Utilities/More/New.app"},
+          {"com.apple.Terminal", terminal}}},
+        {"removed",
+         [&](const fs::path& utilities) { fs::remove_all(utilities / "Terminal.app"); },
+         {{"com.apple.Terminal", std::nullopt},
+          {"com.example.editor", "/Applications/Editor.app"}}},
+        {"renamed",
+         [&](const fs::path& utilities) {
+             fs::rename(utilities / "Terminal.app", utilities / "Terminal 2.app");
+         },
+         {{"com.apple.Terminal", "/Applications/Utilities/Terminal 2.app"}}},
+        {"replaced by rename",
+         [&](const fs::path& utilities) {
+             makeBundle(utilities.parent_path().parent_path() / "staged.app",
+                        "com.example.replaced");
+             fs::rename(utilities / "Terminal.app",
+                        utilities.parent_path().parent_path() / "old.app");
+             fs::rename(utilities.parent_path().parent_path() / "staged.app",
+                        utilities / "Terminal.app");
+         },
+         {{"com.example.replaced", terminal}, {"com.apple.Terminal", std::nullopt}}},
+        {"its Info.plist edited in place",
+         [&](const fs::path& utilities) {
+             writeFile(utilities / "Terminal.app" / "Contents" / "Info.plist",
+                       infoPlist("com.example.edited", "Program"));
+         },
+         {{"com.apple.Terminal", std::nullopt}, {"com.example.edited", terminal}}},
+        {"the home's Applications folder removed",
+         [&](const fs::path&) { fs::remove_all(home / "Applications"); },
+         {{"com.example.home", std::nullopt}, {"com.apple.Terminal", terminal}}},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.name);
+        root = directory.path() / each.name / "root";
+        home = directory.path() / each.name / "home";
+        fs::path utilities = root / "Applications" / "Utilities";
+        makeBundle(utilities / "Terminal.app", "com.apple.Terminal");
+        fs::create_directories(utilities / "More");
+        makeBundle(root / "Applications" / "Editor.app", "com.example.editor");
+        makeBundle(home / "Applications" / "Home.app", "com.example.home");
+        settle();
+        HostWorkspace asked = workspace();
+        ASSERT_EQ(found(asked, "com.apple.Terminal"), terminal);
+        ASSERT_TRUE(fs::exists(registry().indexPath()));
+        each.change(utilities);
+        HostWorkspace fresh = workspace();
+        for (HostWorkspace* workspace : {&fresh, &asked}) {
+            for (const auto& [identifier, path] : each.expected)
+                EXPECT_EQ(found(*workspace, identifier), path) << identifier;
+        }
     }
-    // A damaged cache is no cache.
-    writeFile(SystemRoot(root.string()).runtimeDirectory() + "/launch-services-cache.plist", "x");
-    HostWorkspace afterDamage = workspace();
-    EXPECT_EQ(found(afterDamage, "com.example.renamed"), "/Applications/Utilities/Terminal.app");
+}
+
+// A registry that cannot be read is scanned again, one that cannot be written is left
+// aside: the answers stay right and changes are still seen.
+TEST_F(LaunchServicesTest, ABrokenRegistryIsRebuiltOrLeftAsideNeverTrusted) {
+    auto rewrite = [](const fs::path& path, PlistDictionary fields) {
+        ASSERT_TRUE(writePlistFileAtomically(path, PlistValue(std::move(fields))));
+    };
+    auto cut = [](const fs::path& path) {
+        writeFile(path, readFile(path).substr(0, readFile(path).size() / 2));
+    };
+    const std::string deeper = "/Applications/Utilities/Old/Terminal.app";
+    using Damage = std::function<void(const fs::path& index, const fs::path& record)>;
+    // A damaged index comes without the record of Terminal, which must not be read as "none".
+    const std::vector<std::pair<const char*, Damage>> cases = {
+        {"unreadable index",
+         [&](auto& index, auto& record) {
+             writeFile(index, "x");
+             fs::remove(record);
+         }},
+        {"index cut short",
+         [&](auto& index, auto& record) {
+             cut(index);
+             fs::remove(record);
+         }},
+        {"index of another format",
+         [&](auto& index, auto& record) {
+             PlistDictionary fields = *readPlistFile(index)->value.asDictionary();
+             fields.set("Version", PlistValue::integer(BundleRegistry::kFormatVersion + 1));
+             rewrite(index, fields);
+             fs::remove(record);
+         }},
+        {"unreadable record", [&](auto&, auto& record) { writeFile(record, "bplist00"); }},
+        {"record cut short", [&](auto&, auto& record) { cut(record); }},
+        // The deeper bundle has the identifier too, so only the record's form can tell.
+        {"record of another format",
+         [&](auto&, auto& record) {
+             rewrite(record, {{"Version", PlistValue::integer(BundleRegistry::kFormatVersion + 1)},
+                              {"Identifier", "com.apple.Terminal"},
+                              {"Path", deeper}});
+         }},
+        {"record of another identifier",
+         [&](auto&, auto& record) {
+             rewrite(record, {{"Version", PlistValue::integer(BundleRegistry::kFormatVersion)},
+                              {"Identifier", "com.example.other"},
+                              {"Path", deeper}});
+         }},
+        {"caches folder unwritable",
+         [&](auto&, auto&) {
+             fs::remove_all(home / "Library" / "Caches");
+             writeFile(home / "Library" / "Caches", "");
+         }},
+    };
+    for (const auto& [name, damage] : cases) {
+        SCOPED_TRACE(name);
+        root = directory.path() / name / "root";
+        home = directory.path() / name / "home";
+        fs::path utilities = root / "Applications" / "Utilities";
+        makeBundle(utilities / "Terminal.app", "com.apple.Terminal");
+        makeBundle(utilities / "Old" / "Terminal.app", "com.apple.Terminal");
+        settle();
+        ASSERT_EQ(workspace().absolutePathForAppBundleWithIdentifier("com.apple.Terminal"),
+                  "/Applications/Utilities/Terminal.app");
+        damage(registry().indexPath(), registry().recordPath("com.apple.Terminal"));
+        EXPECT_EQ(workspace().absolutePathForAppBundleWithIdentifier("com.apple.Terminal"),
+                  "/Applications/Utilities/Terminal.app");
+        settle();
+        HostWorkspace rebuilt = workspace();
+        EXPECT_EQ(found(rebuilt, "com.apple.Terminal"), "/Applications/Utilities/Terminal.app");
+        makeBundle(utilities / "New.app", "com.example.new");
+        EXPECT_EQ(found(rebuilt, "com.example.new"), "/Applications/Utilities/New.app");
+        EXPECT_EQ(workspace().absolutePathForAppBundleWithIdentifier("com.example.new"),
+                  "/Applications/Utilities/New.app");
+    }
+}
+
+// A click's lookups read the registry and the Info.plist of the bundles they find, never the
+// folders or the other bundles, however many there are. The watch sees every open, listings
+// included.
+TEST_F(LaunchServicesTest, ALookupReadsOnlyTheBundleItFinds) {
+    constexpr int kOthers = 300;
+    fs::path applications = root / "Applications";
+    makeBundle(applications / "Utilities" / "Terminal.app", "com.apple.Terminal");
+    for (int i = 0; i < kOthers; ++i) {
+        writeFile(
+            applications / ("Other " + std::to_string(i) + ".app") / "Contents" / "Info.plist",
+            infoPlist("com.example.other" + std::to_string(i), "Other"));
+    }
+    settle();
+    ASSERT_EQ(workspace().absolutePathForAppBundleWithIdentifier("com.apple.Terminal"),
+              "/Applications/Utilities/Terminal.app");
+
+    FileDescriptor watcher(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    ASSERT_TRUE(watcher);
+    std::vector<fs::path> folders{applications};
+    for (const auto& entry : fs::recursive_directory_iterator(applications)) {
+        if (entry.is_directory() && entry.path().filename() != "MacOS")
+            folders.push_back(entry.path());
+    }
+    std::map<int, fs::path> watched;
+    for (const fs::path& folder : folders) {
+        int watch = inotify_add_watch(watcher.get(), folder.c_str(), IN_OPEN | IN_ACCESS);
+        ASSERT_GE(watch, 0) << folder;
+        watched[watch] = folder;
+    }
+    HostWorkspace fresh = workspace();
+    EXPECT_EQ(found(fresh, "com.apple.Terminal"), "/Applications/Utilities/Terminal.app");
+    EXPECT_EQ(found(fresh, "com.example.other7"), "/Applications/Other 7.app");
+    EXPECT_EQ(found(fresh, "net.sourceforge.iTerm"), std::nullopt);
+
+    std::set<fs::path> opened;
+    alignas(inotify_event) char events[64 * 1024];
+    for (ssize_t size; (size = read(watcher.get(), events, sizeof events)) > 0;) {
+        for (char* at = events; at < events + size;) {
+            auto* event = reinterpret_cast<inotify_event*>(at);
+            opened.insert(watched[event->wd] / (event->len ? event->name : ""));
+            at += sizeof(inotify_event) + event->len;
+        }
+    }
+    EXPECT_EQ(opened, (std::set<fs::path>{
+                          applications / "Utilities" / "Terminal.app" / "Contents" / "Info.plist",
+                          applications / "Other 7.app" / "Contents" / "Info.plist"}));
 }
 
 // The order of detection is the catalogue's, tested on its own; here the files are real.
