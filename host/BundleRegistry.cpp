@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 
 #include "AtomicFile.h"
@@ -252,20 +254,23 @@ void BundleRegistry::writeCache() {
     std::error_code error;
     if (!fs::remove(indexPath(), error) && error)
         return;
-    AtomicWriteOptions options;
-    options.durability = Durability::None;
-    options.temporaryPath = _cacheDirectory + "/writing.tmp";
     std::set<std::string> written;
     for (const auto& [identifier, path] : *_bundles) {
         PlistDictionary record{{"Version", PlistValue::integer(kFormatVersion)},
                                {"Identifier", identifier},
                                {"Path", path}};
         std::string file = recordPath(identifier);
-        if (!writeFileAtomically(file, encodePlist(PlistValue(record), PlistFormat::Binary),
-                                 options)) {
-            return;
-        }
+        std::string bytes = encodePlist(PlistValue(record), PlistFormat::Binary);
         written.insert(fs::path(file).filename().string());
+        // Creating files is most of the cost of a scan: a record that stays as it was is kept.
+        // The others are written in place: a reader that meets one half written, or one a
+        // crash cut short, refuses it and scans for itself.
+        std::ifstream in(file, std::ios::binary);
+        if (in && std::string(std::istreambuf_iterator<char>(in), {}) == bytes)
+            continue;
+        FileDescriptor out = openFile(file, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
+        if (!out || !writeAll(out.get(), bytes) || !out.close())
+            return;
     }
     // The records of bundles that are gone go too, so a record never outlives its bundle.
     for (const auto& entry : fs::directory_iterator(_cacheDirectory, error)) {
@@ -283,7 +288,8 @@ void BundleRegistry::writeCache() {
     }
     PlistDictionary index{{"Version", PlistValue::integer(kFormatVersion)},
                           {"Folders", std::move(folders)}};
-    writeFileAtomically(indexPath(), encodePlist(PlistValue(index), PlistFormat::Binary), options);
+    writeFileAtomically(indexPath(), encodePlist(PlistValue(index), PlistFormat::Binary),
+                        {.durability = Durability::None});
 }
 
 }  // namespace quaymark
