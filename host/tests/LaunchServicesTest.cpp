@@ -8,8 +8,8 @@
 #include <functional>
 #include <set>
 #include <thread>
+#include <tuple>
 
-#include "AtomicFile.h"
 #include "HostPlatform.h"
 #include "HostTestSupport.h"
 #include "HostWorkspace.h"
@@ -161,55 +161,35 @@ TEST_F(LaunchServicesTest, EveryChangeToTheBundlesIsSeenAtTheNextLookup) {
 // A registry that cannot be read is scanned again, one that cannot be written is left
 // aside: the answers stay right and changes are still seen.
 TEST_F(LaunchServicesTest, ABrokenRegistryIsRebuiltOrLeftAsideNeverTrusted) {
-    auto rewrite = [](const fs::path& path, PlistDictionary fields) {
-        ASSERT_TRUE(writePlistFileAtomically(path, PlistValue(std::move(fields))));
+    using Damage = std::function<std::string(const std::string&)>;
+    auto with = [](std::vector<std::pair<std::string, PlistValue>> changes) -> Damage {
+        return [=](const std::string& bytes) {
+            PlistDictionary fields = *decodePlist(bytes)->value.asDictionary();
+            for (const auto& [key, value] : changes)
+                fields.set(key, value);
+            return encodePlist(PlistValue(fields), PlistFormat::Binary);
+        };
     };
-    auto cut = [](const fs::path& path) {
-        writeFile(path, readFile(path).substr(0, readFile(path).size() / 2));
+    Damage junk = [](const std::string&) { return std::string("bplist00"); };
+    Damage half = [](const std::string& bytes) { return bytes.substr(0, bytes.size() / 2); };
+    PlistValue otherFormat = PlistValue::integer(BundleRegistry::kFormatVersion + 1);
+    // The deeper bundle has Terminal's identifier too: only the record's form tells it is not
+    // the one to open. A damaged index comes without Terminal's record, which must not be read
+    // as "none"; with no damage, the caches folder is a file and nothing can be written.
+    const PlistValue deeper("/Applications/Utilities/Old/Terminal.app");
+    enum Target { Index, Record, CachesFolder };
+    const std::vector<std::tuple<const char*, Target, Damage>> cases = {
+        {"unreadable index", Index, junk},
+        {"index cut short", Index, half},
+        {"index of another format", Index, with({{"Version", otherFormat}})},
+        {"unreadable record", Record, junk},
+        {"record cut short", Record, half},
+        {"record of another format", Record, with({{"Version", otherFormat}, {"Path", deeper}})},
+        {"record of another identifier", Record,
+         with({{"Identifier", PlistValue("com.example.other")}, {"Path", deeper}})},
+        {"caches folder unwritable", CachesFolder, nullptr},
     };
-    const std::string deeper = "/Applications/Utilities/Old/Terminal.app";
-    using Damage = std::function<void(const fs::path& index, const fs::path& record)>;
-    // A damaged index comes without the record of Terminal, which must not be read as "none".
-    const std::vector<std::pair<const char*, Damage>> cases = {
-        {"unreadable index",
-         [&](auto& index, auto& record) {
-             writeFile(index, "x");
-             fs::remove(record);
-         }},
-        {"index cut short",
-         [&](auto& index, auto& record) {
-             cut(index);
-             fs::remove(record);
-         }},
-        {"index of another format",
-         [&](auto& index, auto& record) {
-             PlistDictionary fields = *readPlistFile(index)->value.asDictionary();
-             fields.set("Version", PlistValue::integer(BundleRegistry::kFormatVersion + 1));
-             rewrite(index, fields);
-             fs::remove(record);
-         }},
-        {"unreadable record", [&](auto&, auto& record) { writeFile(record, "bplist00"); }},
-        {"record cut short", [&](auto&, auto& record) { cut(record); }},
-        // The deeper bundle has the identifier too, so only the record's form can tell.
-        {"record of another format",
-         [&](auto&, auto& record) {
-             rewrite(record, {{"Version", PlistValue::integer(BundleRegistry::kFormatVersion + 1)},
-                              {"Identifier", "com.apple.Terminal"},
-                              {"Path", deeper}});
-         }},
-        {"record of another identifier",
-         [&](auto&, auto& record) {
-             rewrite(record, {{"Version", PlistValue::integer(BundleRegistry::kFormatVersion)},
-                              {"Identifier", "com.example.other"},
-                              {"Path", deeper}});
-         }},
-        {"caches folder unwritable",
-         [&](auto&, auto&) {
-             fs::remove_all(home / "Library" / "Caches");
-             writeFile(home / "Library" / "Caches", "");
-         }},
-    };
-    for (const auto& [name, damage] : cases) {
+    for (const auto& [name, target, damage] : cases) {
         SCOPED_TRACE(name);
         root = directory.path() / name / "root";
         home = directory.path() / name / "home";
@@ -219,7 +199,16 @@ TEST_F(LaunchServicesTest, ABrokenRegistryIsRebuiltOrLeftAsideNeverTrusted) {
         settle();
         ASSERT_EQ(workspace().absolutePathForAppBundleWithIdentifier("com.apple.Terminal"),
                   "/Applications/Utilities/Terminal.app");
-        damage(registry().indexPath(), registry().recordPath("com.apple.Terminal"));
+        fs::path record = registry().recordPath("com.apple.Terminal");
+        if (target == CachesFolder) {
+            fs::remove_all(home / "Library" / "Caches");
+            writeFile(home / "Library" / "Caches", "");
+        } else {
+            fs::path file = target == Index ? fs::path(registry().indexPath()) : record;
+            writeFile(file, damage(readFile(file)));
+            if (target == Index)
+                fs::remove(record);
+        }
         HostWorkspace after = workspace();
         EXPECT_EQ(found(after, "com.apple.Terminal"), "/Applications/Utilities/Terminal.app");
         makeBundle(utilities / "New.app", "com.example.new");
