@@ -95,61 +95,53 @@ TEST_F(LaunchServicesTest, FindsBundlesInBothApplicationFoldersButNotInsideBundl
 // another process wrote and one that scanned itself both see the change at once.
 TEST_F(LaunchServicesTest, EveryChangeToTheBundlesIsSeenAtTheNextLookup) {
     const std::string terminal = "/Applications/Utilities/Terminal.app";
+    fs::path bundle, outside;  // Terminal's bundle, and a folder outside the Applications folders
     struct Case {
         const char* name;
-        std::function<void(const fs::path& utilities)> change;
+        std::function<void()> change;
         std::vector<std::pair<const char*, std::optional<std::string>>> expected;  // in order
     };
     const std::vector<Case> cases = {
         {"added in a subfolder",
-         [&](const fs::path& utilities) {
-             makeBundle(utilities / "More" / "New.app", "com.example.new");
-         },
-         {{"com.example.new", "/Applications/Utilities/More/New.app"},
+         [&] { makeBundle(bundle / ".." / "More" / "New.app", "com.ex.new"); },
+         {{"com.ex.new", "/Applications/Utilities/More/New.app"},
           {"com.apple.Terminal", terminal}}},
         {"removed",
-         [&](const fs::path& utilities) { fs::remove_all(utilities / "Terminal.app"); },
-         {{"com.apple.Terminal", std::nullopt},
-          {"com.example.editor", "/Applications/Editor.app"}}},
+         [&] { fs::remove_all(bundle); },
+         {{"com.apple.Terminal", std::nullopt}, {"com.ex.editor", "/Applications/Editor.app"}}},
         {"renamed",
-         [&](const fs::path& utilities) {
-             fs::rename(utilities / "Terminal.app", utilities / "Terminal 2.app");
-         },
+         [&] { fs::rename(bundle, bundle.parent_path() / "Terminal 2.app"); },
          {{"com.apple.Terminal", "/Applications/Utilities/Terminal 2.app"}}},
         {"replaced by rename",
-         [&](const fs::path& utilities) {
-             makeBundle(utilities.parent_path().parent_path() / "staged.app",
-                        "com.example.replaced");
-             fs::rename(utilities / "Terminal.app",
-                        utilities.parent_path().parent_path() / "old.app");
-             fs::rename(utilities.parent_path().parent_path() / "staged.app",
-                        utilities / "Terminal.app");
+         [&] {
+             makeBundle(outside / "Staged.app", "com.ex.replaced");
+             fs::rename(bundle, outside / "Old.app");
+             fs::rename(outside / "Staged.app", bundle);
          },
-         {{"com.example.replaced", terminal}, {"com.apple.Terminal", std::nullopt}}},
+         {{"com.ex.replaced", terminal}, {"com.apple.Terminal", std::nullopt}}},
         {"its Info.plist edited in place",
-         [&](const fs::path& utilities) {
-             writeFile(utilities / "Terminal.app" / "Contents" / "Info.plist",
-                       infoPlist("com.example.edited", "Program"));
+         [&] {
+             writeFile(bundle / "Contents" / "Info.plist", infoPlist("com.ex.edited", "Program"));
          },
-         {{"com.apple.Terminal", std::nullopt}, {"com.example.edited", terminal}}},
+         {{"com.apple.Terminal", std::nullopt}, {"com.ex.edited", terminal}}},
         {"the home's Applications folder removed",
-         [&](const fs::path&) { fs::remove_all(home / "Applications"); },
-         {{"com.example.home", std::nullopt}, {"com.apple.Terminal", terminal}}},
+         [&] { fs::remove_all(home / "Applications"); },
+         {{"com.ex.home", std::nullopt}, {"com.apple.Terminal", terminal}}},
     };
     for (const Case& each : cases) {
         SCOPED_TRACE(each.name);
-        root = directory.path() / each.name / "root";
-        home = directory.path() / each.name / "home";
-        fs::path utilities = root / "Applications" / "Utilities";
-        makeBundle(utilities / "Terminal.app", "com.apple.Terminal");
-        fs::create_directories(utilities / "More");
-        makeBundle(root / "Applications" / "Editor.app", "com.example.editor");
-        makeBundle(home / "Applications" / "Home.app", "com.example.home");
+        outside = directory.path() / each.name;
+        root = outside / "root", home = outside / "home";
+        bundle = root / "Applications" / "Utilities" / "Terminal.app";
+        makeBundle(bundle, "com.apple.Terminal");
+        fs::create_directories(bundle / ".." / "More");
+        makeBundle(root / "Applications" / "Editor.app", "com.ex.editor");
+        makeBundle(home / "Applications" / "Home.app", "com.ex.home");
         settle();
         HostWorkspace asked = workspace();
         ASSERT_EQ(found(asked, "com.apple.Terminal"), terminal);
         ASSERT_TRUE(fs::exists(registry().indexPath()));
-        each.change(utilities);
+        each.change();
         HostWorkspace fresh = workspace();
         for (HostWorkspace* workspace : {&fresh, &asked}) {
             for (const auto& [identifier, path] : each.expected)
