@@ -20,7 +20,7 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes,
         return false;
     // fchmod, not the mode given to open(), which the umask would cut down.
     bool written = ::fchmod(out.get(), options.mode) == 0 && writeAll(out.get(), bytes) &&
-                   ::fsync(out.get()) == 0;
+                   (options.durability == Durability::None || ::fsync(out.get()) == 0);
     written = out.close() && written;
     written = written && ::rename(temporary.c_str(), path.c_str()) == 0;
     if (!written) {
@@ -29,7 +29,7 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes,
         errno = error;
         return false;
     }
-    if (options.durability == Durability::File)
+    if (options.durability != Durability::FileAndFolder)
         return true;
     std::string folder = std::filesystem::path(path).parent_path().string();
     FileDescriptor directory = openFile(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);

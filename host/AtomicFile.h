@@ -12,6 +12,7 @@
 namespace quaymark {
 
 enum class Durability {
+    None,           // nothing synced: a cache, whose reader refuses a file a crash cut short
     File,           // the new contents are synced before the rename
     FileAndFolder,  // the folder too, after it, so that the rename itself survives a crash
 };

@@ -2,34 +2,15 @@
 // launched detached and registered per desktop.
 #pragma once
 
-#include <cstdint>
-#include <map>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "ApplicationRegistry.h"
+#include "BundleRegistry.h"
 #include "SystemRoot.h"
 #include "Workspace.h"
 
 namespace quaymark {
-
-// What tells that a file changed; all zero for a missing file.
-struct FileStamp {
-    std::int64_t modified = 0;  // nanoseconds
-    std::int64_t size = 0;
-    std::int64_t inode = 0;
-    friend bool operator==(const FileStamp&, const FileStamp&) = default;
-};
-
-// Facts about an application bundle read from its Contents/Info.plist.
-struct BundleInfo {
-    std::string bundleIdentifier;
-    std::string executableName;
-};
-// Nothing when the folder is no application bundle (no readable Info.plist with an
-// identifier and an executable name).
-std::optional<BundleInfo> readBundleInfo(const std::string& realBundlePath);
 
 class HostWorkspace : public Workspace {
 public:
@@ -56,35 +37,9 @@ public:
     ApplicationRegistry& registry() { return _registry; }
 
 private:
-    struct ScanStamp {
-        std::string path;
-        FileStamp stamp;
-    };
-    struct CachedBundleInfo {
-        FileStamp stamp;
-        BundleInfo info;  // no identifier: the folder is no application bundle
-    };
-    void rescanIfChanged();
-    void loadInfoCache();
-    void saveInfoCache();
-    // The facts of the bundle, from the cache while its Info.plist keeps `infoStamp`.
-    std::optional<BundleInfo> cachedBundleInfo(const std::string& realBundlePath,
-                                               const FileStamp& infoStamp);
-
     SystemRoot _root;
-    std::string _home;
     ApplicationRegistry _registry;
-    // Bundle identifier → bundle path as the system names it, first found wins.
-    std::map<std::string, std::string> _bundles;
-    // Every folder and Info.plist the last scan looked at, with its stamp: when none changed,
-    // neither did the set of bundles.
-    std::vector<ScanStamp> _stamps;
-    bool _scanned = false;
-    // Info.plist path → what it said, shared with other processes through a file in the
-    // desktop's runtime folder.
-    std::map<std::string, CachedBundleInfo> _infoCache;
-    std::set<std::string> _infoCacheUsed;
-    bool _infoCacheChanged = false;
+    BundleRegistry _bundles;
 };
 
 }  // namespace quaymark

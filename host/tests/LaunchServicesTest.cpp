@@ -1,14 +1,21 @@
 // Launch services and tasks on real folder trees inside a private system root.
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <set>
 #include <thread>
+#include <tuple>
 
 #include "HostPlatform.h"
 #include "HostTestSupport.h"
 #include "HostWorkspace.h"
 #include "PlatformException.h"
+#include "PlistCodec.h"
+#include "Posix.h"
 #include "PosixTaskLauncher.h"
 #include "TerminalIdentifiers.h"
 
@@ -42,6 +49,22 @@ protected:
         fs::permissions(program, fs::perms::owner_all);
     }
 
+    // Dates every folder of the Applications folders an hour back, as folders are between
+    // installs: a scan of folders changed a moment ago is not kept.
+    void settle() {
+        auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+        for (const fs::path& top : {root / "Applications", home / "Applications"}) {
+            if (!fs::exists(top))
+                continue;
+            fs::last_write_time(top, old);
+            for (const auto& entry : fs::recursive_directory_iterator(top)) {
+                if (entry.is_directory())
+                    fs::last_write_time(entry.path(), old);
+            }
+        }
+    }
+    BundleRegistry registry() { return BundleRegistry(SystemRoot(root.string()), home.string()); }
+
     // A fresh workspace stands for another process of the desktop.
     HostWorkspace workspace() { return HostWorkspace(SystemRoot(root.string()), home.string()); }
     std::optional<std::string> found(HostWorkspace& in, const char* identifier) {
@@ -52,7 +75,7 @@ protected:
     fs::path root = directory.path() / "root", home = directory.path() / "home";
 };
 
-TEST_F(LaunchServicesTest, FindsBundlesInBothApplicationFoldersAndSeesEveryChange) {
+TEST_F(LaunchServicesTest, FindsBundlesInBothApplicationFoldersButNotInsideBundles) {
     makeBundle(root / "Applications" / "Utilities" / "Terminal.app", "com.apple.Terminal");
     makeBundle(root / "Applications" / "iTerm.app", "com.googlecode.iterm2");
     makeBundle(home / "Applications" / "My Tools" / "iTerm.app", "net.sourceforge.iTerm");
@@ -66,24 +89,171 @@ TEST_F(LaunchServicesTest, FindsBundlesInBothApplicationFoldersAndSeesEveryChang
               (home / "Applications" / "My Tools" / "iTerm.app").string());
     EXPECT_EQ(found(asked, "com.example.inner"), std::nullopt);
     EXPECT_EQ(found(asked, "com.apple.terminal"), std::nullopt);
+}
 
-    // Changes are seen by the workspace that asked before and by other processes, which
-    // read the facts the first one kept.
-    writeFile(root / "Applications" / "Utilities" / "Terminal.app" / "Contents" / "Info.plist",
-              infoPlist("com.example.renamed", "Program"));
-    fs::remove_all(root / "Applications" / "iTerm.app");
-    makeBundle(root / "Applications" / "New.app", "com.example.new");
-    HostWorkspace other = workspace();
-    for (HostWorkspace* each : {&asked, &other}) {
-        EXPECT_EQ(found(*each, "com.apple.Terminal"), std::nullopt);
-        EXPECT_EQ(found(*each, "com.example.renamed"), "/Applications/Utilities/Terminal.app");
-        EXPECT_EQ(found(*each, "com.googlecode.iterm2"), std::nullopt);
-        EXPECT_EQ(found(*each, "com.example.new"), "/Applications/New.app");
+// Each case changes a registry built on settled folders; a workspace that reads the registry
+// another process wrote and one that scanned itself both see the change at once.
+TEST_F(LaunchServicesTest, EveryChangeToTheBundlesIsSeenAtTheNextLookup) {
+    const std::string terminal = "/Applications/Utilities/Terminal.app";
+    fs::path bundle, outside;  // Terminal's bundle, and a folder outside the Applications folders
+    struct Case {
+        const char* name;
+        std::function<void()> change;
+        std::vector<std::pair<const char*, std::optional<std::string>>> expected;  // in order
+    };
+    const std::vector<Case> cases = {
+        {"added in a subfolder",
+         [&] { makeBundle(bundle / ".." / "More" / "New.app", "com.ex.new"); },
+         {{"com.ex.new", "/Applications/Utilities/More/New.app"},
+          {"com.apple.Terminal", terminal}}},
+        {"removed",
+         [&] { fs::remove_all(bundle); },
+         {{"com.apple.Terminal", std::nullopt}, {"com.ex.editor", "/Applications/Editor.app"}}},
+        {"renamed",
+         [&] { fs::rename(bundle, bundle.parent_path() / "Terminal 2.app"); },
+         {{"com.apple.Terminal", "/Applications/Utilities/Terminal 2.app"}}},
+        {"replaced by rename",
+         [&] {
+             makeBundle(outside / "Staged.app", "com.ex.replaced");
+             fs::rename(bundle, outside / "Old.app");
+             fs::rename(outside / "Staged.app", bundle);
+         },
+         {{"com.ex.replaced", terminal}, {"com.apple.Terminal", std::nullopt}}},
+        {"its Info.plist edited in place",
+         [&] {
+             writeFile(bundle / "Contents" / "Info.plist", infoPlist("com.ex.edited", "Program"));
+         },
+         {{"com.apple.Terminal", std::nullopt}, {"com.ex.edited", terminal}}},
+        {"the home's Applications folder removed",
+         [&] { fs::remove_all(home / "Applications"); },
+         {{"com.ex.home", std::nullopt}, {"com.apple.Terminal", terminal}}},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.name);
+        outside = directory.path() / each.name;
+        root = outside / "root", home = outside / "home";
+        bundle = root / "Applications" / "Utilities" / "Terminal.app";
+        makeBundle(bundle, "com.apple.Terminal");
+        fs::create_directories(bundle / ".." / "More");
+        makeBundle(root / "Applications" / "Editor.app", "com.ex.editor");
+        makeBundle(home / "Applications" / "Home.app", "com.ex.home");
+        settle();
+        HostWorkspace asked = workspace();
+        ASSERT_EQ(found(asked, "com.apple.Terminal"), terminal);
+        ASSERT_TRUE(fs::exists(registry().indexPath()));
+        each.change();
+        HostWorkspace fresh = workspace();
+        for (HostWorkspace* workspace : {&fresh, &asked}) {
+            for (const auto& [identifier, path] : each.expected)
+                EXPECT_EQ(found(*workspace, identifier), path) << identifier;
+        }
     }
-    // A damaged cache is no cache.
-    writeFile(SystemRoot(root.string()).runtimeDirectory() + "/launch-services-cache.plist", "x");
-    HostWorkspace afterDamage = workspace();
-    EXPECT_EQ(found(afterDamage, "com.example.renamed"), "/Applications/Utilities/Terminal.app");
+}
+
+// A registry that cannot be read is scanned again, one that cannot be written is left
+// aside: the answers stay right and changes are still seen.
+TEST_F(LaunchServicesTest, ABrokenRegistryIsRebuiltOrLeftAsideNeverTrusted) {
+    using Damage = std::function<std::string(const std::string&)>;
+    auto with = [](std::vector<std::pair<std::string, PlistValue>> changes) -> Damage {
+        return [=](const std::string& bytes) {
+            PlistDictionary fields = *decodePlist(bytes)->value.asDictionary();
+            for (const auto& [key, value] : changes)
+                fields.set(key, value);
+            return encodePlist(PlistValue(fields), PlistFormat::Binary);
+        };
+    };
+    Damage junk = [](const std::string&) { return std::string("bplist00"); };
+    Damage half = [](const std::string& bytes) { return bytes.substr(0, bytes.size() / 2); };
+    PlistValue otherFormat = PlistValue::integer(BundleRegistry::kFormatVersion + 1);
+    // The deeper bundle has Terminal's identifier too: only the record's form tells it is not
+    // the one to open. A damaged index comes without Terminal's record, which must not be read
+    // as "none"; with no damage, the caches folder is a file and nothing can be written.
+    const PlistValue deeper("/Applications/Utilities/Old/Terminal.app");
+    enum Target { Index, Record, CachesFolder };
+    const std::vector<std::tuple<const char*, Target, Damage>> cases = {
+        {"unreadable index", Index, junk},
+        {"index cut short", Index, half},
+        {"index of another format", Index, with({{"Version", otherFormat}})},
+        {"unreadable record", Record, junk},
+        {"record cut short", Record, half},
+        {"record of another format", Record, with({{"Version", otherFormat}, {"Path", deeper}})},
+        {"record of another identifier", Record,
+         with({{"Identifier", PlistValue("com.example.other")}, {"Path", deeper}})},
+        {"caches folder unwritable", CachesFolder, nullptr},
+    };
+    for (const auto& [name, target, damage] : cases) {
+        SCOPED_TRACE(name);
+        root = directory.path() / name / "root";
+        home = directory.path() / name / "home";
+        fs::path utilities = root / "Applications" / "Utilities";
+        makeBundle(utilities / "Terminal.app", "com.apple.Terminal");
+        makeBundle(utilities / "Old" / "Terminal.app", "com.apple.Terminal");
+        settle();
+        ASSERT_EQ(workspace().absolutePathForAppBundleWithIdentifier("com.apple.Terminal"),
+                  "/Applications/Utilities/Terminal.app");
+        fs::path record = registry().recordPath("com.apple.Terminal");
+        if (target == CachesFolder) {
+            fs::remove_all(home / "Library" / "Caches");
+            writeFile(home / "Library" / "Caches", "");
+        } else {
+            fs::path file = target == Index ? fs::path(registry().indexPath()) : record;
+            writeFile(file, damage(readFile(file)));
+            if (target == Index)
+                fs::remove(record);
+        }
+        HostWorkspace after = workspace();
+        EXPECT_EQ(found(after, "com.apple.Terminal"), "/Applications/Utilities/Terminal.app");
+        makeBundle(utilities / "New.app", "com.example.new");
+        EXPECT_EQ(found(after, "com.example.new"), "/Applications/Utilities/New.app");
+    }
+}
+
+// A click's lookups read the registry and the Info.plist of the bundles they find, never the
+// folders or the other bundles, however many there are. The watch sees every open, listings
+// included.
+TEST_F(LaunchServicesTest, ALookupReadsOnlyTheBundleItFinds) {
+    constexpr int kOthers = 300;
+    fs::path applications = root / "Applications";
+    makeBundle(applications / "Utilities" / "Terminal.app", "com.apple.Terminal");
+    for (int i = 0; i < kOthers; ++i) {
+        writeFile(
+            applications / ("Other " + std::to_string(i) + ".app") / "Contents" / "Info.plist",
+            infoPlist("com.example.other" + std::to_string(i), "Other"));
+    }
+    settle();
+    ASSERT_EQ(workspace().absolutePathForAppBundleWithIdentifier("com.apple.Terminal"),
+              "/Applications/Utilities/Terminal.app");
+
+    FileDescriptor watcher(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    ASSERT_TRUE(watcher);
+    std::vector<fs::path> folders{applications};
+    for (const auto& entry : fs::recursive_directory_iterator(applications)) {
+        if (entry.is_directory() && entry.path().filename() != "MacOS")
+            folders.push_back(entry.path());
+    }
+    std::map<int, fs::path> watched;
+    for (const fs::path& folder : folders) {
+        int watch = inotify_add_watch(watcher.get(), folder.c_str(), IN_OPEN | IN_ACCESS);
+        ASSERT_GE(watch, 0) << folder;
+        watched[watch] = folder;
+    }
+    HostWorkspace fresh = workspace();
+    EXPECT_EQ(found(fresh, "com.apple.Terminal"), "/Applications/Utilities/Terminal.app");
+    EXPECT_EQ(found(fresh, "com.example.other7"), "/Applications/Other 7.app");
+    EXPECT_EQ(found(fresh, "net.sourceforge.iTerm"), std::nullopt);
+
+    std::set<fs::path> opened;
+    alignas(inotify_event) char events[64 * 1024];
+    for (ssize_t size; (size = read(watcher.get(), events, sizeof events)) > 0;) {
+        for (char* at = events; at < events + size;) {
+            auto* event = reinterpret_cast<inotify_event*>(at);
+            opened.insert(watched[event->wd] / (event->len ? event->name : ""));
+            at += sizeof(inotify_event) + event->len;
+        }
+    }
+    EXPECT_EQ(opened, (std::set<fs::path>{
+                          applications / "Utilities" / "Terminal.app" / "Contents" / "Info.plist",
+                          applications / "Other 7.app" / "Contents" / "Info.plist"}));
 }
 
 // The order of detection is the catalogue's, tested on its own; here the files are real.
