@@ -15,20 +15,11 @@
 
 #include "HostFileManager.h"
 #include "TestPlatform.h"
+#include "UpdateArchives.h"
 #include "UpdateInstaller.h"
 
 namespace quaymark {
 namespace {
-
-// A field of /proc/self/status in bytes ("VmRSS", "VmHWM").
-std::uint64_t statusBytes(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field + ":", 0) == 0)
-            return std::stoull(line.substr(field.size() + 1)) * 1024;
-    return 0;
-}
 
 const char* stepName(InstallStep step) {
     switch (step) {
@@ -110,7 +101,7 @@ int main(int argc, char** argv) {
     std::uint64_t idle = 0;
     QTimer::singleShot(200, [&] {
         std::ofstream("/proc/self/clear_refs") << "5";
-        idle = statusBytes("VmRSS");
+        idle = testing::statusBytes("VmRSS");
         clock.start();
         sinceTick.start();
         tick.start(10);
@@ -122,7 +113,7 @@ int main(int argc, char** argv) {
     application.exec();
     const qint64 total = clock.nsecsElapsed();
     tick.stop();
-    const std::uint64_t peak = statusBytes("VmHWM");
+    const std::uint64_t peak = testing::statusBytes("VmHWM");
 
     if (!outcome || !outcome->empty()) {
         std::cout << "failed: " << outcome.value_or("no outcome") << "\n";

@@ -68,16 +68,6 @@ TEST(UpdateSignature, OnlyTheKeysOwnSignatureOfTheSameBytesPasses) {
               std::string::npos);
 }
 
-// A field of this process's /proc/self/status in bytes ("VmRSS", "VmHWM").
-std::uint64_t statusBytes(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field + ":", 0) == 0)
-            return std::stoull(line.substr(field.size() + 1)) * 1024;
-    return 0;
-}
-
 TEST(UpdateSignature, ALargeArchiveIsCheckedWithoutHoldingItInMemory) {
     TempFolder folder;
     const std::string file = folder.path + "/archive";
@@ -96,9 +86,9 @@ TEST(UpdateSignature, ALargeArchiveIsCheckedWithoutHoldingItInMemory) {
     }
     // Writing 5 to clear_refs starts the peak afresh at what is resident now.
     std::ofstream("/proc/self/clear_refs") << "5";
-    const std::uint64_t before = statusBytes("VmRSS");
+    const std::uint64_t before = testing::statusBytes("VmRSS");
     ASSERT_EQ(fileSignatureRefusal(file, signature, key.publicKeyBase64()), std::nullopt);
-    const std::uint64_t grown = statusBytes("VmHWM") - before;
+    const std::uint64_t grown = testing::statusBytes("VmHWM") - before;
     EXPECT_LT(grown, 32u * 1024 * 1024) << "the check held " << grown / (1024 * 1024) << " MB";
 }
 

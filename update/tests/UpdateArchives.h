@@ -1,6 +1,7 @@
 // Bundles, archives, feeds, signing keys and tree pictures for the update tests.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@ void materialise(const std::string& folder, const std::vector<ArchiveEntry>& ent
 std::string treePicture(const std::string& folder);
 std::string readFile(const std::string& path);
 void writeBytes(const std::string& path, const std::string& bytes);
+// A field of this process's /proc/self/status in bytes ("VmRSS", "VmHWM"); 0 when absent.
+std::uint64_t statusBytes(const std::string& field);
 // A feed whose one item offers `version`, from an archive that is never fetched.
 std::string appcastOffering(const std::string& version);
 
