@@ -58,12 +58,6 @@ protected:
         return desktop->systemRoot().map("/Applications/Quaymark.app") + "/Contents/MacOS/Quaymark";
     }
 
-    int finderPid() const {
-        std::optional<PlistDictionary> loaded = desktop->loadedToolbar();
-        const PlistValue* pid = loaded ? loaded->find("Pid") : nullptr;
-        return pid && pid->asInteger() ? static_cast<int>(*pid->asInteger()) : -1;
-    }
-
     // Waits until a Finder other than `previous` runs, has loaded its toolbar and has been
     // brought to the front; what it loaded. Quaymark brings it to the front last, and only
     // then relabels its button, so a key pressed earlier could find the button as it was.
