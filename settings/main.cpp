@@ -1,7 +1,6 @@
 // Quaymark, the main program. With a command word it runs the installer headless; without
 // one it starts the settings application, after the windowless update check when a click
 // asked for it.
-#include <fontconfig/fontconfig.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -64,10 +63,6 @@ int main(int argc, char** argv) {
         return runInstallerCommand(arguments, FinderToolBarController::sharedInstance(platform),
                                    platform, std::cout, std::cerr);
     }
-    // The window's first text waits for the font configuration to load, some 3 to 4 ms; it
-    // loads on the second core while the application connects to the display. Loading it
-    // twice, should Qt ask first, is harmless: fontconfig keeps whichever finishes first.
-    std::thread([] { FcInit(); }).detach();
     QApplication application(argc, argv);
     QApplication::setApplicationName("Quaymark");
     QtHost host("Quaymark", kPreferencesDomain);

@@ -7,7 +7,10 @@
 #include "DisplayWindows.h"
 #include "EndToEndTest.h"
 #include "HostWorkspace.h"
+#include "InstallerCommand.h"
+#include "Posix.h"
 #include "QuaymarkPreferences.h"
+#include "Spawn.h"
 #include "TerminalIdentifiers.h"
 #include "XvfbServer.h"
 
@@ -43,11 +46,16 @@ protected:
         if (!XvfbServer::isInstalled() || !DisplayWindows::isXdotoolInstalled())
             GTEST_SKIP() << "Xvfb or xdotool is not installed (Debian packages xvfb, xdotool)";
     }
+    void TearDown() override {
+        if (_started > 0) {
+            endProcess(_started, seconds(2));
+            waitForChild(_started);
+        }
+        EndToEndTest::TearDown();
+    }
 
-    int finderPid() const {
-        std::optional<PlistDictionary> loaded = desktop->loadedToolbar();
-        const PlistValue* pid = loaded ? loaded->find("Pid") : nullptr;
-        return pid && pid->asInteger() ? static_cast<int>(*pid->asInteger()) : -1;
+    std::string installedQuaymark() const {
+        return desktop->systemRoot().map("/Applications/Quaymark.app") + "/Contents/MacOS/Quaymark";
     }
 
     // Waits until a Finder other than `previous` runs, has loaded its toolbar and has been
@@ -64,6 +72,8 @@ protected:
             kFinderRestartTime);
         return restarted ? desktop->loadedToolbar() : std::nullopt;
     }
+
+    int _started = -1;
 };
 
 TEST_F(SettingsWindowTest, AClickForAMissingTerminalShowsTheSettingsWhoseKeysSetUpTheNextClick) {
@@ -120,6 +130,47 @@ TEST_F(SettingsWindowTest, AClickForAMissingTerminalShowsTheSettingsWhoseKeysSet
     })) << describe(kITerm);
     EXPECT_FALSE(inspectTerminal(desktop->systemRoot(), kAppleTerminal))
         << describe(kAppleTerminal);
+}
+
+// Finder's preferences in a form the installer does not understand are left as they are: Add
+// says why in an alert, with the reason the command line gives, and Finder keeps running.
+TEST_F(SettingsWindowTest, AnAddRefusedByFinderPreferencesShowsWhyAndLeavesFinderAlone) {
+    ASSERT_NO_FATAL_FAILURE(layOut({}, {.display = true, .realMainProgram = true}));
+    ASSERT_NO_FATAL_FAILURE(chooseTerminal(kAppleTerminal, true));
+    const std::string finderFile = home() + "/Library/Preferences/com.apple.finder.plist";
+    const std::string foreign = "toolbar = { items = (); };\n";
+    testing::writeFile(finderFile, foreign);
+    const int finder = finderPid();
+    ASSERT_GT(finder, 0);
+
+    const std::string reason = *toolbarChangeRefusal(
+        {.readFailure = PreferencesFailure{finderFile, "not a property list"}, .saveFailure = {}});
+    testing::ProcessResult command =
+        testing::runProcess({installedQuaymark(), "install"}, currentEnvironment());
+    EXPECT_EQ(command.exitStatus, kCommandFailed);
+    EXPECT_EQ(command.output, reason + "\n");
+
+    SpawnRequest request{.executable = installedQuaymark(), .environment = currentEnvironment()};
+    request.logFile = (directory.path() / "Quaymark.log").string();
+    SpawnResult started = spawnProcess(request);
+    ASSERT_EQ(started.error, "");
+    _started = started.pid;
+    DisplayWindows display(desktop->display()->address, QUAYMARK_SCREENSHOT_PROGRAM);
+    std::optional<DisplayWindow> settings =
+        display.waitForWindow("Quaymark", seconds(20), _started);
+    ASSERT_TRUE(settings);
+    ASSERT_TRUE(display.pressKeys(*settings, {"alt+t", "shift+Tab", "space"}));
+    // The alert is the program's second window; its title is the application's name.
+    EXPECT_TRUE(testing::waitUntil([&] {
+        std::vector<DisplayWindow> shown = display.shownWindows();
+        return std::any_of(shown.begin(), shown.end(), [&](const DisplayWindow& window) {
+            return window.pid == _started && window.id != settings->id &&
+                   window.title == "Quaymark";
+        });
+    })) << testing::readFile(request.logFile.value());
+    EXPECT_EQ(testing::readFile(finderFile), foreign);
+    EXPECT_EQ(finderPid(), finder);
+    EXPECT_TRUE(processStartTime(finder).has_value()) << "Finder no longer runs";
 }
 
 }  // namespace
