@@ -159,11 +159,6 @@ TEST_F(BackgroundModeTest, AnUnreachableHostShowsTheSettingsAtOnceAndTheyOutlive
     ASSERT_TRUE(settings) << log();
 
     // The button is in the toolbar: the install button takes it out, restarting Finder.
-    auto finderPid = [this] {
-        std::optional<PlistDictionary> loaded = desktop->loadedToolbar();
-        const PlistValue* pid = loaded ? loaded->find("Pid") : nullptr;
-        return pid && pid->asInteger() ? static_cast<int>(*pid->asInteger()) : -1;
-    };
     int finder = finderPid();
     ASSERT_TRUE(display->pressKeys(*settings, {"alt+t", "shift+Tab", "space"}));
     int restarted = -1;

@@ -235,6 +235,12 @@ std::string EndToEndTest::describe(const std::string& bundleIdentifier) const {
     return out.str();
 }
 
+int EndToEndTest::finderPid() const {
+    std::optional<PlistDictionary> loaded = desktop->loadedToolbar();
+    const PlistValue* pid = loaded ? loaded->find("Pid") : nullptr;
+    return pid && pid->asInteger() ? static_cast<int>(*pid->asInteger()) : -1;
+}
+
 std::string EndToEndTest::mainProgramLaunches() const {
     return testing::readFile(launchRecord);  // empty while there is no record
 }

@@ -84,6 +84,8 @@ protected:
                                                   std::size_t window, const std::string& folder);
     // Every window and tab with its shell's folder and screen, for failure messages.
     std::string describe(const std::string& bundleIdentifier) const;
+    // The pid of the Finder that last loaded its toolbar; -1 when none has.
+    int finderPid() const;
     // The main program's launches so far, one "checkUpdates=<value or unset>" line each.
     std::string mainProgramLaunches() const;
 

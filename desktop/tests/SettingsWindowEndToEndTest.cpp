@@ -44,12 +44,6 @@ protected:
             GTEST_SKIP() << "Xvfb or xdotool is not installed (Debian packages xvfb, xdotool)";
     }
 
-    int finderPid() const {
-        std::optional<PlistDictionary> loaded = desktop->loadedToolbar();
-        const PlistValue* pid = loaded ? loaded->find("Pid") : nullptr;
-        return pid && pid->asInteger() ? static_cast<int>(*pid->asInteger()) : -1;
-    }
-
     // Waits until a Finder other than `previous` runs, has loaded its toolbar and has been
     // brought to the front; what it loaded. Quaymark brings it to the front last, and only
     // then relabels its button, so a key pressed earlier could find the button as it was.
