@@ -195,21 +195,14 @@ TEST_F(StandInTerminalsTest, TerminalAndSystemEventsActOnTheWindowsReferencesNam
     // "Other" is an application that is no terminal, iTerm is installed but not running.
     ASSERT_TRUE(workspace.registry().add({getpid(), "com.example.other", "Other"}));
 
-    const std::string refused[] = {
-        "",
-        "tell application \"System Events\" to tell process \"Terminal\" to keystroke \"n\" using "
-        "command down",
-        "tell application \"Finder\" to tell process \"Terminal\" to keystroke \"t\" using command "
-        "down",
-        keystrokeScript("Terminal") + "\n",
-        keystrokeScript("Ter\"minal"),
-        keystrokeScript(""),
-        keystrokeScript("terminal"),  // process names are compared exactly
-        keystrokeScript("iTerm"),
-        keystrokeScript("Nobody"),
-        keystrokeScript("Other"),
-    };
-    for (const std::string& script : refused) {
+    for (const std::string& script :
+         {std::string(), keystrokeScript("Terminal") + "\n", keystrokeScript("Ter\"minal"),
+          keystrokeScript(""), keystrokeScript("terminal"),  // names are compared exactly
+          keystrokeScript("iTerm"), keystrokeScript("Nobody"), keystrokeScript("Other"),
+          std::string("tell application \"System Events\" to tell process \"Terminal\" to "
+                      "keystroke \"n\" using command down"),
+          std::string("tell application \"Finder\" to tell process \"Terminal\" to keystroke "
+                      "\"t\" using command down")}) {
         std::optional<std::string> failure = systemEvents.executeScript(script);
         EXPECT_TRUE(failure && !failure->empty()) << script;
     }

@@ -50,15 +50,13 @@ std::vector<Sample> samples() {
     constexpr auto kUint64Max = std::numeric_limits<std::uint64_t>::max();
     PlistData allBytes(768);
     std::iota(allBytes.begin(), allBytes.end(), 0);  // each byte thrice
+    // clang-format off
     return {
         {"strings",
          R"({'plain': 'hello', 'empty': '', 'unicode': 'h\u00e9llo \u2713 \U0001F600',
              'markup': '<a href="x">&amp;</a>', 'whitespace': ' tab\tline\nfeed '})",
-         D{{"plain", "hello"},
-           {"empty", ""},
-           {"unicode", "héllo ✓ 😀"},
-           {"markup", "<a href=\"x\">&amp;</a>"},
-           {"whitespace", " tab\tline\nfeed "}}},
+         D{{"plain", "hello"}, {"empty", ""}, {"unicode", "héllo ✓ 😀"},
+           {"markup", "<a href=\"x\">&amp;</a>"}, {"whitespace", " tab\tline\nfeed "}}},
         {"nul", R"({'k\0\u00e9': 'a\0b', '\U0001F600\0': '\0'})",
          D{{std::string("k\0é", 4), std::string("a\0b", 3)},
            {std::string("😀\0", 5), std::string(1, '\0')}},
@@ -66,22 +64,17 @@ std::vector<Sample> samples() {
         {"integers",
          "{'zero': 0, 'minusOne': -1, 'int64Min': -2**63, 'int64Max': 2**63 - 1, 'byte': 255, "
          "'beyond32Bits': 2**32 + 1, 'int64MaxPlusOne': 2**63, 'uint64Max': 2**64 - 1}",
-         D{{"zero", integer(0)},
-           {"minusOne", integer(-1)},
+         D{{"zero", integer(0)}, {"minusOne", integer(-1)},
            {"int64Min", integer(std::numeric_limits<std::int64_t>::min())},
            {"int64Max", integer(std::numeric_limits<std::int64_t>::max())},
-           {"byte", integer(255)},
-           {"beyond32Bits", integer(4294967297)},
+           {"byte", integer(255)}, {"beyond32Bits", integer(4294967297)},
            {"int64MaxPlusOne", PlistValue::unsignedInteger(std::uint64_t{1} << 63)},
            {"uint64Max", PlistValue::unsignedInteger(kUint64Max)}}},
         {"reals",
          "{'tenth': 0.1, 'minusZero': -0.0, 'huge': 1e300, 'smallest': 5e-324, 'whole': 3.0, "
          "'infinite': float('inf'), 'minusInfinite': float('-inf')}",
-         D{{"tenth", real(0.1)},
-           {"minusZero", real(-0.0)},
-           {"huge", real(1e300)},
-           {"smallest", real(5e-324)},
-           {"whole", real(3.0)},
+         D{{"tenth", real(0.1)}, {"minusZero", real(-0.0)}, {"huge", real(1e300)},
+           {"smallest", real(5e-324)}, {"whole", real(3.0)},
            {"infinite", real(std::numeric_limits<double>::infinity())},
            {"minusInfinite", real(-std::numeric_limits<double>::infinity())}}},
         {"booleans", "{'yes': True, 'no': False}",
@@ -89,27 +82,23 @@ std::vector<Sample> samples() {
         {"dates",
          "{'reference': D(2001, 1, 1), 'leapDay': D(2024, 2, 29, 0, 0, 45), 'first': D(1, 1, 1), "
          "'last': D(9999, 12, 31, 23, 59, 59), 'early': D(1900, 1, 1), 'late': D(4001, 1, 1)}",
-         D{{"reference", utc(2001, 1, 1)},
-           {"leapDay", utc(2024, 2, 29, 45)},
-           {"first", utc(1, 1, 1)},
-           {"last", utc(9999, 12, 31, 86399)},
-           {"early", utc(1900, 1, 1)},
-           {"late", utc(4001, 1, 1)}}},
+         D{{"reference", utc(2001, 1, 1)}, {"leapDay", utc(2024, 2, 29, 45)},
+           {"first", utc(1, 1, 1)}, {"last", utc(9999, 12, 31, 86399)},
+           {"early", utc(1900, 1, 1)}, {"late", utc(4001, 1, 1)}}},
         {"subsecondDates",
          "{'quarter': D(2001, 1, 1, 0, 0, 0, 250000), 'justBefore': D(2000, 12, 31, 23, 59, 59, "
          "750000), 'micro': D(2024, 2, 29, 0, 0, 45, 123456)}",
-         D{{"quarter", PlistDate{0.25}},
-           {"justBefore", PlistDate{-0.25}},
+         D{{"quarter", PlistDate{0.25}}, {"justBefore", PlistDate{-0.25}},
            {"micro", utc(2024, 2, 29, 45, 123456)}},
          true},
         {"uids", "{'small': UID(1), 'large': UID(2**64 - 1)}",
          D{{"small", PlistUid{1}}, {"large", PlistUid{kUint64Max}}}, true},
         {"data", "{'empty': b'', 'nul': b'\\0', 'allBytes': bytes(range(256)) * 3}",
-         D{{"empty", data("")},
-           {"nul", data(std::string(1, '\0'))},
+         D{{"empty", data("")}, {"nul", data(std::string(1, '\0'))},
            {"allBytes", PlistValue::data(allBytes)}}},
         {"arrayAtTop", "[1, 'x', b'\\x01']", PlistArray{integer(1), "x", data("\x01")}},
     };
+    // clang-format on
 }
 
 PlistValue everySample(PlistFormat format) {

@@ -7,21 +7,15 @@ namespace quaymark {
 namespace {
 
 TEST(BooleanForm, AcceptsBooleansIntegersAndTheFourWordsInAnyCase) {
+    // clang-format off
     const std::vector<std::pair<PlistValue, std::optional<bool>>> cases{
-        {PlistValue::boolean(true), true},
-        {PlistValue::boolean(false), false},
-        {PlistValue::integer(0), false},
-        {PlistValue::integer(-1), true},
-        {PlistValue("true"), true},
-        {PlistValue("YES"), true},
-        {PlistValue("yEs"), true},
-        {PlistValue("False"), false},
-        {PlistValue("NO"), false},
-        {PlistValue("1"), std::nullopt},
-        {PlistValue(""), std::nullopt},
-        {PlistValue("yes "), std::nullopt},
-        {PlistValue::real(1.0), std::nullopt},
+        {PlistValue::boolean(true), true}, {PlistValue::boolean(false), false},
+        {PlistValue::integer(0), false}, {PlistValue::integer(-1), true}, {PlistValue("true"), true},
+        {PlistValue("YES"), true}, {PlistValue("yEs"), true}, {PlistValue("False"), false},
+        {PlistValue("NO"), false}, {PlistValue("1"), std::nullopt}, {PlistValue(""), std::nullopt},
+        {PlistValue("yes "), std::nullopt}, {PlistValue::real(1.0), std::nullopt},
         {PlistValue(PlistDate{0}), std::nullopt}};
+    // clang-format on
     for (const auto& [value, expected] : cases)
         EXPECT_EQ(booleanForm(value), expected) << value;
 }

@@ -46,12 +46,6 @@ TEST_F(Dispatch, XtermGetsTheFolderTheEnvironmentAndOneWindowPerCall) {
     }
 }
 
-TEST_F(Dispatch, FinderFailureThatIsNotThePlatformsPassesThrough) {
-    platform.calls.failOn("Finder.frontWindowTargetUrl", InjectedFailure::RuntimeError);
-    EXPECT_THROW(terminals.openTerminalWithIdentifier(kAppleTerminal, true), std::runtime_error);
-    EXPECT_FALSE(platform.calls.contains("Bridge.terminal com.apple.Terminal"));
-}
-
 // Which opener contains which failure: a failure is injected into one call on the new-tab
 // path of running terminals, and the test checks that the call was reached and what came
 // of it.
@@ -103,6 +97,7 @@ using enum Outcome;
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Openers, ExceptionTable, ::testing::Values(
+    ExceptionCase{"FinderRuntimePasses", kAppleTerminal, Classic, "Finder.frontWindowTargetUrl", RuntimeError, PassesThrough},
     ExceptionCase{"AppleTerminalPlatform", kAppleTerminal, Classic, "Terminal.doScript", Platform, Contained},
     ExceptionCase{"AppleTerminalRuntimeFromBridge", kAppleTerminal, Classic, "Bridge.terminal", RuntimeError, Contained},
     ExceptionCase{"AppleTerminalKeystrokeLogic", kAppleTerminal, Classic, "SystemEvents.keystroke", LogicError, Contained},

@@ -60,32 +60,13 @@ TEST_P(RealShell, ReadsTheFixedPathAsTheOneWordItWas) {
     const std::string shell = GetParam();
     if (access(shell.c_str(), X_OK) != 0)
         GTEST_SKIP() << shell << " is not installed";
-    std::vector<std::string> names{"/Volumes/Data/My Folder",
-                                   "a'b\"c",
-                                   "$(echo no)",
-                                   "`echo no`",
-                                   "${HOME}",
-                                   "~user",
-                                   "=cmd",
-                                   "#hash",
-                                   "a*b?c[d]",
-                                   "{a,b}",
-                                   "a;b|c&d<e>f",
-                                   "!event",
-                                   "^old^new",
-                                   "%PATH%",
-                                   "back\\slash",
-                                   "tab\there",
-                                   "line\nfeed",
-                                   "cr\rhere",
-                                   "\x01\x1b\x7f",
-                                   "c1\xC2\x85\xC2\x9F",
-                                   "bad\xFF\xC0\xAFutf8",
-                                   "cut\xE4\xB8",
-                                   "中文 🎉 café",
-                                   "-n",
-                                   "$'\\n'",
-                                   " lead and trail "};
+    // clang-format off
+    std::vector<std::string> names{
+        "/Volumes/Data/My Folder", "a'b\"c", "$(echo no)", "`echo no`", "${HOME}", "~user", "=cmd",
+        "#hash", "a*b?c[d]", "{a,b}", "a;b|c&d<e>f", "!event", "^old^new", "%PATH%", "back\\slash",
+        "tab\there", "line\nfeed", "cr\rhere", "\x01\x1b\x7f", "c1\xC2\x85\xC2\x9F",
+        "bad\xFF\xC0\xAFutf8", "cut\xE4\xB8", "中文 🎉 café", "-n", "$'\\n'", " lead and trail "};
+    // clang-format on
     std::mt19937 random(20240601);
     for (int round = 0; round < 40; ++round) {
         std::string name;
