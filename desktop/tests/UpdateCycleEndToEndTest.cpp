@@ -227,20 +227,27 @@ TEST_F(UpdateCycleTest, TwoUpdatesStartedAtOnceLeaveOneCompleteNewerApplication)
     EXPECT_EQ(desktop->installedQuaymarkVersion(), "Quaymark 1.1");
 
     // The new bundle is the release's whole: everything but the information dictionary, which
-    // the release stamped, is the built bundle's, the main program without its debug
-    // information. The successor's start sets the button's icon
-    // inside the helper bundle, so that bundle is compared from its Contents down.
+    // the release stamped, is the built bundle's, and both programs are the built ones without
+    // their debug information (a release ships them stripped). The successor's start sets the
+    // button's icon in the helper bundle's own folder, so that bundle is compared from its
+    // Contents down.
     const std::string built = QUAYMARK_APP_DIR;
-    for (const char* part : {"/Contents", "/Contents/MacOS"})
+    const std::string helper = "/Contents/MacOS/QuaymarkHelper.app/Contents";
+    for (const std::string& part :
+         std::vector<std::string>{"/Contents", "/Contents/MacOS", helper, helper + "/MacOS"})
         EXPECT_EQ(entries(installed + part), entries(built + part)) << part;
-    for (const char* part : {"/Contents/Resources", "/Contents/MacOS/QuaymarkHelper.app/Contents"})
+    for (const std::string& part :
+         std::vector<std::string>{"/Contents/Resources", helper + "/Resources"})
         EXPECT_TRUE(testing::treePicture(installed + part) == testing::treePicture(built + part))
             << part << " differs from the release's";
-    const std::string executable = "/Contents/MacOS/Quaymark";
-    EXPECT_EQ(access((installed + executable).c_str(), X_OK), 0);
-    const std::string builtId = buildIdAndDebugging(built + executable).first;
-    EXPECT_FALSE(builtId.empty());
-    EXPECT_EQ(buildIdAndDebugging(installed + executable), std::make_pair(builtId, false));
+    for (const std::string& executable :
+         std::vector<std::string>{"/Contents/MacOS/Quaymark", helper + "/MacOS/QuaymarkHelper"}) {
+        EXPECT_EQ(access((installed + executable).c_str(), X_OK), 0) << executable;
+        const std::string builtId = buildIdAndDebugging(built + executable).first;
+        EXPECT_FALSE(builtId.empty()) << executable;
+        EXPECT_EQ(buildIdAndDebugging(installed + executable), std::make_pair(builtId, false))
+            << executable;
+    }
     std::optional<DecodedPlist> info = readPlistFile(installed + "/Contents/Info.plist");
     const PlistValue* version = info && info->value.asDictionary()
                                     ? info->value.asDictionary()->find("CFBundleVersion")
