@@ -15,15 +15,15 @@
 #include <sstream>
 #include <thread>
 
-#include "AtomicFile.h"
 #include "FinderKeeper.h"
 #include "FinderStandIn.h"
-#include "HostWorkspace.h"
 #include "PathUtilities.h"
-#include "PlistCodec.h"
-#include "Spawn.h"
 #include "StandInBundles.h"
 #include "XvfbServer.h"
+#include "launch/HostWorkspace.h"
+#include "plist/PlistCodec.h"
+#include "posix/Spawn.h"
+#include "preferences/AtomicFile.h"
 
 namespace quaymark {
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "FinderWindows.h"
 #include "PlistValue.h"
-#include "SystemRoot.h"
 #include "Workspace.h"
+#include "launch/SystemRoot.h"
+#include "scripting/FinderWindows.h"
 
 namespace quaymark {
 

@@ -13,19 +13,19 @@
 #include <sstream>
 #include <thread>
 
-#include "ApplicationRegistry.h"
 #include "Desktop.h"
 #include "DisplayWindows.h"
 #include "HostPlatform.h"
-#include "HostReachability.h"
 #include "PlatformException.h"
-#include "Posix.h"
 #include "QuaymarkPreferences.h"
-#include "Spawn.h"
-#include "SystemEventsRunner.h"
 #include "TerminalIdentifiers.h"
-#include "TerminalStandIn.h"
-#include "TmuxInspection.h"
+#include "launch/ApplicationRegistry.h"
+#include "network/HostReachability.h"
+#include "posix/Posix.h"
+#include "posix/Spawn.h"
+#include "scripting/SystemEventsRunner.h"
+#include "scripting/TerminalStandIn.h"
+#include "scripting/TmuxInspection.h"
 
 namespace quaymark {
 

@@ -6,8 +6,8 @@
 #include <sstream>
 #include <thread>
 
-#include "ApplicationRegistry.h"
-#include "Spawn.h"
+#include "launch/ApplicationRegistry.h"
+#include "posix/Spawn.h"
 
 namespace quaymark {
 

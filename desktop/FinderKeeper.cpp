@@ -11,12 +11,12 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "ApplicationRegistry.h"
-#include "AtomicFile.h"
 #include "FinderStandIn.h"
-#include "HostWorkspace.h"
-#include "PlistCodec.h"
-#include "Spawn.h"
+#include "launch/ApplicationRegistry.h"
+#include "launch/HostWorkspace.h"
+#include "plist/PlistCodec.h"
+#include "posix/Spawn.h"
+#include "preferences/AtomicFile.h"
 
 namespace quaymark {
 

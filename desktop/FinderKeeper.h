@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "SystemRoot.h"
+#include "launch/SystemRoot.h"
 
 namespace quaymark {
 

@@ -4,7 +4,7 @@
 
 #include "FinderKeeper.h"
 #include "FinderStandIn.h"
-#include "HostFileManager.h"
+#include "launch/HostFileManager.h"
 
 int main(int argc, char** argv) {
     quaymark::SystemRoot root = quaymark::SystemRoot::fromEnvironment();

@@ -7,12 +7,12 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "AtomicFile.h"
-#include "FilePreferences.h"
 #include "FinderKeeper.h"
 #include "HostSystem.h"
-#include "PlistCodec.h"
 #include "Url.h"
+#include "plist/PlistCodec.h"
+#include "preferences/AtomicFile.h"
+#include "preferences/FilePreferences.h"
 
 namespace quaymark {
 

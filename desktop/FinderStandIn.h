@@ -4,9 +4,9 @@
 #include <optional>
 #include <string>
 
-#include "HostWorkspace.h"
 #include "PlistValue.h"
-#include "SystemRoot.h"
+#include "launch/HostWorkspace.h"
+#include "launch/SystemRoot.h"
 
 namespace quaymark {
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "ApplicationRegistry.h"
-#include "SystemRoot.h"
+#include "launch/ApplicationRegistry.h"
+#include "launch/SystemRoot.h"
 
 namespace {
 

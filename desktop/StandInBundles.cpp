@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "PlistCodec.h"
+#include "plist/PlistCodec.h"
 
 namespace quaymark {
 

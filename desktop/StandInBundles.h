@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "SystemRoot.h"
-#include "TerminalStandIn.h"
+#include "launch/SystemRoot.h"
+#include "scripting/TerminalStandIn.h"
 
 namespace quaymark {
 

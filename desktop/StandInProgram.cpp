@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "SystemRoot.h"
-#include "TerminalStandIn.h"
-#include "TmuxServer.h"
+#include "launch/SystemRoot.h"
+#include "scripting/TerminalStandIn.h"
+#include "scripting/TmuxServer.h"
 
 namespace quaymark {
 

@@ -5,9 +5,9 @@
 
 #include <chrono>
 
-#include "ApplicationRegistry.h"
-#include "Posix.h"
-#include "Spawn.h"
+#include "launch/ApplicationRegistry.h"
+#include "posix/Posix.h"
+#include "posix/Spawn.h"
 
 namespace quaymark {
 

@@ -1,8 +1,8 @@
 #include "HostPlatform.h"
 
-#include "FinderWindows.h"
-#include "SystemEventsRunner.h"
-#include "TmuxScripting.h"
+#include "scripting/FinderWindows.h"
+#include "scripting/SystemEventsRunner.h"
+#include "scripting/TmuxScripting.h"
 
 namespace quaymark {
 
@@ -19,7 +19,7 @@ HostPlatform::HostPlatform(std::string processName, std::string ownDomain, Syste
       _workspace(_root, _home),
       _fileManager(_root, _home),
       _mainBundle(HostBundle::forRunningExecutable(_root)),
-      _tasks(_root),
+      _tasks([this](std::string_view path) { return _root.map(path); }),
       // Finder is no tmux terminal: its scripting target comes from this source.
       _scripting(std::make_unique<TmuxScriptingBridge>(
           TmuxDesktop{_root, _home, _workspace},

@@ -3,14 +3,14 @@
 
 #include <memory>
 
-#include "FilePreferences.h"
-#include "HostBundle.h"
-#include "HostFileManager.h"
 #include "HostSystem.h"
-#include "HostWorkspace.h"
 #include "Platform.h"
-#include "PosixTaskLauncher.h"
-#include "SystemRoot.h"
+#include "launch/HostBundle.h"
+#include "launch/HostFileManager.h"
+#include "launch/HostWorkspace.h"
+#include "launch/SystemRoot.h"
+#include "posix/PosixTaskLauncher.h"
+#include "preferences/FilePreferences.h"
 
 namespace quaymark {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <thread>
 
-#include "Posix.h"
+#include "posix/Posix.h"
 
 namespace quaymark {
 

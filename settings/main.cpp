@@ -18,13 +18,13 @@
 
 #include "BackgroundUpdater.h"
 #include "HostPlatform.h"
-#include "HostReachability.h"
 #include "InstallerCommand.h"
-#include "QtHost.h"
 #include "QuaymarkPreferences.h"
 #include "SettingsApplication.h"
 #include "SharedUpdater.h"
 #include "UpdateCommand.h"
+#include "network/HostReachability.h"
+#include "qt/QtHost.h"
 
 namespace {
 

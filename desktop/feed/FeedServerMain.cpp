@@ -10,7 +10,7 @@
 #include <cstdio>
 
 #include "FeedServer.h"
-#include "Posix.h"
+#include "posix/Posix.h"
 
 namespace {
 

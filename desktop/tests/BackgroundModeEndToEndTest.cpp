@@ -7,14 +7,14 @@
 
 #include <thread>
 
-#include "ApplicationRegistry.h"
 #include "DisplayWindows.h"
 #include "EndToEndTest.h"
-#include "HostReachability.h"
-#include "Posix.h"
-#include "Spawn.h"
 #include "UpdateArchives.h"
 #include "XvfbServer.h"
+#include "launch/ApplicationRegistry.h"
+#include "network/HostReachability.h"
+#include "posix/Posix.h"
+#include "posix/Spawn.h"
 
 namespace quaymark {
 namespace {

@@ -10,12 +10,12 @@
 #include <regex>
 #include <sstream>
 
-#include "ApplicationRegistry.h"
 #include "EndToEndTest.h"
 #include "QuaymarkPreferences.h"
-#include "Spawn.h"
 #include "TerminalIdentifiers.h"
 #include "XvfbServer.h"
+#include "launch/ApplicationRegistry.h"
+#include "posix/Spawn.h"
 
 namespace quaymark {
 namespace {

@@ -7,13 +7,13 @@
 
 #include <thread>
 
-#include "ApplicationRegistry.h"
 #include "Desktop.h"
 #include "DisplayWindows.h"
 #include "FinderKeeper.h"
 #include "HostTestSupport.h"
-#include "Spawn.h"
 #include "XvfbServer.h"
+#include "launch/ApplicationRegistry.h"
+#include "posix/Spawn.h"
 
 namespace quaymark {
 namespace {

@@ -8,11 +8,11 @@
 #include <sstream>
 #include <thread>
 
-#include "ApplicationRegistry.h"
-#include "FilePreferences.h"
 #include "HostSystem.h"
 #include "QuaymarkPreferences.h"
-#include "TerminalStandIn.h"
+#include "launch/ApplicationRegistry.h"
+#include "preferences/FilePreferences.h"
+#include "scripting/TerminalStandIn.h"
 
 namespace quaymark {
 

@@ -15,7 +15,7 @@
 #include "Desktop.h"
 #include "HostTestSupport.h"
 #include "PlistValue.h"
-#include "TmuxInspection.h"
+#include "scripting/TmuxInspection.h"
 
 namespace quaymark {
 

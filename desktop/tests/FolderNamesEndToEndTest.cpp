@@ -10,9 +10,9 @@
 #include "EndToEndTest.h"
 #include "QuaymarkPreferences.h"
 #include "TerminalIdentifiers.h"
-#include "TerminalStandIn.h"
 #include "TestPlatform.h"
-#include "TmuxServer.h"
+#include "scripting/TerminalStandIn.h"
+#include "scripting/TmuxServer.h"
 
 namespace quaymark {
 namespace {

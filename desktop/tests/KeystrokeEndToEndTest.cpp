@@ -2,10 +2,10 @@
 // when the button program lacks the permission: the command must not land in the tab the
 // user was typing in.
 #include "EndToEndTest.h"
-#include "SystemEventsRunner.h"
 #include "TerminalIdentifiers.h"
-#include "TerminalStandIn.h"
-#include "TmuxApplication.h"
+#include "scripting/SystemEventsRunner.h"
+#include "scripting/TerminalStandIn.h"
+#include "scripting/TmuxApplication.h"
 
 namespace quaymark {
 namespace {

@@ -3,16 +3,16 @@
 // loads and by what the next click types into a terminal.
 #include <unistd.h>
 
-#include "ApplicationRegistry.h"
 #include "DisplayWindows.h"
 #include "EndToEndTest.h"
-#include "HostWorkspace.h"
 #include "InstallerCommand.h"
-#include "Posix.h"
 #include "QuaymarkPreferences.h"
-#include "Spawn.h"
 #include "TerminalIdentifiers.h"
 #include "XvfbServer.h"
+#include "launch/ApplicationRegistry.h"
+#include "launch/HostWorkspace.h"
+#include "posix/Posix.h"
+#include "posix/Spawn.h"
 
 namespace quaymark {
 namespace {

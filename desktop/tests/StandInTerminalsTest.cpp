@@ -10,12 +10,12 @@
 #include <random>
 
 #include "HostTestSupport.h"
-#include "HostWorkspace.h"
 #include "PlatformException.h"
 #include "StandInBundles.h"
-#include "SystemEventsRunner.h"
-#include "TmuxInspection.h"
-#include "TmuxScripting.h"
+#include "launch/HostWorkspace.h"
+#include "scripting/SystemEventsRunner.h"
+#include "scripting/TmuxInspection.h"
+#include "scripting/TmuxScripting.h"
 
 namespace quaymark {
 namespace {

@@ -4,16 +4,16 @@
 
 #include <set>
 
-#include "ApplicationRegistry.h"
 #include "DisplayWindows.h"
 #include "EndToEndTest.h"
-#include "PlistCodec.h"
-#include "Posix.h"
 #include "QuaymarkPreferences.h"
-#include "Spawn.h"
 #include "TerminalIdentifiers.h"
 #include "UpdateArchives.h"
 #include "XvfbServer.h"
+#include "launch/ApplicationRegistry.h"
+#include "plist/PlistCodec.h"
+#include "posix/Posix.h"
+#include "posix/Spawn.h"
 
 namespace quaymark {
 namespace {

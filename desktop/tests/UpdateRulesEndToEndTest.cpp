@@ -10,9 +10,9 @@
 #include "DisplayWindows.h"
 #include "EndToEndTest.h"
 #include "QuaymarkPreferences.h"
-#include "Spawn.h"
 #include "UpdateArchives.h"
 #include "XvfbServer.h"
+#include "posix/Spawn.h"
 
 namespace quaymark {
 namespace {

@@ -1,4 +1,4 @@
-#include "BinaryPlist.h"
+#include "plist/BinaryPlist.h"
 
 #include <algorithm>
 #include <bit>
@@ -7,8 +7,8 @@
 #include <limits>
 #include <unordered_map>
 
-#include "PlistCodec.h"
-#include "PlistText.h"
+#include "plist/PlistCodec.h"
+#include "plist/PlistText.h"
 
 namespace quaymark::plist {
 

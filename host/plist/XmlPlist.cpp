@@ -1,4 +1,4 @@
-#include "XmlPlist.h"
+#include "plist/XmlPlist.h"
 
 #include <expat.h>
 
@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "PlistCodec.h"
-#include "PlistText.h"
+#include "plist/PlistCodec.h"
+#include "plist/PlistText.h"
 
 namespace quaymark::plist {
 

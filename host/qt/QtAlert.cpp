@@ -1,4 +1,4 @@
-#include "QtAlert.h"
+#include "qt/QtAlert.h"
 
 #include <QApplication>
 #include <QLabel>

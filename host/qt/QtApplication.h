@@ -1,8 +1,8 @@
 // The application life cycle on Qt's event loop.
 #pragma once
 
-#include "QtRunLoop.h"
 #include "System.h"
+#include "qt/QtRunLoop.h"
 
 namespace quaymark {
 

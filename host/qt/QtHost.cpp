@@ -1,4 +1,4 @@
-#include "QtHost.h"
+#include "qt/QtHost.h"
 
 namespace quaymark {
 

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "HostPlatform.h"
-#include "QtAlert.h"
-#include "QtApplication.h"
-#include "QtRunLoop.h"
+#include "qt/QtAlert.h"
+#include "qt/QtApplication.h"
+#include "qt/QtRunLoop.h"
 
 namespace quaymark {
 

@@ -1,4 +1,4 @@
-#include "QtRunLoop.h"
+#include "qt/QtRunLoop.h"
 
 #include <QAbstractEventDispatcher>
 #include <QEventLoop>

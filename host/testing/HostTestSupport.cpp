@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "Spawn.h"
+#include "posix/Spawn.h"
 
 namespace quaymark::testing {
 

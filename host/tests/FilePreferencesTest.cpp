@@ -12,12 +12,12 @@
 #include <random>
 #include <thread>
 
-#include "AtomicFile.h"
-#include "FilePreferences.h"
 #include "HostTestSupport.h"
 #include "ManualSystem.h"
-#include "PlistCodec.h"
-#include "Spawn.h"
+#include "plist/PlistCodec.h"
+#include "posix/Spawn.h"
+#include "preferences/AtomicFile.h"
+#include "preferences/FilePreferences.h"
 
 namespace quaymark {
 namespace {

@@ -12,12 +12,12 @@
 
 #include "HostPlatform.h"
 #include "HostTestSupport.h"
-#include "HostWorkspace.h"
 #include "PlatformException.h"
-#include "PlistCodec.h"
-#include "Posix.h"
-#include "PosixTaskLauncher.h"
 #include "TerminalIdentifiers.h"
+#include "launch/HostWorkspace.h"
+#include "plist/PlistCodec.h"
+#include "posix/Posix.h"
+#include "posix/PosixTaskLauncher.h"
 
 namespace quaymark {
 namespace {
@@ -362,7 +362,8 @@ TEST_F(LaunchServicesTest, LaunchFailsForMissingOrBrokenBundles) {
 TEST_F(LaunchServicesTest, TasksRunInTheirDirectoryWithExactEnvironmentAndMergedStreams) {
     fs::create_directories(home / "work dir");
     fs::path log = directory.path() / "out.txt";
-    PosixTaskLauncher tasks(SystemRoot(root.string()));
+    SystemRoot systemRoot(root.string());
+    PosixTaskLauncher tasks([&](std::string_view path) { return systemRoot.map(path); });
     TaskOptions options;
     options.launchPath = "/bin/sh";
     options.arguments = {

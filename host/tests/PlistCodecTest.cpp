@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "HostTestSupport.h"
-#include "PlistCodec.h"
+#include "plist/PlistCodec.h"
 
 namespace quaymark {
 namespace {

@@ -5,7 +5,7 @@
 #include <iostream>
 #include <string>
 
-#include "PlistCodec.h"
+#include "plist/PlistCodec.h"
 
 int main() {
     using namespace quaymark;

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "FilePreferences.h"
 #include "HostSystem.h"
+#include "preferences/FilePreferences.h"
 
 int main(int argc, char** argv) {
     if (argc != 6 && argc != 7)

@@ -8,12 +8,12 @@
 #include <filesystem>
 #include <thread>
 
-#include "ApplicationRegistry.h"
-#include "AtomicFile.h"
-#include "HostReachability.h"
 #include "HostSystem.h"
 #include "HostTestSupport.h"
-#include "Spawn.h"
+#include "launch/ApplicationRegistry.h"
+#include "network/HostReachability.h"
+#include "posix/Spawn.h"
+#include "preferences/AtomicFile.h"
 
 namespace quaymark {
 namespace {

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "FinderPreferencesFile.h"
-#include "PlistCodec.h"
+#include "plist/PlistCodec.h"
 
 namespace quaymark {
 namespace {

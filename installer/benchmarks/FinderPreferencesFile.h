@@ -1,7 +1,7 @@
 // A large Finder preference file for the benchmarks: the installer's and the codec's.
 #pragma once
 
-#include "PlistCodec.h"
+#include "plist/PlistCodec.h"
 
 namespace quaymark {
 

@@ -6,12 +6,12 @@
 #include <filesystem>
 #include <fstream>
 
-#include "FilePreferences.h"
 #include "FinderPreferencesFile.h"
 #include "FinderToolBarController.h"
 #include "HostTestSupport.h"
-#include "PlistCodec.h"
 #include "TestPlatform.h"
+#include "plist/PlistCodec.h"
+#include "preferences/FilePreferences.h"
 
 namespace quaymark {
 namespace {

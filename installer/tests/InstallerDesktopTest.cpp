@@ -16,15 +16,15 @@
 #include <random>
 #include <thread>
 
-#include "ApplicationRegistry.h"
 #include "Desktop.h"
-#include "FilePreferences.h"
 #include "FinderToolBarController.h"
 #include "HostSystem.h"
 #include "HostTestSupport.h"
-#include "PlistCodec.h"
-#include "Spawn.h"
-#include "TmuxInspection.h"
+#include "launch/ApplicationRegistry.h"
+#include "plist/PlistCodec.h"
+#include "posix/Spawn.h"
+#include "preferences/FilePreferences.h"
+#include "scripting/TmuxInspection.h"
 
 namespace quaymark {
 namespace {

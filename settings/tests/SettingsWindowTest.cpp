@@ -15,15 +15,15 @@
 #include <random>
 
 #include "ApplicationsChecker.h"
-#include "FilePreferences.h"
 #include "HostTestSupport.h"
-#include "QtAlert.h"
-#include "QtHost.h"
 #include "QuaymarkPreferences.h"
 #include "RecordingAlert.h"
 #include "RecordingUpdater.h"
 #include "SettingsApplication.h"
 #include "TestPlatform.h"
+#include "preferences/FilePreferences.h"
+#include "qt/QtAlert.h"
+#include "qt/QtHost.h"
 
 Q_DECLARE_METATYPE(quaymark::PlistValue)
 Q_DECLARE_METATYPE(std::vector<std::string>)

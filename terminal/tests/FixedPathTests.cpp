@@ -2,8 +2,8 @@
 
 #include <random>
 
-#include "Spawn.h"
 #include "TerminalFixture.h"
+#include "posix/Spawn.h"
 
 namespace quaymark {
 namespace {

@@ -13,10 +13,10 @@
 #include <fstream>
 #include <iostream>
 
-#include "HostFileManager.h"
 #include "TestPlatform.h"
 #include "UpdateArchives.h"
 #include "UpdateInstaller.h"
+#include "launch/HostFileManager.h"
 
 namespace quaymark {
 namespace {

@@ -16,9 +16,9 @@
 
 #include "ArchiveUnpacker.h"
 #include "BundleReplacement.h"
-#include "HostFileManager.h"
 #include "Signature.h"
 #include "UpdateArchives.h"
+#include "launch/HostFileManager.h"
 
 namespace quaymark {
 namespace {

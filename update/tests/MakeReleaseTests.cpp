@@ -9,8 +9,8 @@
 #include "ArchiveUnpacker.h"
 #include "FeedSignature.h"
 #include "HostTestSupport.h"
-#include "PlistCodec.h"
 #include "UpdateArchives.h"
+#include "plist/PlistCodec.h"
 
 namespace quaymark {
 namespace {

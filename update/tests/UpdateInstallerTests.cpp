@@ -6,11 +6,11 @@
 #include <map>
 
 #include "FeedServer.h"
-#include "HostFileManager.h"
 #include "RecordingUserInterface.h"
 #include "TestPlatform.h"
 #include "UpdateArchives.h"
 #include "UpdateInstaller.h"
+#include "launch/HostFileManager.h"
 
 namespace quaymark {
 namespace {

@@ -1,0 +1,242 @@
+#include "posix/Spawn.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+extern char** environ;
+
+namespace quaymark {
+
+namespace {
+
+// Everything the child needs is built before fork(): between fork() and exec() only
+// async-signal-safe calls are made, since other threads may hold locks.
+struct PreparedExec {
+    std::vector<std::string> strings;
+    std::vector<char*> argv;
+    std::vector<char*> envp;
+};
+
+PreparedExec prepare(const SpawnRequest& request) {
+    PreparedExec prepared;
+    prepared.strings.push_back(request.executable);
+    for (const auto& argument : request.arguments)
+        prepared.strings.push_back(argument);
+    std::size_t argumentCount = prepared.strings.size();
+    for (const auto& [name, value] : request.environment)
+        prepared.strings.push_back(name + "=" + value);
+    for (std::size_t i = 0; i < prepared.strings.size(); ++i) {
+        (i < argumentCount ? prepared.argv : prepared.envp).push_back(prepared.strings[i].data());
+    }
+    prepared.argv.push_back(nullptr);
+    prepared.envp.push_back(nullptr);
+    return prepared;
+}
+
+// The descriptors the child reads from before exec. None may be 0 to 3, or setting up the
+// child's own 0 to 3 could close it first.
+struct ChildDescriptors {
+    FileDescriptor devNull;
+    FileDescriptor log;
+    FileDescriptor report;  // the exec error goes here; closes on exec
+    FileDescriptor output;
+    FileDescriptor errorOutput;
+};
+
+bool liftAboveThree(FileDescriptor& fd) {
+    if (!fd || fd.get() > 3)
+        return true;
+    FileDescriptor lifted(::fcntl(fd.get(), F_DUPFD_CLOEXEC, 4));
+    fd = std::move(lifted);
+    return bool(fd);
+}
+
+void dupTo(const FileDescriptor& from, int to) {
+    if (from)
+        ::dup2(from.get(), to);
+}
+
+// Runs in the child: set up streams and directory, exec, or report errno.
+[[noreturn]] void execChild(const SpawnRequest& request, const PreparedExec& prepared,
+                            const ChildDescriptors& fds) {
+    // A mask is inherited across exec: a parent that blocks signals to take them with
+    // sigwait (Finder does) would otherwise start programs that SIGTERM cannot end.
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (request.descriptor3) {
+        // dup2 onto itself would leave close-on-exec set.
+        if (*request.descriptor3 == 3) {
+            ::fcntl(3, F_SETFD, 0);
+        } else {
+            ::dup2(*request.descriptor3, 3);
+        }
+    }
+    dupTo(fds.devNull, STDIN_FILENO);
+    if (fds.log) {
+        dupTo(fds.log, STDOUT_FILENO);
+        dupTo(fds.log, STDERR_FILENO);
+    } else {
+        if (request.standardOutput == TaskStream::Discard)
+            dupTo(fds.devNull, STDOUT_FILENO);
+        dupTo(fds.output, STDOUT_FILENO);
+        if (request.standardError == TaskStream::Discard)
+            dupTo(fds.devNull, STDERR_FILENO);
+        if (request.standardError == TaskStream::ToStandardOutput)
+            ::dup2(STDOUT_FILENO, STDERR_FILENO);
+        dupTo(fds.errorOutput, STDERR_FILENO);
+    }
+    if (!request.workingDirectory || ::chdir(request.workingDirectory->c_str()) == 0)
+        ::execve(prepared.argv[0], prepared.argv.data(), prepared.envp.data());
+    int error = errno;
+    writeAll(fds.report.get(), std::string_view(reinterpret_cast<char*>(&error), sizeof error));
+    _exit(127);
+}
+
+std::string failure(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+SpawnResult spawnProcess(const SpawnRequest& request) {
+    PreparedExec prepared = prepare(request);
+    SpawnResult result;
+    ChildDescriptors child;
+    child.devNull = openFile("/dev/null", O_RDWR);
+    if (!child.devNull)
+        return {.error = failure("cannot open /dev/null")};
+    if (request.logFile) {
+        child.log = openFile(*request.logFile, O_WRONLY | O_CREAT | O_APPEND, 0600);
+        if (!child.log)
+            return {.error = failure("cannot open " + *request.logFile)};
+    }
+    // The report pipe closes on exec, so reading end-of-file means the exec succeeded.
+    std::optional<Pipe> report = makePipe();
+    std::optional<Pipe> pidPipe = request.detached ? makePipe() : Pipe{};
+    bool captureOutput =
+        request.capture == Capture::StandardOutput || request.capture == Capture::Both;
+    bool captureError =
+        request.capture == Capture::StandardError || request.capture == Capture::Both;
+    std::optional<Pipe> output = captureOutput ? makePipe() : Pipe{};
+    std::optional<Pipe> errorOutput = captureError ? makePipe() : Pipe{};
+    if (!report || !pidPipe || !output || !errorOutput)
+        return {.error = failure("cannot create a pipe")};
+    child.report = std::move(report->writeEnd);
+    child.output = std::move(output->writeEnd);
+    result.output = std::move(output->readEnd);
+    child.errorOutput = std::move(errorOutput->writeEnd);
+    result.errorOutput = std::move(errorOutput->readEnd);
+    if (!liftAboveThree(child.devNull) || !liftAboveThree(child.log) ||
+        !liftAboveThree(child.report) || !liftAboveThree(child.output) ||
+        !liftAboveThree(child.errorOutput) || !liftAboveThree(pidPipe->writeEnd))
+        return {.error = failure("cannot move a descriptor")};
+
+    pid_t forked = ::fork();
+    if (forked == 0) {
+        if (!request.detached)
+            execChild(request, prepared, child);
+        // Detached: a new session, then a grandchild that init adopts when we leave.
+        ::setsid();
+        pid_t grandchild = ::fork();
+        if (grandchild == 0)
+            execChild(request, prepared, child);
+        writeAll(pidPipe->writeEnd.get(),
+                 std::string_view(reinterpret_cast<char*>(&grandchild), sizeof grandchild));
+        _exit(grandchild > 0 ? 0 : 1);
+    }
+    if (forked < 0)
+        return {.error = failure("fork failed")};
+    // Our copies of the child's ends must go, or the pipes would never reach end of file.
+    child = ChildDescriptors();
+    pidPipe->writeEnd.close();
+
+    result.pid = forked;
+    if (request.detached) {
+        pid_t grandchild = -1;
+        bool gotPid = readExactly(pidPipe->readEnd.get(), &grandchild, sizeof grandchild);
+        waitForChild(forked);
+        result.pid = gotPid ? grandchild : -1;
+    }
+    int execError = 0;
+    bool failed = readExactly(report->readEnd.get(), &execError, sizeof execError);
+    if (failed || result.pid <= 0) {
+        if (!request.detached && result.pid > 0)
+            waitForChild(result.pid);
+        std::string reason = failed ? std::strerror(execError) : "could not start the process";
+        return {.error = request.executable + ": " + reason};
+    }
+    return result;
+}
+
+ProcessOutcome runAndCollect(const SpawnRequest& request, std::chrono::milliseconds timeLimit) {
+    ProcessOutcome outcome;
+    SpawnRequest attached = request;
+    attached.detached = false;
+    SpawnResult started = spawnProcess(attached);
+    if (!started) {
+        outcome.error = started.error;
+        return outcome;
+    }
+    auto deadline = std::chrono::steady_clock::now() + timeLimit;
+    pollfd streams[2] = {{started.output.get(), POLLIN, 0}, {started.errorOutput.get(), POLLIN, 0}};
+    std::string* sinks[2] = {&outcome.output, &outcome.errorOutput};
+    char buffer[4096];
+    // poll() skips negative descriptors: a stream not captured, or one at its end.
+    while (streams[0].fd >= 0 || streams[1].fd >= 0) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline -
+                                                                 std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            outcome.timedOut = true;
+            break;
+        }
+        if (::poll(streams, 2, static_cast<int>(left.count())) < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < 2; ++i) {
+            if (streams[i].fd < 0 || streams[i].revents == 0)
+                continue;
+            ssize_t got =
+                retryOnInterrupt([&] { return ::read(streams[i].fd, buffer, sizeof buffer); });
+            if (got > 0) {
+                sinks[i]->append(buffer, static_cast<std::size_t>(got));
+            } else {
+                streams[i].fd = -1;
+            }
+        }
+    }
+    // The child is our own: ending it by its pid harms nothing else.
+    if (outcome.timedOut)
+        ::kill(started.pid, SIGKILL);
+    std::optional<int> status = waitForChild(started.pid);
+    if (status && !outcome.timedOut)
+        outcome.exitStatus = exitStatusOf(*status);
+    return outcome;
+}
+
+Environment currentEnvironment() {
+    Environment environment;
+    for (char** entry = environ; entry && *entry; ++entry) {
+        std::string_view text(*entry);
+        auto equals = text.find('=');
+        if (equals == std::string_view::npos)
+            continue;
+        environment.emplace(std::string(text.substr(0, equals)),
+                            std::string(text.substr(equals + 1)));
+    }
+    return environment;
+}
+
+int exitStatusOf(int waitStatus) {
+    if (WIFEXITED(waitStatus))
+        return WEXITSTATUS(waitStatus);
+    if (WIFSIGNALED(waitStatus))
+        return 128 + WTERMSIG(waitStatus);
+    return -1;
+}
+
+}  // namespace quaymark
