@@ -223,16 +223,69 @@ void describeString(std::ostream& out, const std::string& text) {
     out << '"';
 }
 
+void describe(std::ostream& out, const PlistValue& value);
+
+void describeInteger(std::ostream& out, const PlistValue& value) {
+    if (auto unsignedValue = value.asUnsignedInteger())
+        out << *unsignedValue;
+    else
+        out << *value.asInteger();
+}
+
+void describeDate(std::ostream& out, const PlistDate& date) {
+    double unix = date.unixSeconds();
+    // Beyond what gmtime renders (and what converts to time_t), the plain number.
+    if (!(std::abs(unix) < 1e15)) {
+        out << date.sinceReferenceDate << " s since 2001-01-01";
+        return;
+    }
+    std::time_t seconds = static_cast<std::time_t>(std::floor(unix));
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char buffer[40];
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S +0000", &utc);
+    out << buffer;
+}
+
+void describeData(std::ostream& out, const PlistData& data) {
+    out << '<';
+    char buffer[4];
+    for (std::uint8_t byte : data) {
+        std::snprintf(buffer, sizeof buffer, "%02x", byte);
+        out << buffer;
+    }
+    out << '>';
+}
+
+void describeArray(std::ostream& out, const PlistArray& array) {
+    out << '(';
+    bool first = true;
+    for (const PlistValue& element : array) {
+        out << (first ? "" : ", ");
+        describe(out, element);
+        first = false;
+    }
+    out << ')';
+}
+
+void describeDictionary(std::ostream& out, const PlistDictionary& dictionary) {
+    out << '{';
+    for (const auto& [key, element] : dictionary) {
+        describeString(out, key);
+        out << " = ";
+        describe(out, element);
+        out << "; ";
+    }
+    out << '}';
+}
+
 void describe(std::ostream& out, const PlistValue& value) {
     switch (value.type()) {
         case PlistValue::Type::String:
             describeString(out, *value.asString());
             break;
         case PlistValue::Type::Integer:
-            if (auto unsignedValue = value.asUnsignedInteger())
-                out << *unsignedValue;
-            else
-                out << *value.asInteger();
+            describeInteger(out, value);
             break;
         case PlistValue::Type::Real:
             out << *value.asReal();
@@ -240,57 +293,22 @@ void describe(std::ostream& out, const PlistValue& value) {
         case PlistValue::Type::Boolean:
             out << (*value.asBoolean() ? "YES" : "NO");
             break;
-        case PlistValue::Type::Date: {
-            double unix = value.asDate()->unixSeconds();
-            // Beyond what gmtime renders (and what converts to time_t), the plain number.
-            if (!(std::abs(unix) < 1e15)) {
-                out << value.asDate()->sinceReferenceDate << " s since 2001-01-01";
-                break;
-            }
-            std::time_t seconds = static_cast<std::time_t>(std::floor(unix));
-            std::tm utc{};
-            gmtime_r(&seconds, &utc);
-            char buffer[40];
-            std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S +0000", &utc);
-            out << buffer;
+        case PlistValue::Type::Date:
+            describeDate(out, *value.asDate());
             break;
-        }
-        case PlistValue::Type::Data: {
-            out << '<';
-            char buffer[4];
-            for (std::uint8_t byte : *value.asData()) {
-                std::snprintf(buffer, sizeof buffer, "%02x", byte);
-                out << buffer;
-            }
-            out << '>';
+        case PlistValue::Type::Data:
+            describeData(out, *value.asData());
             break;
-        }
-        case PlistValue::Type::Array: {
-            out << '(';
-            bool first = true;
-            for (const PlistValue& element : *value.asArray()) {
-                out << (first ? "" : ", ");
-                describe(out, element);
-                first = false;
-            }
-            out << ')';
+        case PlistValue::Type::Array:
+            describeArray(out, *value.asArray());
             break;
-        }
         case PlistValue::Type::Uid:
             // As Foundation describes a keyed archive's reference.
             out << "<CFKeyedArchiverUID>{value = " << value.asUid()->value << "}";
             break;
-        case PlistValue::Type::Dictionary: {
-            out << '{';
-            for (const auto& [key, element] : *value.asDictionary()) {
-                describeString(out, key);
-                out << " = ";
-                describe(out, element);
-                out << "; ";
-            }
-            out << '}';
+        case PlistValue::Type::Dictionary:
+            describeDictionary(out, *value.asDictionary());
             break;
-        }
     }
 }
 

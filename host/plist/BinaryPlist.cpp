@@ -225,6 +225,46 @@ private:
         return result;
     }
 
+    std::optional<PlistValue> real(std::uint8_t marker, std::size_t at) const {
+        if (marker != kReal + 2 && marker != kReal + 3)
+            return std::nullopt;
+        std::size_t width = marker == kReal + 2 ? 4 : 8;
+        const char* bytes = take(at, width);
+        if (bytes == nullptr)
+            return std::nullopt;
+        std::uint64_t bits = bigEndian(bytes, width);
+        if (width == 4)
+            return PlistValue::real(std::bit_cast<float>(static_cast<std::uint32_t>(bits)));
+        return PlistValue::real(std::bit_cast<double>(bits));
+    }
+
+    std::optional<PlistValue> date(std::uint8_t marker, std::size_t at) const {
+        const char* bytes = take(at, 8);
+        if (marker != kDate || bytes == nullptr)
+            return std::nullopt;
+        double seconds = std::bit_cast<double>(bigEndian(bytes, 8));
+        if (!std::isfinite(seconds))
+            return std::nullopt;
+        return PlistValue(PlistDate{seconds});
+    }
+
+    std::optional<PlistValue> data(std::uint8_t marker, std::size_t at) {
+        std::optional<std::uint64_t> length = count(marker, at);
+        const char* bytes = length ? take(at, *length) : nullptr;
+        if (bytes == nullptr || !spend(*length))
+            return std::nullopt;
+        auto* first = reinterpret_cast<const std::uint8_t*>(bytes);
+        return PlistValue::data(PlistData(first, first + *length));
+    }
+
+    std::optional<PlistValue> uid(std::uint8_t marker, std::size_t at) const {
+        std::size_t width = (marker & 0x0F) + 1;
+        const char* bytes = width <= 8 ? take(at, width) : nullptr;
+        if (bytes == nullptr)
+            return std::nullopt;
+        return PlistValue(PlistUid{bigEndian(bytes, width)});
+    }
+
     std::optional<PlistValue> value(std::uint64_t ref, int depth) {
         std::optional<std::size_t> at = offsetOf(ref);
         if (!at || !spend(32))
@@ -238,35 +278,12 @@ private:
                 return std::nullopt;  // null and fill have no place in a PlistValue
             case kInteger:
                 return integer(marker, body);
-            case kReal: {
-                if (marker != kReal + 2 && marker != kReal + 3)
-                    return std::nullopt;
-                std::size_t width = marker == kReal + 2 ? 4 : 8;
-                const char* bytes = take(body, width);
-                if (bytes == nullptr)
-                    return std::nullopt;
-                std::uint64_t bits = bigEndian(bytes, width);
-                if (width == 4)
-                    return PlistValue::real(std::bit_cast<float>(static_cast<std::uint32_t>(bits)));
-                return PlistValue::real(std::bit_cast<double>(bits));
-            }
-            case kDate & 0xF0: {
-                const char* bytes = take(body, 8);
-                if (marker != kDate || bytes == nullptr)
-                    return std::nullopt;
-                double seconds = std::bit_cast<double>(bigEndian(bytes, 8));
-                if (!std::isfinite(seconds))
-                    return std::nullopt;
-                return PlistValue(PlistDate{seconds});
-            }
-            case kData: {
-                std::optional<std::uint64_t> length = count(marker, body);
-                const char* bytes = length ? take(body, *length) : nullptr;
-                if (bytes == nullptr || !spend(*length))
-                    return std::nullopt;
-                auto* first = reinterpret_cast<const std::uint8_t*>(bytes);
-                return PlistValue::data(PlistData(first, first + *length));
-            }
+            case kReal:
+                return real(marker, body);
+            case kDate & 0xF0:
+                return date(marker, body);
+            case kData:
+                return data(marker, body);
             case kAsciiString:
             case kUtf16String: {
                 std::optional<std::string> text = string(ref);
@@ -274,13 +291,8 @@ private:
                     return std::nullopt;
                 return PlistValue(std::move(*text));
             }
-            case kUid: {
-                std::size_t width = (marker & 0x0F) + 1;
-                const char* bytes = width <= 8 ? take(body, width) : nullptr;
-                if (bytes == nullptr)
-                    return std::nullopt;
-                return PlistValue(PlistUid{bigEndian(bytes, width)});
-            }
+            case kUid:
+                return uid(marker, body);
             case kArray:
             case kDictionary:
                 return container(marker, body, ref, depth);

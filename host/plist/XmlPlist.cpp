@@ -376,19 +376,58 @@ private:
         _out.append("</").append(tag).append(">\n");
     }
 
+    void string(const std::string& text, int depth) {
+        indent(depth);
+        _out += "<string>";
+        escaped(text);
+        _out += "</string>\n";
+    }
+
+    void integer(const PlistValue& value, int depth) {
+        if (auto negative = value.asInteger(); negative && *negative < 0)
+            element("integer", std::to_string(*negative), depth);
+        else
+            element("integer", std::to_string(*value.asUnsignedInteger()), depth);
+    }
+
+    void array(const PlistArray& items, int depth) {
+        indent(depth);
+        if (items.empty()) {
+            _out += "<array/>\n";
+            return;
+        }
+        _out += "<array>\n";
+        for (const PlistValue& item : items)
+            value(item, depth + 1);
+        indent(depth);
+        _out += "</array>\n";
+    }
+
+    void dictionary(const PlistDictionary& entries, int depth) {
+        indent(depth);
+        if (entries.empty()) {
+            _out += "<dict/>\n";
+            return;
+        }
+        _out += "<dict>\n";
+        for (const auto& [key, item] : entries) {
+            indent(depth + 1);
+            _out += "<key>";
+            escaped(key);
+            _out += "</key>\n";
+            value(item, depth + 1);
+        }
+        indent(depth);
+        _out += "</dict>\n";
+    }
+
     void value(const PlistValue& value, int depth) {
         switch (value.type()) {
             case PlistValue::Type::String:
-                indent(depth);
-                _out += "<string>";
-                escaped(*value.asString());
-                _out += "</string>\n";
+                string(*value.asString(), depth);
                 break;
             case PlistValue::Type::Integer:
-                if (auto negative = value.asInteger(); negative && *negative < 0)
-                    element("integer", std::to_string(*negative), depth);
-                else
-                    element("integer", std::to_string(*value.asUnsignedInteger()), depth);
+                integer(value, depth);
                 break;
             case PlistValue::Type::Real:
                 element("real", realText(*value.asReal()), depth);
@@ -403,39 +442,12 @@ private:
             case PlistValue::Type::Data:
                 data(*value.asData(), depth);
                 break;
-            case PlistValue::Type::Array: {
-                const PlistArray& items = *value.asArray();
-                indent(depth);
-                if (items.empty()) {
-                    _out += "<array/>\n";
-                    break;
-                }
-                _out += "<array>\n";
-                for (const PlistValue& item : items)
-                    this->value(item, depth + 1);
-                indent(depth);
-                _out += "</array>\n";
+            case PlistValue::Type::Array:
+                array(*value.asArray(), depth);
                 break;
-            }
-            case PlistValue::Type::Dictionary: {
-                const PlistDictionary& entries = *value.asDictionary();
-                indent(depth);
-                if (entries.empty()) {
-                    _out += "<dict/>\n";
-                    break;
-                }
-                _out += "<dict>\n";
-                for (const auto& [key, item] : entries) {
-                    indent(depth + 1);
-                    _out += "<key>";
-                    escaped(key);
-                    _out += "</key>\n";
-                    this->value(item, depth + 1);
-                }
-                indent(depth);
-                _out += "</dict>\n";
+            case PlistValue::Type::Dictionary:
+                dictionary(*value.asDictionary(), depth);
                 break;
-            }
             case PlistValue::Type::Uid:
                 // plistEncodingProblem keeps UIDs out of XML.
                 break;

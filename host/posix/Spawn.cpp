@@ -98,6 +98,34 @@ void dupTo(const FileDescriptor& from, int to) {
     _exit(127);
 }
 
+// Returns the child's pid in the parent, or -1. The child execs; when detached it starts a new
+// session and a grandchild that execs, which init adopts when the child leaves, and sends the
+// grandchild's pid up `pidWriteEnd`.
+pid_t forkChild(const SpawnRequest& request, const PreparedExec& prepared,
+                const ChildDescriptors& child, const FileDescriptor& pidWriteEnd) {
+    pid_t forked = ::fork();
+    if (forked != 0)
+        return forked;
+    if (!request.detached)
+        execChild(request, prepared, child);
+    ::setsid();
+    pid_t grandchild = ::fork();
+    if (grandchild == 0)
+        execChild(request, prepared, child);
+    writeAll(pidWriteEnd.get(),
+             std::string_view(reinterpret_cast<char*>(&grandchild), sizeof grandchild));
+    _exit(grandchild > 0 ? 0 : 1);
+}
+
+// The grandchild's pid that the detached child sent, once the child has ended; -1 when none
+// came.
+pid_t detachedPid(pid_t child, const FileDescriptor& pidReadEnd) {
+    pid_t grandchild = -1;
+    bool gotPid = readExactly(pidReadEnd.get(), &grandchild, sizeof grandchild);
+    waitForChild(child);
+    return gotPid ? grandchild : -1;
+}
+
 std::string failure(const std::string& what) {
     return what + ": " + std::strerror(errno);
 }
@@ -137,32 +165,14 @@ SpawnResult spawnProcess(const SpawnRequest& request) {
         !liftAboveThree(child.errorOutput) || !liftAboveThree(pidPipe->writeEnd))
         return {.error = failure("cannot move a descriptor")};
 
-    pid_t forked = ::fork();
-    if (forked == 0) {
-        if (!request.detached)
-            execChild(request, prepared, child);
-        // Detached: a new session, then a grandchild that init adopts when we leave.
-        ::setsid();
-        pid_t grandchild = ::fork();
-        if (grandchild == 0)
-            execChild(request, prepared, child);
-        writeAll(pidPipe->writeEnd.get(),
-                 std::string_view(reinterpret_cast<char*>(&grandchild), sizeof grandchild));
-        _exit(grandchild > 0 ? 0 : 1);
-    }
+    pid_t forked = forkChild(request, prepared, child, pidPipe->writeEnd);
     if (forked < 0)
         return {.error = failure("fork failed")};
     // Our copies of the child's ends must go, or the pipes would never reach end of file.
     child = ChildDescriptors();
     pidPipe->writeEnd.close();
 
-    result.pid = forked;
-    if (request.detached) {
-        pid_t grandchild = -1;
-        bool gotPid = readExactly(pidPipe->readEnd.get(), &grandchild, sizeof grandchild);
-        waitForChild(forked);
-        result.pid = gotPid ? grandchild : -1;
-    }
+    result.pid = request.detached ? detachedPid(forked, pidPipe->readEnd) : forked;
     int execError = 0;
     bool failed = readExactly(report->readEnd.get(), &execError, sizeof execError);
     if (failed || result.pid <= 0) {

@@ -50,19 +50,8 @@ std::string captureSeparator() {
     return text.str();
 }
 
-}  // namespace
-
-std::optional<std::vector<TerminalWindowState>> inspectTerminal(const TmuxApplication& terminal) {
-    std::vector<std::string> order;
-    std::string listing;
-    try {
-        order = terminal.windowsFrontToBack();
-        listing = terminal.run({{"list-windows", "-a", "-F",
-                                 "#{session_id} #{window_index} #{window_active} #{pane_id} "
-                                 "#{pane_pid}"}});
-    } catch (const PlatformException&) {
-        return std::nullopt;  // no server answers: nothing runs to be read
-    }
+// One pane a line of `listing`, as list-windows prints them.
+std::vector<Pane> parsePanes(const std::string& listing) {
     std::vector<Pane> panes;
     std::istringstream lines(listing);
     std::string line;
@@ -76,7 +65,12 @@ std::optional<std::vector<TerminalWindowState>> inspectTerminal(const TmuxApplic
             panes.push_back(pane);
         }
     }
+    return panes;
+}
 
+// The screen of each pane, in one call to tmux; empty when a pane went away meanwhile.
+std::vector<std::string> captureScreens(const TmuxApplication& terminal,
+                                        const std::vector<Pane>& panes) {
     std::vector<TmuxCommand> captures;
     std::string separator = captureSeparator();
     for (const Pane& pane : panes) {
@@ -99,7 +93,13 @@ std::optional<std::vector<TerminalWindowState>> inspectTerminal(const TmuxApplic
         // A tab closed between listing and capturing: read what is left, screens unknown.
         screens.clear();
     }
+    return screens;
+}
 
+// The panes gathered into their windows, which come in the order `order` names them.
+std::vector<TerminalWindowState> windowsInOrder(const std::vector<Pane>& panes,
+                                                const std::vector<std::string>& screens,
+                                                const std::vector<std::string>& order) {
     std::map<std::string, TerminalWindowState> windows;
     for (std::size_t i = 0; i < panes.size(); ++i) {
         TerminalWindowState& window = windows[panes[i].window];
@@ -115,6 +115,23 @@ std::optional<std::vector<TerminalWindowState>> inspectTerminal(const TmuxApplic
             frontToBack.push_back(std::move(found->second));
     }
     return frontToBack;
+}
+
+}  // namespace
+
+std::optional<std::vector<TerminalWindowState>> inspectTerminal(const TmuxApplication& terminal) {
+    std::vector<std::string> order;
+    std::string listing;
+    try {
+        order = terminal.windowsFrontToBack();
+        listing = terminal.run({{"list-windows", "-a", "-F",
+                                 "#{session_id} #{window_index} #{window_active} #{pane_id} "
+                                 "#{pane_pid}"}});
+    } catch (const PlatformException&) {
+        return std::nullopt;  // no server answers: nothing runs to be read
+    }
+    const std::vector<Pane> panes = parsePanes(listing);
+    return windowsInOrder(panes, captureScreens(terminal, panes), order);
 }
 
 std::optional<std::vector<TerminalWindowState>> inspectTerminal(

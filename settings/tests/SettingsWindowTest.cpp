@@ -113,7 +113,7 @@ struct Settings {
     RecordingAlert alert{test.calls};
     RecordingUpdater updater{test.calls};
     QtRunLoop qtRunLoop;
-    QtApplication qtApplication{qtRunLoop};
+    RunLoopApplication qtApplication{qtRunLoop};
     Platform platform;
     FinderToolBarController installer{platform};
     std::unique_ptr<SettingsApplication> app;

@@ -55,6 +55,51 @@ private:
     QElapsedTimer& _clock;
 };
 
+// The loop turns every 10 ms when nothing holds it; the longest gap between two turns is its
+// longest stall.
+class LoopGaps {
+public:
+    LoopGaps() {
+        QObject::connect(&_tick, &QTimer::timeout, [this] {
+            longest = std::max(longest, _sinceTick.nsecsElapsed());
+            _sinceTick.restart();
+        });
+    }
+    void start() {
+        _sinceTick.start();
+        _tick.start(10);
+    }
+    void stop() { _tick.stop(); }
+
+    qint64 longest = 0;
+
+private:
+    QTimer _tick;
+    QElapsedTimer _sinceTick;
+};
+
+SUAppcastItem offeredItem(char** argv) {
+    SUAppcastItem item;
+    item.enclosureURL = argv[2];
+    item.enclosureLength = std::stoull(argv[3]);
+    item.edSignature = argv[4];
+    return item;
+}
+
+// Each step lasts until the next one starts, the last until the installation ends.
+void printMeasurements(std::uint64_t peakAboveIdle, qint64 longestGap,
+                       const std::vector<std::pair<InstallStep, qint64>>& steps, qint64 total) {
+    const auto seconds = [](qint64 ns) { return static_cast<double>(ns) / 1e9; };
+    std::printf("peak memory above idle (MB): %.1f\n",
+                static_cast<double>(peakAboveIdle) / (1024.0 * 1024.0));
+    std::printf("longest event loop gap (ms): %.1f\n", static_cast<double>(longestGap) / 1e6);
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const qint64 end = i + 1 < steps.size() ? steps[i + 1].second : total;
+        std::printf("%s (s): %.3f\n", stepName(steps[i].first), seconds(end - steps[i].second));
+    }
+    std::printf("total (s): %.3f\n", seconds(total));
+}
+
 }  // namespace
 }  // namespace quaymark
 
@@ -81,19 +126,8 @@ int main(int argc, char** argv) {
                               {.applicationPath = argv[1],
                                .relaunch = [](const std::string&) { return true; },
                                .quit = [] {}});
-    SUAppcastItem item;
-    item.enclosureURL = argv[2];
-    item.enclosureLength = std::stoull(argv[3]);
-    item.edSignature = argv[4];
-
-    // The loop turns every 10 ms when nothing holds it; the longest gap is its longest stall.
-    QTimer tick;
-    QElapsedTimer sinceTick;
-    qint64 longestGap = 0;
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        longestGap = std::max(longestGap, sinceTick.nsecsElapsed());
-        sinceTick.restart();
-    });
+    const SUAppcastItem item = offeredItem(argv);
+    LoopGaps gaps;
 
     // Idle: everything above is set up and the loop has turned. Writing 5 to clear_refs
     // starts the peak afresh from what is resident now.
@@ -103,8 +137,7 @@ int main(int argc, char** argv) {
         std::ofstream("/proc/self/clear_refs") << "5";
         idle = testing::statusBytes("VmRSS");
         clock.start();
-        sinceTick.start();
-        tick.start(10);
+        gaps.start();
         installer.install(item, [&](std::optional<std::string> failure) {
             outcome = failure.value_or("");
             QCoreApplication::exit(0);
@@ -112,22 +145,13 @@ int main(int argc, char** argv) {
     });
     application.exec();
     const qint64 total = clock.nsecsElapsed();
-    tick.stop();
+    gaps.stop();
     const std::uint64_t peak = testing::statusBytes("VmHWM");
 
     if (!outcome || !outcome->empty()) {
         std::cout << "failed: " << outcome.value_or("no outcome") << "\n";
         return 1;
     }
-    const auto seconds = [](qint64 ns) { return static_cast<double>(ns) / 1e9; };
-    std::printf("peak memory above idle (MB): %.1f\n",
-                static_cast<double>(peak > idle ? peak - idle : 0) / (1024.0 * 1024.0));
-    std::printf("longest event loop gap (ms): %.1f\n", static_cast<double>(longestGap) / 1e6);
-    for (std::size_t i = 0; i < ui.steps.size(); ++i) {
-        const qint64 end = i + 1 < ui.steps.size() ? ui.steps[i + 1].second : total;
-        std::printf("%s (s): %.3f\n", stepName(ui.steps[i].first),
-                    seconds(end - ui.steps[i].second));
-    }
-    std::printf("total (s): %.3f\n", seconds(total));
+    printMeasurements(peak > idle ? peak - idle : 0, gaps.longest, ui.steps, total);
     return 0;
 }

@@ -140,90 +140,141 @@ bool tagsNameCritical(QXmlStreamReader& xml) {
     return critical;
 }
 
-// Nothing when the item offers neither an archive nor a page: there would be nothing to
-// show.
-std::optional<SUAppcastItem> readItem(QXmlStreamReader& xml) {
+// What an <item>'s elements say, before its enclosures and versions are settled against
+// each other.
+struct ItemElements {
     SUAppcastItem item;
-    std::string version, displayVersion;
+    std::string version;
+    std::string displayVersion;
     std::vector<Enclosure> enclosures;
     bool informationalElement = false;
+};
+
+// The item's elements in no namespace; false when the element is none of them.
+bool readPlainElement(QXmlStreamReader& xml, ItemElements& read) {
+    if (isPlain(xml, u"title")) {
+        read.item.title = elementText(xml);
+    } else if (isPlain(xml, u"description")) {
+        read.item.itemDescription = elementText(xml);
+    } else if (isPlain(xml, u"pubDate")) {
+        read.item.pubDate = elementText(xml);
+    } else if (isPlain(xml, u"link")) {
+        read.item.infoURL = pageLink(elementText(xml));
+    } else if (isPlain(xml, u"enclosure")) {
+        read.enclosures.push_back(readEnclosure(xml));
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The framework's elements on the release itself: its versions, its notes and how urgent it
+// is; false when the element is none of them.
+bool readReleaseElement(QXmlStreamReader& xml, ItemElements& read) {
+    SUAppcastItem& item = read.item;
+    if (isSparkle(xml, u"version")) {
+        read.version = elementText(xml);
+    } else if (isSparkle(xml, u"shortVersionString")) {
+        read.displayVersion = elementText(xml);
+    } else if (isSparkle(xml, u"releaseNotesLink")) {
+        readReleaseNotesLink(xml, item);
+    } else if (isSparkle(xml, u"fullReleaseNotesLink")) {
+        item.fullReleaseNotesURL = pageLink(elementText(xml));
+    } else if (isSparkle(xml, u"informationalUpdate")) {
+        read.informationalElement = true;
+        readInformationalVersions(xml, item.informationalVersions, item.informationalBelowVersions);
+    } else if (isSparkle(xml, u"criticalUpdate")) {
+        item.criticalUpdate = true;
+        item.criticalVersion = text(
+            xml.attributes().value(QLatin1String(kSparkleNamespace), QLatin1String("version")));
+        xml.skipCurrentElement();
+    } else if (isSparkle(xml, u"tags")) {
+        item.criticalUpdate = tagsNameCritical(xml) || item.criticalUpdate;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The framework's elements that say which systems, channels and running versions the item
+// is for; false when the element is none of them.
+bool readRequirementElement(QXmlStreamReader& xml, SUAppcastItem& item) {
+    if (isSparkle(xml, u"minimumSystemVersion")) {
+        item.minimumSystemVersion = elementText(xml);
+    } else if (isSparkle(xml, u"maximumSystemVersion")) {
+        item.maximumSystemVersion = elementText(xml);
+    } else if (isSparkle(xml, u"hardwareRequirements")) {
+        item.hardwareRequirements = splitList(elementText(xml));
+    } else if (isSparkle(xml, u"channel")) {
+        item.channel = channelName(elementText(xml));
+    } else if (isSparkle(xml, u"minimumAutoupdateVersion")) {
+        item.minimumAutoupdateVersion = elementText(xml);
+    } else if (isSparkle(xml, u"ignoreSkippedUpgradesBelowVersion")) {
+        item.ignoreSkippedUpgradesBelowVersion = elementText(xml);
+    } else if (isSparkle(xml, u"phasedRolloutInterval")) {
+        item.phasedRolloutInterval = leadingInteger(elementText(xml));
+    } else {
+        return false;
+    }
+    return true;
+}
+
+ItemElements readItemElements(QXmlStreamReader& xml) {
+    ItemElements read;
     while (xml.readNextStartElement()) {
-        if (isPlain(xml, u"title")) {
-            item.title = elementText(xml);
-        } else if (isPlain(xml, u"description")) {
-            item.itemDescription = elementText(xml);
-        } else if (isPlain(xml, u"pubDate")) {
-            item.pubDate = elementText(xml);
-        } else if (isPlain(xml, u"link")) {
-            item.infoURL = pageLink(elementText(xml));
-        } else if (isPlain(xml, u"enclosure")) {
-            enclosures.push_back(readEnclosure(xml));
-        } else if (isSparkle(xml, u"version")) {
-            version = elementText(xml);
-        } else if (isSparkle(xml, u"shortVersionString")) {
-            displayVersion = elementText(xml);
-        } else if (isSparkle(xml, u"releaseNotesLink")) {
-            readReleaseNotesLink(xml, item);
-        } else if (isSparkle(xml, u"fullReleaseNotesLink")) {
-            item.fullReleaseNotesURL = pageLink(elementText(xml));
-        } else if (isSparkle(xml, u"minimumSystemVersion")) {
-            item.minimumSystemVersion = elementText(xml);
-        } else if (isSparkle(xml, u"maximumSystemVersion")) {
-            item.maximumSystemVersion = elementText(xml);
-        } else if (isSparkle(xml, u"hardwareRequirements")) {
-            item.hardwareRequirements = splitList(elementText(xml));
-        } else if (isSparkle(xml, u"channel")) {
-            item.channel = channelName(elementText(xml));
-        } else if (isSparkle(xml, u"informationalUpdate")) {
-            informationalElement = true;
-            readInformationalVersions(xml, item.informationalVersions,
-                                      item.informationalBelowVersions);
-        } else if (isSparkle(xml, u"criticalUpdate")) {
-            item.criticalUpdate = true;
-            item.criticalVersion = text(
-                xml.attributes().value(QLatin1String(kSparkleNamespace), QLatin1String("version")));
-            xml.skipCurrentElement();
-        } else if (isSparkle(xml, u"tags")) {
-            item.criticalUpdate = tagsNameCritical(xml) || item.criticalUpdate;
-        } else if (isSparkle(xml, u"minimumAutoupdateVersion")) {
-            item.minimumAutoupdateVersion = elementText(xml);
-        } else if (isSparkle(xml, u"ignoreSkippedUpgradesBelowVersion")) {
-            item.ignoreSkippedUpgradesBelowVersion = elementText(xml);
-        } else if (isSparkle(xml, u"phasedRolloutInterval")) {
-            item.phasedRolloutInterval = leadingInteger(elementText(xml));
-        } else {
+        if (!readPlainElement(xml, read) && !readReleaseElement(xml, read) &&
+            !readRequirementElement(xml, read.item)) {
             // Delta archives live in <sparkle:deltas>; skipping the whole element keeps their
             // enclosures from ever standing for the item's own.
             xml.skipCurrentElement();
         }
     }
-    const Enclosure* enclosure = chooseEnclosure(enclosures);
-    if (enclosure != nullptr) {
-        item.enclosureURL = enclosure->url;
-        item.enclosureLength = enclosure->length;
-        item.enclosureType = enclosure->type;
-        item.edSignature = enclosure->edSignature;
-        item.os = enclosure->os;
-        item.installationType = enclosure->installationType;
-    }
-    if (item.enclosureURL.empty() && item.infoURL.empty())
-        return std::nullopt;
-    // Without an archive the page is all there is: informational for every running version.
-    // With one, the element decides, and only when there is a page to offer instead.
-    item.informationalUpdate =
-        !item.infoURL.empty() && (enclosure == nullptr || informationalElement);
-    if (enclosure == nullptr) {
+    return read;
+}
+
+void takeEnclosure(SUAppcastItem& item, const Enclosure& enclosure) {
+    item.enclosureURL = enclosure.url;
+    item.enclosureLength = enclosure.length;
+    item.enclosureType = enclosure.type;
+    item.edSignature = enclosure.edSignature;
+    item.os = enclosure.os;
+    item.installationType = enclosure.installationType;
+}
+
+// Without an archive the page is all there is: informational for every running version.
+// With one, the element decides, and only when there is a page to offer instead.
+void settleInformational(SUAppcastItem& item, bool hasEnclosure, bool informationalElement) {
+    item.informationalUpdate = !item.infoURL.empty() && (!hasEnclosure || informationalElement);
+    if (!hasEnclosure) {
         item.informationalVersions.clear();
         item.informationalBelowVersions.clear();
     }
+}
+
+// The enclosure's versions win over the item's; the display version falls back to the
+// version.
+void settleVersions(SUAppcastItem& item, const Enclosure* enclosure, const ItemElements& read) {
     const std::string enclosureVersion = enclosure ? enclosure->version : std::string();
     const std::string enclosureDisplayVersion =
         enclosure ? enclosure->displayVersion : std::string();
-    item.version = enclosureVersion.empty() ? version : enclosureVersion;
+    item.version = enclosureVersion.empty() ? read.version : enclosureVersion;
     item.displayVersion = !enclosureDisplayVersion.empty() ? enclosureDisplayVersion
-                          : !displayVersion.empty()        ? displayVersion
+                          : !read.displayVersion.empty()   ? read.displayVersion
                                                            : item.version;
-    return item;
+}
+
+// Nothing when the item offers neither an archive nor a page: there would be nothing to
+// show.
+std::optional<SUAppcastItem> readItem(QXmlStreamReader& xml) {
+    ItemElements read = readItemElements(xml);
+    const Enclosure* enclosure = chooseEnclosure(read.enclosures);
+    if (enclosure != nullptr)
+        takeEnclosure(read.item, *enclosure);
+    if (read.item.enclosureURL.empty() && read.item.infoURL.empty())
+        return std::nullopt;
+    settleInformational(read.item, enclosure != nullptr, read.informationalElement);
+    settleVersions(read.item, enclosure, read);
+    return std::move(read.item);
 }
 
 void readChannel(QXmlStreamReader& xml, SUAppcast& appcast) {

@@ -100,6 +100,140 @@ ReadArchive openForReading(const std::string& path, std::string& error) {
     return reader;
 }
 
+// One pass over an archive that reads every header and every byte, keeping what the checks of
+// later entries need: the kind of each name seen and the bytes so far. Each step gives the
+// reason the archive is refused, or nothing.
+class Survey {
+public:
+    Survey(archive* reader, const std::string& topLevelName, const UnpackLimits& limits,
+           const std::atomic<bool>* cancelled)
+        : _reader(reader), _topLevelName(topLevelName), _limits(limits), _cancelled(cancelled) {}
+
+    std::optional<std::string> run(std::vector<Entry>& entries) {
+        archive_entry* header = nullptr;
+        for (;;) {
+            const int status = archive_read_next_header(_reader, &header);
+            if (status == ARCHIVE_EOF)
+                break;
+            if (status != ARCHIVE_OK)
+                return "The update archive is damaged or truncated: " + archiveError(_reader);
+            if (entries.size() >= _limits.maximumEntries)
+                return "The update archive holds more than " +
+                       std::to_string(_limits.maximumEntries) + " entries.";
+            Entry entry;
+            if (std::optional<std::string> refusal = readHeader(header, entry))
+                return refusal;
+            if (std::optional<std::string> refusal = readContents(header, entry))
+                return refusal;
+            entries.push_back(std::move(entry));
+        }
+        if (entries.empty())
+            return "The update archive is empty.";
+        return reachedThroughFolders(entries);
+    }
+
+private:
+    std::optional<std::string> readHeader(archive_entry* header, Entry& entry) {
+        const char* rawName = archive_entry_pathname(header);
+        const std::optional<std::string> name = normalisedName(rawName);
+        if (!name)
+            return "The update archive holds an absolute name or one with \"..\": \"" +
+                   std::string(rawName ? rawName : "") + "\".";
+        entry = Entry{*name, Kind::File, {}};
+        const char* hardLink = archive_entry_hardlink(header);
+        if (std::optional<std::string> refusal =
+                hardLink ? readHardLink(hardLink, entry) : readKind(header, entry))
+            return refusal;
+        const std::vector<std::string> parts = split(entry.path);
+        if (parts.front() != _topLevelName || (parts.size() == 1 && entry.kind != Kind::Folder))
+            return "The update archive must hold the folder \"" + _topLevelName +
+                   "\" and nothing beside it, but it holds \"" + entry.path + "\".";
+        if (!_kinds.emplace(entry.path, entry.kind).second)
+            return "The update archive names \"" + entry.path + "\" twice.";
+        return std::nullopt;
+    }
+
+    // Only a file unpacked before may be linked to, and every entry before this one lay
+    // inside the bundle: a hard link cannot reach out of it.
+    std::optional<std::string> readHardLink(const char* hardLink, Entry& entry) {
+        const std::optional<std::string> target = normalisedName(hardLink);
+        if (!target || _kinds.count(*target) == 0 || _kinds[*target] != Kind::File)
+            return "The update archive holds a hard link to something it did not unpack "
+                   "before: \"" +
+                   entry.path + "\".";
+        entry.kind = Kind::HardLink;
+        entry.linkTarget = *target;
+        return std::nullopt;
+    }
+
+    static std::optional<std::string> readKind(archive_entry* header, Entry& entry) {
+        switch (archive_entry_filetype(header)) {
+            case AE_IFREG:
+                entry.kind = Kind::File;
+                return std::nullopt;
+            case AE_IFDIR:
+                entry.kind = Kind::Folder;
+                return std::nullopt;
+            case AE_IFLNK: {
+                const char* target = archive_entry_symlink(header);
+                entry.kind = Kind::Link;
+                entry.linkTarget = target != nullptr ? target : "";
+                if (!linkStaysInside(entry.path, entry.linkTarget))
+                    return "The update archive holds a link that points outside: \"" + entry.path +
+                           "\" -> \"" + entry.linkTarget + "\".";
+                return std::nullopt;
+            }
+            default:
+                return "The update archive holds a device or other special file: \"" + entry.path +
+                       "\".";
+        }
+    }
+
+    std::optional<std::string> readContents(archive_entry* header, const Entry& entry) {
+        std::uint64_t entryBytes = 0;
+        char buffer[64 * 1024];
+        for (;;) {
+            const la_ssize_t count = archive_read_data(_reader, buffer, sizeof buffer);
+            if (count == 0)
+                break;
+            if (count < 0)
+                return "The update archive is damaged or truncated: " + archiveError(_reader);
+            if (_cancelled != nullptr && _cancelled->load())
+                return kUpdateCancelled;
+            entryBytes += static_cast<std::uint64_t>(count);
+            _totalBytes += static_cast<std::uint64_t>(count);
+            if (_totalBytes > _limits.maximumBytes)
+                return "The update archive unpacks to more than " +
+                       std::to_string(_limits.maximumBytes) + " bytes.";
+        }
+        if (archive_entry_size_is_set(header) && entry.kind == Kind::File &&
+            entryBytes != static_cast<std::uint64_t>(archive_entry_size(header)))
+            return "The update archive is truncated in \"" + entry.path + "\".";
+        return std::nullopt;
+    }
+
+    // Checked once all names are known: a link may come after the entries beneath it.
+    std::optional<std::string> reachedThroughFolders(const std::vector<Entry>& entries) const {
+        for (const Entry& entry : entries) {
+            const std::vector<std::string> parts = split(entry.path);
+            for (std::size_t count = 1; count < parts.size(); ++count) {
+                const auto found = _kinds.find(join(parts, count));
+                if (found != _kinds.end() && found->second != Kind::Folder)
+                    return "The update archive reaches \"" + entry.path +
+                           "\" through something that is not a folder.";
+            }
+        }
+        return std::nullopt;
+    }
+
+    archive* _reader;
+    const std::string& _topLevelName;
+    const UnpackLimits& _limits;
+    const std::atomic<bool>* _cancelled;
+    std::map<std::string, Kind> _kinds;
+    std::uint64_t _totalBytes = 0;
+};
+
 // Reads every header and every byte, so that a truncated or corrupt archive is refused
 // before anything is written; the entries in archive order.
 std::optional<std::string> survey(const std::string& archivePath, const std::string& topLevelName,
@@ -110,97 +244,7 @@ std::optional<std::string> survey(const std::string& archivePath, const std::str
     if (!reader)
         return "The update archive is not a zip or tar.xz archive, or is damaged or truncated: " +
                error;
-    std::map<std::string, Kind> kinds;
-    std::uint64_t totalBytes = 0;
-    archive_entry* header = nullptr;
-    for (;;) {
-        const int status = archive_read_next_header(reader.get(), &header);
-        if (status == ARCHIVE_EOF)
-            break;
-        if (status != ARCHIVE_OK)
-            return "The update archive is damaged or truncated: " + archiveError(reader.get());
-        if (entries.size() >= limits.maximumEntries)
-            return "The update archive holds more than " + std::to_string(limits.maximumEntries) +
-                   " entries.";
-        const char* rawName = archive_entry_pathname(header);
-        const std::optional<std::string> name = normalisedName(rawName);
-        if (!name)
-            return "The update archive holds an absolute name or one with \"..\": \"" +
-                   std::string(rawName ? rawName : "") + "\".";
-        Entry entry{*name, Kind::File, {}};
-        if (const char* hardLink = archive_entry_hardlink(header)) {
-            // Only a file unpacked before may be linked to, and every entry before this one lay
-            // inside the bundle: a hard link cannot reach out of it.
-            const std::optional<std::string> target = normalisedName(hardLink);
-            if (!target || kinds.count(*target) == 0 || kinds[*target] != Kind::File)
-                return "The update archive holds a hard link to something it did not unpack "
-                       "before: \"" +
-                       *name + "\".";
-            entry.kind = Kind::HardLink;
-            entry.linkTarget = *target;
-        } else {
-            switch (archive_entry_filetype(header)) {
-                case AE_IFREG:
-                    entry.kind = Kind::File;
-                    break;
-                case AE_IFDIR:
-                    entry.kind = Kind::Folder;
-                    break;
-                case AE_IFLNK: {
-                    const char* target = archive_entry_symlink(header);
-                    entry.kind = Kind::Link;
-                    entry.linkTarget = target != nullptr ? target : "";
-                    if (!linkStaysInside(entry.path, entry.linkTarget))
-                        return "The update archive holds a link that points outside: \"" +
-                               entry.path + "\" -> \"" + entry.linkTarget + "\".";
-                    break;
-                }
-                default:
-                    return "The update archive holds a device or other special file: \"" +
-                           entry.path + "\".";
-            }
-        }
-        const std::vector<std::string> parts = split(entry.path);
-        if (parts.front() != topLevelName || (parts.size() == 1 && entry.kind != Kind::Folder))
-            return "The update archive must hold the folder \"" + topLevelName +
-                   "\" and nothing beside it, but it holds \"" + entry.path + "\".";
-        if (!kinds.emplace(entry.path, entry.kind).second)
-            return "The update archive names \"" + entry.path + "\" twice.";
-
-        std::uint64_t entryBytes = 0;
-        char buffer[64 * 1024];
-        for (;;) {
-            const la_ssize_t count = archive_read_data(reader.get(), buffer, sizeof buffer);
-            if (count == 0)
-                break;
-            if (count < 0)
-                return "The update archive is damaged or truncated: " + archiveError(reader.get());
-            if (cancelled != nullptr && cancelled->load())
-                return kUpdateCancelled;
-            entryBytes += static_cast<std::uint64_t>(count);
-            totalBytes += static_cast<std::uint64_t>(count);
-            if (totalBytes > limits.maximumBytes)
-                return "The update archive unpacks to more than " +
-                       std::to_string(limits.maximumBytes) + " bytes.";
-        }
-        if (archive_entry_size_is_set(header) && entry.kind == Kind::File &&
-            entryBytes != static_cast<std::uint64_t>(archive_entry_size(header)))
-            return "The update archive is truncated in \"" + entry.path + "\".";
-        entries.push_back(std::move(entry));
-    }
-    if (entries.empty())
-        return "The update archive is empty.";
-    // Checked once all names are known: a link may come after the entries beneath it.
-    for (const Entry& entry : entries) {
-        const std::vector<std::string> parts = split(entry.path);
-        for (std::size_t count = 1; count < parts.size(); ++count) {
-            const auto found = kinds.find(join(parts, count));
-            if (found != kinds.end() && found->second != Kind::Folder)
-                return "The update archive reaches \"" + entry.path +
-                       "\" through something that is not a folder.";
-        }
-    }
-    return std::nullopt;
+    return Survey(reader.get(), topLevelName, limits, cancelled).run(entries);
 }
 
 }  // namespace

@@ -25,6 +25,34 @@ std::string infoText(Bundle& bundle, const std::string& key) {
     return infoString(bundle, key).value_or("");
 }
 
+// The archive's address, once every check that can be made before the download has passed;
+// otherwise why the update cannot be installed.
+Result<QUrl> checkedArchiveAddress(const std::string& application, const SUAppcastItem& item,
+                                   Bundle& mainBundle) {
+    if (std::filesystem::path(application).extension() != ".app")
+        return Result<QUrl>::failure(
+            "The running program is not inside an application bundle, so it cannot be "
+            "updated. Install it in an Applications folder, then check for updates again.");
+    // The updater refuses these before it calls; checked here too for every other caller.
+    if (std::optional<std::string> refusal = installationRefusal(item))
+        return Result<QUrl>::failure(std::move(*refusal));
+    if (infoText(mainBundle, kPublicKeyKey).empty())
+        return Result<QUrl>::failure(
+            refused("Updates cannot be installed: the application has no public key "
+                    "(SUPublicEDKey) to check their signature with."));
+    if (item.edSignature.empty())
+        return Result<QUrl>::failure(refused("The update is not signed."));
+    if (item.enclosureLength == 0)
+        return Result<QUrl>::failure(
+            refused("The update feed does not state the archive's length."));
+    const QUrl url(QString::fromStdString(item.enclosureURL));
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != "http" && scheme != "https"))
+        return Result<QUrl>::failure(refused("The update's address \"" + item.enclosureURL +
+                                             "\" is not an http or https URL."));
+    return Result<QUrl>::success(url);
+}
+
 }  // namespace
 
 UpdateInstaller::UpdateInstaller(Platform platform, QNetworkAccessManager& network,
@@ -80,26 +108,9 @@ void UpdateInstaller::install(const SUAppcastItem& item, Completion completion) 
         _pendingFailure.start(0);
     };
     const std::string application = applicationPath();
-    if (std::filesystem::path(application).extension() != ".app")
-        return refuseSoon(
-            "The running program is not inside an application bundle, so it cannot be "
-            "updated. Install it in an Applications folder, then check for updates again.");
-    // The updater refuses these before it calls; checked here too for every other caller.
-    if (std::optional<std::string> refusal = installationRefusal(item))
-        return refuseSoon(std::move(*refusal));
-    if (infoText(_platform.mainBundle, kPublicKeyKey).empty())
-        return refuseSoon(
-            refused("Updates cannot be installed: the application has no public key "
-                    "(SUPublicEDKey) to check their signature with."));
-    if (item.edSignature.empty())
-        return refuseSoon(refused("The update is not signed."));
-    if (item.enclosureLength == 0)
-        return refuseSoon(refused("The update feed does not state the archive's length."));
-    const QUrl url(QString::fromStdString(item.enclosureURL));
-    const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || (scheme != "http" && scheme != "https"))
-        return refuseSoon(refused("The update's address \"" + item.enclosureURL +
-                                  "\" is not an http or https URL."));
+    Result<QUrl> url = checkedArchiveAddress(application, item, _platform.mainBundle);
+    if (!url)
+        return refuseSoon(url.error());
 
     // Held until the end, so that no other process downloads, unpacks or exchanges this
     // bundle meanwhile, nor clears away this one's folder.
@@ -118,7 +129,7 @@ void UpdateInstaller::install(const SUAppcastItem& item, Completion completion) 
 
     _stage = Stage::Downloading;
     _downloader.download(
-        {.url = url, .subject = "The update", .expectedLength = item.enclosureLength},
+        {.url = url.value(), .subject = "The update", .expectedLength = item.enclosureLength},
         _folder->path + "/archive",
         [this](std::uint64_t received, std::uint64_t total) {
             _ui.setInstallProgress(received, total);
