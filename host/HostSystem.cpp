@@ -107,7 +107,8 @@ void BasicRunLoop::stop(int exitStatus) {
 }
 
 int RunLoopApplication::run(std::function<void()> didFinishLaunching) {
-    _runLoop.post(std::move(didFinishLaunching));
+    if (didFinishLaunching)
+        _runLoop.post(std::move(didFinishLaunching));
     return _runLoop.run();
 }
 

@@ -36,10 +36,17 @@ private:
     std::optional<int> _stopStatus;
 };
 
+// The life cycle written once against the run loop: the helper's condition-variable loop and
+// Qt's event loop alike. On Qt, quitting goes through terminate() alone: nothing here runs
+// QApplication::exec(), whose quit on the last closed window would end every running loop, a
+// slice of runFor among them.
 class RunLoopApplication : public Application {
 public:
     explicit RunLoopApplication(RunLoop& runLoop) : _runLoop(runLoop) {}
+    // Calls `didFinishLaunching` from the loop's first pass, after the windows shown before
+    // the call have been laid out.
     int run(std::function<void()> didFinishLaunching) override;
+    // Ends run() with status 0 once the work in hand (an install waiting for Finder) returns.
     void terminate() override { _runLoop.stop(0); }
 
 private:

@@ -6,7 +6,6 @@
 
 #include "HostPlatform.h"
 #include "qt/QtAlert.h"
-#include "qt/QtApplication.h"
 #include "qt/QtRunLoop.h"
 
 namespace quaymark {
@@ -25,12 +24,9 @@ public:
 private:
     HostPlatform _host;
     QtRunLoop _runLoop;
-    QtApplication _application{_runLoop};
+    RunLoopApplication _application{_runLoop};
     QtAlert _alert;
     Platform _platform;
 };
-
-// `base` with another run loop and application life cycle.
-Platform withEventLoop(Platform base, RunLoop& runLoop, Application& application);
 
 }  // namespace quaymark
