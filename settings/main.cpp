@@ -23,7 +23,6 @@
 #include "SettingsApplication.h"
 #include "SharedUpdater.h"
 #include "UpdateCommand.h"
-#include "network/HostReachability.h"
 #include "qt/QtHost.h"
 
 namespace {
@@ -71,12 +70,11 @@ int main(int argc, char** argv) {
 
     // A click asks for the windowless check every few days; the value is not looked at. The
     // mode's delegate stays set when the feed cannot be reached, so it lives as long as main.
-    HostReachability reachability(SystemRoot::fromEnvironment());
     std::shared_ptr<BackgroundUpdater> background;
     if (std::getenv("checkUpdates") != nullptr) {
         background = std::make_shared<BackgroundUpdater>(BackgroundUpdaterServices{
             .mainBundle = platform.mainBundle,
-            .reachability = reachability,
+            .reachability = host.reachability(),
             .sleep = [](std::chrono::seconds duration) { std::this_thread::sleep_for(duration); },
             .endProcess = endProcessAtOnce,
         });
