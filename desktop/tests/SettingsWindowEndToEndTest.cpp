@@ -152,9 +152,9 @@ TEST_F(SettingsWindowTest, AnAddRefusedByFinderPreferencesShowsWhyAndLeavesFinde
 
     SpawnRequest request{.executable = installedQuaymark(), .environment = currentEnvironment()};
     request.logFile = (directory.path() / "Quaymark.log").string();
-    SpawnResult started = spawnProcess(request);
-    ASSERT_EQ(started.error, "");
-    _started = started.pid;
+    Result<StartedProcess> started = spawnProcess(request);
+    ASSERT_EQ(started.error(), "");
+    _started = started->pid;
     DisplayWindows display(desktop->display()->address, QUAYMARK_SCREENSHOT_PROGRAM);
     std::optional<DisplayWindow> settings =
         display.waitForWindow("Quaymark", seconds(20), _started);

@@ -50,24 +50,24 @@ TEST(SpawnTest, CapturedStreamsAndDescriptorThreeReachTheirPipes) {
         {.executable = "/bin/sleep", .arguments = {"10"}, .capture = Capture::StandardOutput},
         200ms);
     EXPECT_TRUE(ran.timedOut);
-    EXPECT_EQ(spawnProcess({.executable = "/no/such/program"}).error,
+    EXPECT_EQ(spawnProcess({.executable = "/no/such/program"}).error(),
               "/no/such/program: No such file or directory");
 }
 
 TEST(EndProcessTest, EndsAProcessThatIgnoresSigtermWithSigkill) {
     for (const char* script : {"exec sleep 30", "trap '' TERM; while :; do sleep 0.05; done"}) {
         // Detached, as the applications of a desktop are: no child of ours to reap.
-        SpawnResult started = spawnProcess({.executable = "/bin/sh",
-                                            .arguments = {"-c", script},
-                                            .standardOutput = TaskStream::Discard,
-                                            .standardError = TaskStream::Discard,
-                                            .detached = true});
-        ASSERT_TRUE(started) << started.error;
+        Result<StartedProcess> started = spawnProcess({.executable = "/bin/sh",
+                                                       .arguments = {"-c", script},
+                                                       .standardOutput = TaskStream::Discard,
+                                                       .standardError = TaskStream::Discard,
+                                                       .detached = true});
+        ASSERT_TRUE(started) << started.error();
         // Let the shell set its trap before it is signalled.
         std::this_thread::sleep_for(100ms);
         auto before = std::chrono::steady_clock::now();
-        EXPECT_TRUE(endProcess(started.pid, 300ms)) << script;
-        EXPECT_FALSE(processStartTime(started.pid));
+        EXPECT_TRUE(endProcess(started->pid, 300ms)) << script;
+        EXPECT_FALSE(processStartTime(started->pid));
         EXPECT_LT(std::chrono::steady_clock::now() - before, 3s);
     }
 }
