@@ -219,8 +219,8 @@ std::optional<std::string> copyApplication(const std::string& builtApp, const st
         return infoPath + " is not a property-list dictionary";
     for (const auto& [key, value] : infoChanges)
         dictionary->set(key, value);
-    if (std::optional<std::string> problem = plistEncodingProblem(info->value, info->format))
-        return "cannot write " + infoPath + ": " + *problem;
+    if (Result<void> encodable = checkPlistEncodable(info->value, info->format); !encodable)
+        return "cannot write " + infoPath + ": " + encodable.error();
     if (!writeFileAtomically(infoPath, encodePlist(info->value, info->format), {.mode = 0644}))
         return "cannot write " + infoPath + ": " + std::strerror(errno);
     return std::nullopt;

@@ -143,8 +143,10 @@ TEST_F(SettingsWindowTest, AnAddRefusedByFinderPreferencesShowsWhyAndLeavesFinde
     const int finder = finderPid();
     ASSERT_GT(finder, 0);
 
-    const std::string reason = *toolbarChangeRefusal(
-        {.readFailure = PreferencesFailure{finderFile, "not a property list"}, .saveFailure = {}});
+    const std::string reason =
+        checkToolbarChange({.readFailure = PreferencesFailure{finderFile, "not a property list"},
+                            .saveFailure = {}})
+            .error();
     testing::ProcessResult command =
         testing::runProcess({installedQuaymark(), "install"}, currentEnvironment());
     EXPECT_EQ(command.exitStatus, kCommandFailed);

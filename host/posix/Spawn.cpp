@@ -98,6 +98,8 @@ void dupTo(const FileDescriptor& from, int to) {
     _exit(127);
 }
 
+using Started = Result<StartedProcess>;
+
 std::string failure(const std::string& what) {
     return what + ": " + std::strerror(errno);
 }
@@ -105,7 +107,6 @@ std::string failure(const std::string& what) {
 }  // namespace
 
 Result<StartedProcess> spawnProcess(const SpawnRequest& request) {
-    using Started = Result<StartedProcess>;
     PreparedExec prepared = prepare(request);
     StartedProcess result;
     ChildDescriptors child;
