@@ -13,6 +13,9 @@ function(quaymark_add_test)
     "SOURCES;QT_SOURCES;LIBRARIES;LABELS;ENVIRONMENT" ${ARGN})
   add_executable(${ARG_NAME} ${ARG_SOURCES} ${ARG_QT_SOURCES})
   target_link_libraries(${ARG_NAME} PRIVATE ${ARG_LIBRARIES} GTest::gmock)
+  # Test code needs no full optimisation nor full debug information, and both cost most of
+  # its compile time; the code under test keeps the build's own flags.
+  target_compile_options(${ARG_NAME} PRIVATE "$<$<CONFIG:RelWithDebInfo,Release>:-O1;-g1>")
   if(ARG_QT_SOURCES)
     quaymark_add_qt_test_classes()
   else()

@@ -219,8 +219,8 @@ std::optional<std::string> copyApplication(const std::string& builtApp, const st
         return infoPath + " is not a property-list dictionary";
     for (const auto& [key, value] : infoChanges)
         dictionary->set(key, value);
-    if (std::optional<std::string> problem = plistEncodingProblem(info->value, info->format))
-        return "cannot write " + infoPath + ": " + *problem;
+    if (Result<void> encodable = checkPlistEncodable(info->value, info->format); !encodable)
+        return "cannot write " + infoPath + ": " + encodable.error();
     if (!writeFileAtomically(infoPath, encodePlist(info->value, info->format), {.mode = 0644}))
         return "cannot write " + infoPath + ": " + std::strerror(errno);
     return std::nullopt;
@@ -464,28 +464,28 @@ std::optional<std::string> Desktop::serveFeed(const std::string& folder,
     fs::remove(log, error);
     std::vector<std::string> arguments{folder};
     arguments.insert(arguments.end(), options.begin(), options.end());
-    SpawnResult started = spawnProcess({.executable = serverProgram,
-                                        .arguments = arguments,
-                                        .logFile = log.string(),
-                                        .detached = true});
+    Result<StartedProcess> started = spawnProcess({.executable = serverProgram,
+                                                   .arguments = arguments,
+                                                   .logFile = log.string(),
+                                                   .detached = true});
     if (!started)
-        return "cannot start " + serverProgram + ": " + started.error;
+        return "cannot start " + serverProgram + ": " + started.error();
     // The server's first line of standard output is its address; anything it says on
     // standard error goes to the same log and is passed over.
     auto deadline = std::chrono::steady_clock::now() + kFeedReadyTime;
-    while (std::chrono::steady_clock::now() < deadline && processStartTime(started.pid)) {
+    while (std::chrono::steady_clock::now() < deadline && processStartTime(started->pid)) {
         std::ifstream in(log);
         for (std::string line; std::getline(in, line);) {
             // A line without its line end may still be being written.
             if (line.starts_with("http://127.0.0.1:") && !in.eof()) {
-                if (!recordService("Feed", {started.pid, line}))
+                if (!recordService("Feed", {started->pid, line}))
                     break;
                 return std::nullopt;
             }
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    endProcess(started.pid, kServiceGrace);
+    endProcess(started->pid, kServiceGrace);
     return "the feed server gave no address; its log is " + log.string();
 }
 

@@ -435,8 +435,8 @@ int demo(const Arguments& arguments, std::ostream& out, std::ostream& err) {
             desktop.systemRoot().map("/Applications/Quaymark.app/Contents/MacOS/Quaymark");
         install.arguments = {"install"};
         install.environment = currentEnvironment();
-        SpawnResult installer = spawnProcess(install);
-        std::optional<int> installStatus = installer ? waitForChild(installer.pid) : std::nullopt;
+        Result<StartedProcess> installer = spawnProcess(install);
+        std::optional<int> installStatus = installer ? waitForChild(installer->pid) : std::nullopt;
         if (!installStatus || exitStatusOf(*installStatus) != 0) {
             err << "Quaymark install failed\n";
             return;
@@ -686,12 +686,12 @@ int runDesktopTool(const std::vector<std::string>& argumentList, std::ostream& o
         request.arguments.assign(rest.begin() + (request.executable == "/usr/bin/env" ? 0 : 1),
                                  rest.end());
         request.environment = currentEnvironment();
-        SpawnResult started = spawnProcess(request);
+        Result<StartedProcess> started = spawnProcess(request);
         if (!started) {
-            err << started.error << "\n";
+            err << started.error() << "\n";
             return 127;
         }
-        std::optional<int> status = waitForChild(started.pid);
+        std::optional<int> status = waitForChild(started->pid);
         return status ? exitStatusOf(*status) : 127;
     }
     if (command == "display" && rest.empty()) {

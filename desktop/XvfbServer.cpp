@@ -30,16 +30,17 @@ std::variant<StartedXvfb, std::string> XvfbServer::start() {
     // race for one, and writes it to descriptor 3 once it accepts clients. Without -noreset
     // the server resets whenever its last client leaves, and a client that connects during
     // the reset (an application starting just after a look at the windows) is turned away.
-    SpawnResult started = spawnProcess({.executable = kProgram,
-                                        .arguments = {"-displayfd", "3", "-nolisten", "tcp",
-                                                      "-noreset", "-screen", "0", "1280x800x24"},
-                                        .standardOutput = TaskStream::Discard,
-                                        .standardError = TaskStream::Discard,
-                                        .descriptor3 = numberPipe->writeEnd.get(),
-                                        .detached = true});
+    Result<StartedProcess> started =
+        spawnProcess({.executable = kProgram,
+                      .arguments = {"-displayfd", "3", "-nolisten", "tcp", "-noreset", "-screen",
+                                    "0", "1280x800x24"},
+                      .standardOutput = TaskStream::Discard,
+                      .standardError = TaskStream::Discard,
+                      .descriptor3 = numberPipe->writeEnd.get(),
+                      .detached = true});
     numberPipe->writeEnd.close();
     if (!started)
-        return "cannot start " + std::string(kProgram) + ": " + started.error;
+        return "cannot start " + std::string(kProgram) + ": " + started.error();
 
     std::string number;
     pollfd waiting{numberPipe->readEnd.get(), POLLIN, 0};
@@ -62,10 +63,10 @@ std::variant<StartedXvfb, std::string> XvfbServer::start() {
     }
     if (number.empty() || number.back() != '\n' ||
         number.find_first_not_of("0123456789\n") != std::string::npos) {
-        endProcess(started.pid, std::chrono::seconds(2));
+        endProcess(started->pid, std::chrono::seconds(2));
         return std::string("Xvfb did not get ready");
     }
-    return StartedXvfb{started.pid, ":" + number.substr(0, number.size() - 1)};
+    return StartedXvfb{started->pid, ":" + number.substr(0, number.size() - 1)};
 }
 
 }  // namespace quaymark

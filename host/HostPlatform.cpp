@@ -29,8 +29,17 @@ HostPlatform::HostPlatform(std::string processName, std::string ownDomain, Syste
           })),
       _appleScript(std::make_unique<SystemEventsRunner>(_root, _workspace)),
       _application(_runLoop) {
-    _platform.reset(new Platform{_preferences, _workspace, _fileManager, _mainBundle, _tasks,
-                                 *_scripting, *_appleScript, _clock, _runLoop, _application, _log});
+    _platform = std::make_unique<Platform>(Platform::Services{.preferences = _preferences,
+                                                              .workspace = _workspace,
+                                                              .fileManager = _fileManager,
+                                                              .mainBundle = _mainBundle,
+                                                              .tasks = _tasks,
+                                                              .scripting = *_scripting,
+                                                              .appleScript = *_appleScript,
+                                                              .clock = _clock,
+                                                              .runLoop = _runLoop,
+                                                              .application = _application,
+                                                              .log = _log});
 }
 
 HostPlatform::~HostPlatform() = default;

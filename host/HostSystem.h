@@ -36,8 +36,8 @@ private:
     std::optional<int> _stopStatus;
 };
 
-// The life cycle on any run loop: BasicRunLoop in the programs without a window, QtRunLoop in
-// those with one. Quitting goes through terminate() alone; with Qt, nothing here runs
+// The life cycle written once against the run loop: the helper's condition-variable loop and
+// Qt's event loop alike. On Qt, quitting goes through terminate() alone: nothing here runs
 // QApplication::exec(), whose quit on the last closed window would end every running loop, a
 // slice of runFor among them.
 class RunLoopApplication : public Application {

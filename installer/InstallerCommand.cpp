@@ -4,16 +4,18 @@
 
 namespace quaymark {
 
-std::optional<std::string> toolbarChangeRefusal(const ToolbarChange& change) {
+Result<void> checkToolbarChange(const ToolbarChange& change) {
     if (change.readFailure) {
-        return "Finder's preferences could not be read, so nothing was changed: " +
-               change.readFailure->message();
+        return Result<void>::failure(
+            "Finder's preferences could not be read, so nothing was changed: " +
+            change.readFailure->message());
     }
     if (change.saveFailure) {
-        return "Finder's toolbar could not be saved, so Finder was not restarted: " +
-               change.saveFailure->message();
+        return Result<void>::failure(
+            "Finder's toolbar could not be saved, so Finder was not restarted: " +
+            change.saveFailure->message());
     }
-    return std::nullopt;
+    return Result<void>::success();
 }
 
 namespace {
@@ -47,7 +49,7 @@ bool reportRestart(FinderRestart restart, std::ostream& out, std::ostream& err) 
 // Reports a change that was saved (or not) and followed by a restart; the exit status.
 int reportChange(const ToolbarChange& change, std::ostream& out, std::ostream& err) {
     if (change.saveFailure) {
-        err << *toolbarChangeRefusal(change) << "\n";
+        err << checkToolbarChange(change).error() << "\n";
         return kCommandFailed;
     }
     return reportRestart(change.finder, out, err) ? kCommandSucceeded : kCommandFailed;
@@ -55,7 +57,8 @@ int reportChange(const ToolbarChange& change, std::ostream& out, std::ostream& e
 
 // Says that Finder's preferences could not be read, in one line; the exit status.
 int refuse(const PreferencesFailure& failure, std::ostream& err) {
-    err << *toolbarChangeRefusal(ToolbarChange{.readFailure = failure, .saveFailure = {}}) << "\n";
+    err << checkToolbarChange(ToolbarChange{.readFailure = failure, .saveFailure = {}}).error()
+        << "\n";
     return kCommandFailed;
 }
 

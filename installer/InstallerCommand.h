@@ -9,6 +9,7 @@
 
 #include "FinderToolBarController.h"
 #include "Platform.h"
+#include "Result.h"
 
 namespace quaymark {
 
@@ -19,9 +20,10 @@ inline constexpr int kCommandSucceeded = 0;
 inline constexpr int kCommandFailed = 1;
 inline constexpr int kCommandUsageError = 2;
 
-// The one line that says why an install or uninstall changed nothing: Finder's preferences
-// could not be read, or the changed toolbar could not be saved; nothing when neither.
-std::optional<std::string> toolbarChangeRefusal(const ToolbarChange& change);
+// Succeeds when an install or uninstall went through; otherwise the one line that says why it
+// changed nothing: Finder's preferences could not be read, or the changed toolbar could not
+// be saved.
+Result<void> checkToolbarChange(const ToolbarChange& change);
 
 // Carries out the command the arguments (without the program name) name, reporting on `out`
 // and problems on `err`; one of the statuses above. Unknown words are a usage error.

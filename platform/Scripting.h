@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "Result.h"
+
 namespace quaymark {
 
 class ObjectSpecifier {
@@ -132,8 +134,8 @@ public:
 class AppleScriptRunner {
 public:
     virtual ~AppleScriptRunner() = default;
-    // Runs the script to its end; the failure's message when it did not succeed.
-    virtual std::optional<std::string> executeScript(const std::string& source) = 0;
+    // Runs the script to its end; refused with the failure's message when it did not succeed.
+    virtual Result<void> executeScript(const std::string& source) = 0;
 };
 
 }  // namespace quaymark

@@ -123,13 +123,14 @@ void AppDelegate::handleInstallOrUninstall() {
         reloadButton();
     }
     // The title tells what is stored; a refusal also says why nothing changed.
-    if (std::optional<std::string> reason = toolbarChangeRefusal(change)) {
+    if (const Result<void> changed = checkToolbarChange(change); !changed) {
         _alert.runModal(AlertText{
             .messageText = installing
                                ? "The Quaymark button could not be added to Finder's toolbar."
                                : "The Quaymark button could not be removed from Finder's "
                                  "toolbar.",
-            .informativeText = *reason + "\nMake that file readable and writable, then try again.",
+            .informativeText =
+                changed.error() + "\nMake that file readable and writable, then try again.",
             .buttons = {"OK"},
         });
     }

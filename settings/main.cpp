@@ -23,7 +23,6 @@
 #include "SettingsApplication.h"
 #include "SharedUpdater.h"
 #include "UpdateCommand.h"
-#include "network/HostReachability.h"
 #include "qt/QtHost.h"
 
 namespace quaymark {
@@ -70,12 +69,12 @@ int runCommandWord(const std::vector<std::string>& arguments, int& argc, char** 
 class BackgroundCheck {
 public:
     // True when the check was asked for and has finished the program's work.
-    bool finishes(const Platform& platform, SUUpdater& updater) {
+    bool finishes(QtHost& host, const Platform& platform, SUUpdater& updater) {
         if (std::getenv("checkUpdates") == nullptr)
             return false;
         _background = std::make_shared<BackgroundUpdater>(BackgroundUpdaterServices{
             .mainBundle = platform.mainBundle,
-            .reachability = _reachability,
+            .reachability = host.reachability(),
             .sleep = [](std::chrono::seconds duration) { std::this_thread::sleep_for(duration); },
             .endProcess = endProcessAtOnce,
         });
@@ -89,7 +88,6 @@ public:
     }
 
 private:
-    HostReachability _reachability{SystemRoot::fromEnvironment()};
     std::shared_ptr<BackgroundUpdater> _background;
 };
 
@@ -107,7 +105,7 @@ int main(int argc, char** argv) {
     Platform platform = host.platform();
     SUUpdater& updater = sharedUpdater(platform);
     BackgroundCheck background;
-    if (background.finishes(platform, updater))
+    if (background.finishes(host, platform, updater))
         return 0;
     // Nothing the settings application starts may inherit the request.
     unsetenv("checkUpdates");

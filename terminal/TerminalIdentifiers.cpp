@@ -290,7 +290,7 @@ bool TerminalIdentifiers::emulateCMDTPress(const std::string& processName) const
     bool pressed = false;
     try {
         // A Mac without the keystroke permission answers with an error message here.
-        pressed = !_platform.appleScript.executeScript(source);
+        pressed = static_cast<bool>(_platform.appleScript.executeScript(source));
     } catch (const PlatformException&) {
         // A raised failure is a failed script like any other; the pause is still taken.
     }

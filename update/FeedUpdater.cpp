@@ -231,13 +231,13 @@ Result<QByteArray> FeedUpdater::trustedFeed(Result<QByteArray> fetched) const {
 Result<QByteArray> FeedUpdater::trustedReleaseNotes(Result<QByteArray> fetched) const {
     if (!fetched || !infoBool(_platform.mainBundle, kRequireSignedFeedKey))
         return fetched;
-    const std::optional<std::string> refusal =
-        releaseNotesRefusal(std::string_view(fetched.value().constData(), fetched.value().size()),
-                            _check->shown()->releaseNotesSignature,
-                            infoString(_platform.mainBundle, kPublicKeyKey).value_or(""));
-    return refusal ? Result<QByteArray>::failure("The release notes could not be loaded: " +
-                                                 sentenceEnd(*refusal))
-                   : fetched;
+    const Result<void> checked =
+        checkReleaseNotes(std::string_view(fetched.value().constData(), fetched.value().size()),
+                          _check->shown()->releaseNotesSignature,
+                          infoString(_platform.mainBundle, kPublicKeyKey).value_or(""));
+    return checked ? fetched
+                   : Result<QByteArray>::failure("The release notes could not be loaded: " +
+                                                 sentenceEnd(checked.error()));
 }
 
 void FeedUpdater::finish() {
@@ -299,9 +299,9 @@ void FeedUpdater::choose(const UpdateOffer& offer, const std::string& hostVersio
             if (offer.informational) {
                 // The window offers no Install for it; there is no archive to install.
                 _platform.log.log("Version " + item.version + " is information only");
-            } else if (const std::optional<std::string> refusal = installationRefusal(item)) {
-                _platform.log.log(*refusal);
-                _ui.showError(*refusal);
+            } else if (const Result<void> installable = checkInstallable(item); !installable) {
+                _platform.log.log(installable.error());
+                _ui.showError(installable.error());
             } else if (_options.install) {
                 _options.install(item);
             } else if (!_ui.openUrl(item.enclosureURL)) {

@@ -94,17 +94,9 @@ int runUpdateCheck(Platform platform, const std::optional<std::string>& feedUrl,
     if (feedUrl)
         bundle.emplace(platform.mainBundle, *feedUrl);
     SilentLog silent;
-    Platform checking{platform.preferences,
-                      platform.workspace,
-                      platform.fileManager,
-                      bundle ? *bundle : platform.mainBundle,
-                      platform.tasks,
-                      platform.scripting,
-                      platform.appleScript,
-                      platform.clock,
-                      platform.runLoop,
-                      platform.application,
-                      silent};
+    const Platform checking =
+        platform.withBundle(bundle ? static_cast<Bundle&>(*bundle) : platform.mainBundle)
+            .withLog(silent);
     QNetworkAccessManager network;
     ConsoleUserInterface console(out, err);
     FeedUpdater updater(checking, network, console, std::move(options));

@@ -86,9 +86,9 @@ protected:
         request.environment = currentEnvironment();
         request.environment["checkUpdates"] = "";
         request.logFile = (directory.path() / "Quaymark.log").string();
-        SpawnResult started = spawnProcess(request);
-        ASSERT_EQ(started.error, "");
-        _started = started.pid;
+        Result<StartedProcess> started = spawnProcess(request);
+        ASSERT_EQ(started.error(), "");
+        _started = started->pid;
         _startTime = Clock::now();
     }
     // Watches the program until it ends or `limit` from its start has passed, noting the

@@ -67,13 +67,13 @@ TEST_F(DesktopServicesTest, TheToolFindsAndPhotographsAWindowOnItsDisplayAndEnds
               std::string::npos);
 
     const std::string title = "A \"bare\" window";
-    SpawnResult window = spawnProcess({.executable = QUAYMARK_EMPTY_WINDOW,
-                                       .arguments = {title},
-                                       .environment = desktop.environment(),
-                                       .standardError = TaskStream::Inherit});
-    ASSERT_TRUE(window) << window.error;
+    Result<StartedProcess> window = spawnProcess({.executable = QUAYMARK_EMPTY_WINDOW,
+                                                  .arguments = {title},
+                                                  .environment = desktop.environment(),
+                                                  .standardError = TaskStream::Inherit});
+    ASSERT_TRUE(window) << window.error();
     testing::ProcessResult found = tool({"wait-window", title, "--timeout", "20"});
-    std::string line = "\"" + title + "\" pid " + std::to_string(window.pid) + " 480x320+";
+    std::string line = "\"" + title + "\" pid " + std::to_string(window->pid) + " 480x320+";
     EXPECT_NE(found.output.find(line), std::string::npos) << found.output;
     EXPECT_NE(tool({"windows"}).output.find(line), std::string::npos);
     EXPECT_EQ(tool({"wait-window", "No such window", "--timeout", "0.2"}).exitStatus, 1);
@@ -89,8 +89,8 @@ TEST_F(DesktopServicesTest, TheToolFindsAndPhotographsAWindowOnItsDisplayAndEnds
         EXPECT_EQ(pngSize(path), size) << picture;
     }
 
-    endProcess(window.pid, std::chrono::seconds(5));
-    waitForChild(window.pid);
+    endProcess(window->pid, std::chrono::seconds(5));
+    waitForChild(window->pid);
     EXPECT_EQ(tool({"destroy"}).exitStatus, 0);
     EXPECT_FALSE(processStartTime(xvfb->pid)) << "Xvfb outlived its desktop";
 }

@@ -143,8 +143,10 @@ TEST_F(SettingsWindowTest, AnAddRefusedByFinderPreferencesShowsWhyAndLeavesFinde
     const int finder = finderPid();
     ASSERT_GT(finder, 0);
 
-    const std::string reason = *toolbarChangeRefusal(
-        {.readFailure = PreferencesFailure{finderFile, "not a property list"}, .saveFailure = {}});
+    const std::string reason =
+        checkToolbarChange({.readFailure = PreferencesFailure{finderFile, "not a property list"},
+                            .saveFailure = {}})
+            .error();
     testing::ProcessResult command =
         testing::runProcess({installedQuaymark(), "install"}, currentEnvironment());
     EXPECT_EQ(command.exitStatus, kCommandFailed);
@@ -152,9 +154,9 @@ TEST_F(SettingsWindowTest, AnAddRefusedByFinderPreferencesShowsWhyAndLeavesFinde
 
     SpawnRequest request{.executable = installedQuaymark(), .environment = currentEnvironment()};
     request.logFile = (directory.path() / "Quaymark.log").string();
-    SpawnResult started = spawnProcess(request);
-    ASSERT_EQ(started.error, "");
-    _started = started.pid;
+    Result<StartedProcess> started = spawnProcess(request);
+    ASSERT_EQ(started.error(), "");
+    _started = started->pid;
     DisplayWindows display(desktop->display()->address, QUAYMARK_SCREENSHOT_PROGRAM);
     std::optional<DisplayWindow> settings =
         display.waitForWindow("Quaymark", seconds(20), _started);

@@ -203,8 +203,8 @@ TEST_F(StandInTerminalsTest, TerminalAndSystemEventsActOnTheWindowsReferencesNam
                       "keystroke \"n\" using command down"),
           std::string("tell application \"Finder\" to tell process \"Terminal\" to keystroke "
                       "\"t\" using command down")}) {
-        std::optional<std::string> failure = systemEvents.executeScript(script);
-        EXPECT_TRUE(failure && !failure->empty()) << script;
+        const Result<void> failure = systemEvents.executeScript(script);
+        EXPECT_TRUE(!failure && !failure.error().empty()) << script;
     }
     EXPECT_EQ(tabCounts(kTerminal), (std::vector<std::size_t>{1}));
 
@@ -216,7 +216,7 @@ TEST_F(StandInTerminalsTest, TerminalAndSystemEventsActOnTheWindowsReferencesNam
     EXPECT_TRUE(landsIn(*this, kTerminal, doScript(std::nullopt), {1, 1}, 0, 0));
     EXPECT_TRUE(landsIn(*this, kTerminal, doScript(terminal->windowAtIndex(1)), {1, 1}, 1, 0));
     // Resolved when used: `front` is now the new window, and its new tab the keystroke's.
-    EXPECT_EQ(systemEvents.executeScript(keystrokeScript("Terminal")), std::nullopt);
+    EXPECT_EQ(systemEvents.executeScript(keystrokeScript("Terminal")).error(), "");
     EXPECT_TRUE(landsIn(*this, kTerminal, doScript(front), {2, 1}, 0, 1));
 }
 
@@ -231,7 +231,7 @@ TEST_F(StandInTerminalsTest, ClassicITermMakesTerminalsAndSessionsAndRefusesWhat
             iTerm->writeContentsOfFile(iTerm->currentSession(terminal), std::nullopt, command);
         };
     };
-    EXPECT_EQ(systemEvents.executeScript(keystrokeScript("iTerm")), std::nullopt);
+    EXPECT_EQ(systemEvents.executeScript(keystrokeScript("iTerm")).error(), "");
     EXPECT_TRUE(landsIn(*this, kITerm2, write(iTerm->currentTerminal()), {2}, 0, 1));
 
     ObjectSpecifier made = iTerm->makeTerminal();
@@ -274,7 +274,7 @@ TEST_F(StandInTerminalsTest, NextGenerationITerm2RunsWithoutWindowsUntilOneIsMad
     EXPECT_THROW(iTerm2->createTabWithDefaultProfile(iTerm2->currentWindow(), "true"),
                  PlatformException);
     // A keystroke in an application without windows opens one.
-    EXPECT_EQ(systemEvents.executeScript(keystrokeScript("iTerm2")), std::nullopt);
+    EXPECT_EQ(systemEvents.executeScript(keystrokeScript("iTerm2")).error(), "");
     EXPECT_TRUE(landsIn(*this, kITerm2, write, {1}, 0, 0));
     EXPECT_TRUE(landsIn(
         *this, kITerm2,

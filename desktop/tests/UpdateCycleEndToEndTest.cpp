@@ -44,15 +44,15 @@ protected:
     // Starts the installed Quaymark on the desktop's display as this process's own child,
     // ended with the test; its pid, or -1 with the failure reported.
     int startQuaymarkAsChild(const std::string& logName) {
-        SpawnResult started =
+        Result<StartedProcess> started =
             spawnProcess({.executable = desktop->systemRoot().map(
                               "/Applications/Quaymark.app/Contents/MacOS/Quaymark"),
                           .environment = desktop->environment(),
                           .logFile = (directory.path() / logName).string()});
-        EXPECT_EQ(started.error, "");
+        EXPECT_EQ(started.error(), "");
         if (started)
-            _children.push_back(started.pid);
-        return started ? started.pid : -1;
+            _children.push_back(started->pid);
+        return started ? started->pid : -1;
     }
     // The pids of the shown windows titled `title`.
     std::set<int> windowOwners(const DisplayWindows& display, const std::string& title) const {

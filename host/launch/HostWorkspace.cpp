@@ -53,12 +53,12 @@ int HostWorkspace::launchBundle(const std::string& bundlePath, const Environment
     std::error_code error;
     fs::create_directories(logs, error);
     request.logFile = logs + "/" + info->executableName + ".log";
-    SpawnResult started = spawnProcess(request);
+    Result<StartedProcess> started = spawnProcess(request);
     if (!started)
         return -1;
     // Registration can fail when the program has already ended; that is no launch failure.
-    _registry.add({started.pid, info->bundleIdentifier, info->executableName});
-    return started.pid;
+    _registry.add({started->pid, info->bundleIdentifier, info->executableName});
+    return started->pid;
 }
 
 bool HostWorkspace::launchApplicationAtUrl(const Url& bundleUrl,

@@ -16,7 +16,7 @@ namespace quaymark::plist {
 // integer outside INT64_MIN..UINT64_MAX, or nesting deeper than kMaxPlistDepth.
 std::optional<PlistValue> readBinaryPlist(std::string_view bytes);
 
-// The binary form of a value plistEncodingProblem accepts for the binary format.
+// The binary form of a value checkPlistEncodable accepts for the binary format.
 std::string writeBinaryPlist(const PlistValue& value);
 
 }  // namespace quaymark::plist

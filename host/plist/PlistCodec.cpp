@@ -22,7 +22,7 @@ std::string codePointName(char32_t c) {
 }
 
 // What in `text` the format cannot carry: any format needs UTF-8, XML also XML 1.0 characters.
-std::optional<std::string> textProblem(std::string_view text, PlistFormat format) {
+Result<void> checkText(std::string_view text, PlistFormat format) {
     std::optional<std::string> problem;
     bool valid = plist::forEachCodePoint(text, [&](char32_t c) {
         if (format == PlistFormat::Xml && !plist::isXmlCharacter(c))
@@ -31,15 +31,15 @@ std::optional<std::string> textProblem(std::string_view text, PlistFormat format
     });
     if (!valid && !problem)
         problem = "invalid UTF-8";
-    return problem;
+    return problem ? Result<void>::failure(*problem) : Result<void>::success();
 }
 
-std::optional<std::string> dateProblem(PlistDate date, PlistFormat format) {
+Result<void> checkDate(PlistDate date, PlistFormat format) {
     double seconds = date.sinceReferenceDate;
     if (!std::isfinite(seconds))
-        return "a date that is no number";
+        return Result<void>::failure("a date that is no number");
     if (format == PlistFormat::Binary)
-        return std::nullopt;
+        return Result<void>::success();
     using namespace std::chrono;
     // XML dates are whole seconds in years 1 to 9999.
     constexpr double kFirst =
@@ -51,43 +51,44 @@ std::optional<std::string> dateProblem(PlistDate date, PlistFormat format) {
                                                                 sys_days(2001y / January / 1))
                                 .count());
     if (seconds != std::floor(seconds))
-        return "a date with a fraction of a second, which XML cannot carry";
+        return Result<void>::failure("a date with a fraction of a second, which XML cannot carry");
     if (seconds < kFirst || seconds >= kEnd)
-        return "a date outside the years 1 to 9999, which XML cannot carry";
-    return std::nullopt;
+        return Result<void>::failure("a date outside the years 1 to 9999, which XML cannot carry");
+    return Result<void>::success();
 }
 
-std::optional<std::string> encodingProblem(const PlistValue& value, PlistFormat format, int depth) {
+Result<void> checkEncodable(const PlistValue& value, PlistFormat format, int depth) {
     switch (value.type()) {
         case PlistValue::Type::String:
-            return textProblem(*value.asString(), format);
+            return checkText(*value.asString(), format);
         case PlistValue::Type::Date:
-            return dateProblem(*value.asDate(), format);
+            return checkDate(*value.asDate(), format);
         case PlistValue::Type::Uid:
             if (format == PlistFormat::Xml)
-                return "a keyed-archive UID, which XML cannot carry";
-            return std::nullopt;
+                return Result<void>::failure("a keyed-archive UID, which XML cannot carry");
+            return Result<void>::success();
         case PlistValue::Type::Array:
             if (depth >= kMaxPlistDepth)
-                return "containers nested too deep";
+                return Result<void>::failure("containers nested too deep");
             for (const PlistValue& item : *value.asArray()) {
-                if (auto problem = encodingProblem(item, format, depth + 1))
-                    return problem;
+                if (Result<void> encodable = checkEncodable(item, format, depth + 1); !encodable)
+                    return encodable;
             }
-            return std::nullopt;
+            return Result<void>::success();
         case PlistValue::Type::Dictionary:
             if (depth >= kMaxPlistDepth)
-                return "containers nested too deep";
+                return Result<void>::failure("containers nested too deep");
             for (const auto& [key, item] : *value.asDictionary()) {
-                if (auto problem = textProblem(key, format))
-                    return "a key with " + *problem;
-                if (auto problem = encodingProblem(item, format, depth + 1)) {
-                    return "under the key " + PlistValue(key).description() + ": " + *problem;
+                if (Result<void> text = checkText(key, format); !text)
+                    return Result<void>::failure("a key with " + text.error());
+                if (Result<void> encodable = checkEncodable(item, format, depth + 1); !encodable) {
+                    return Result<void>::failure("under the key " + PlistValue(key).description() +
+                                                 ": " + encodable.error());
                 }
             }
-            return std::nullopt;
+            return Result<void>::success();
         default:
-            return std::nullopt;
+            return Result<void>::success();
     }
 }
 
@@ -105,13 +106,13 @@ std::optional<DecodedPlist> decodePlist(std::string_view bytes) {
     return std::nullopt;
 }
 
-std::optional<std::string> plistEncodingProblem(const PlistValue& value, PlistFormat format) {
-    return encodingProblem(value, format, 0);
+Result<void> checkPlistEncodable(const PlistValue& value, PlistFormat format) {
+    return checkEncodable(value, format, 0);
 }
 
 std::string encodePlist(const PlistValue& value, PlistFormat format) {
-    if (auto problem = plistEncodingProblem(value, format)) {
-        throw std::invalid_argument("cannot write a property list holding " + *problem);
+    if (Result<void> encodable = checkPlistEncodable(value, format); !encodable) {
+        throw std::invalid_argument("cannot write a property list holding " + encodable.error());
     }
     return format == PlistFormat::Xml ? plist::writeXmlPlist(value)
                                       : plist::writeBinaryPlist(value);

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "PlistValue.h"
+#include "Result.h"
 
 namespace quaymark {
 
@@ -29,14 +30,14 @@ inline constexpr int kMaxPlistDepth = 1024;
 // kMaxPlistDepth. Whatever it gives can be written back, in binary at least.
 std::optional<DecodedPlist> decodePlist(std::string_view bytes);
 
-// Why `value` cannot be written in `format` without being altered; nothing when it can. Both
+// Succeeds when `value` can be written in `format` without being altered; otherwise why not. Both
 // formats need UTF-8 text, finite dates and nesting within kMaxPlistDepth; XML moreover holds
 // no UID, no character outside XML 1.0 (U+0000, most control characters, U+FFFE), and dates
 // only in whole seconds within the years 1 to 9999. Callers then write binary instead.
-std::optional<std::string> plistEncodingProblem(const PlistValue& value, PlistFormat format);
+Result<void> checkPlistEncodable(const PlistValue& value, PlistFormat format);
 
-// The bytes of `value` in `format`. Throws std::invalid_argument when plistEncodingProblem
-// names a problem, rather than write a changed value.
+// The bytes of `value` in `format`. Throws std::invalid_argument when checkPlistEncodable
+// refuses it, rather than write a changed value.
 std::string encodePlist(const PlistValue& value, PlistFormat format);
 
 // The property list in the file at `path`; nothing when the file is missing, unreadable or not a

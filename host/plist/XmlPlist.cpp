@@ -449,7 +449,7 @@ private:
                 dictionary(*value.asDictionary(), depth);
                 break;
             case PlistValue::Type::Uid:
-                // plistEncodingProblem keeps UIDs out of XML.
+                // checkPlistEncodable keeps UIDs out of XML.
                 break;
         }
     }
@@ -464,7 +464,7 @@ private:
         return std::string(buffer, end);
     }
 
-    // Only whole seconds in years 1 to 9999 get here (plistEncodingProblem).
+    // Only whole seconds in years 1 to 9999 get here (checkPlistEncodable).
     static std::string dateText(PlistDate date) {
         using namespace std::chrono;
         auto total = static_cast<std::int64_t>(date.sinceReferenceDate);

@@ -15,7 +15,7 @@ namespace quaymark::plist {
 // YYYY-MM-DDTHH:MM:SSZ, or nesting deeper than kMaxPlistDepth.
 std::optional<PlistValue> readXmlPlist(std::string_view bytes);
 
-// The XML form of a value plistEncodingProblem accepts for the XML format.
+// The XML form of a value checkPlistEncodable accepts for the XML format.
 std::string writeXmlPlist(const PlistValue& value);
 
 }  // namespace quaymark::plist

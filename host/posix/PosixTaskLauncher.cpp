@@ -31,7 +31,7 @@ private:
 }  // namespace
 
 std::unique_ptr<Task> PosixTaskLauncher::launch(const TaskOptions& options) {
-    SpawnResult started = spawnProcess({
+    Result<StartedProcess> started = spawnProcess({
         .executable = _mapPath(options.launchPath),
         .arguments = options.arguments,
         .workingDirectory = options.currentDirectory,
@@ -40,8 +40,8 @@ std::unique_ptr<Task> PosixTaskLauncher::launch(const TaskOptions& options) {
         .standardError = options.standardError,
     });
     if (!started)
-        throw PlatformException("NSInvalidArgumentException", started.error);
-    return std::make_unique<PosixTask>(started.pid);
+        throw PlatformException("NSInvalidArgumentException", started.error());
+    return std::make_unique<PosixTask>(started->pid);
 }
 
 Environment PosixTaskLauncher::processEnvironment() {

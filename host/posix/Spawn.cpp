@@ -126,23 +126,25 @@ pid_t detachedPid(pid_t child, const FileDescriptor& pidReadEnd) {
     return gotPid ? grandchild : -1;
 }
 
+using Started = Result<StartedProcess>;
+
 std::string failure(const std::string& what) {
     return what + ": " + std::strerror(errno);
 }
 
 }  // namespace
 
-SpawnResult spawnProcess(const SpawnRequest& request) {
+Result<StartedProcess> spawnProcess(const SpawnRequest& request) {
     PreparedExec prepared = prepare(request);
-    SpawnResult result;
+    StartedProcess result;
     ChildDescriptors child;
     child.devNull = openFile("/dev/null", O_RDWR);
     if (!child.devNull)
-        return {.error = failure("cannot open /dev/null")};
+        return Started::failure(failure("cannot open /dev/null"));
     if (request.logFile) {
         child.log = openFile(*request.logFile, O_WRONLY | O_CREAT | O_APPEND, 0600);
         if (!child.log)
-            return {.error = failure("cannot open " + *request.logFile)};
+            return Started::failure(failure("cannot open " + *request.logFile));
     }
     // The report pipe closes on exec, so reading end-of-file means the exec succeeded.
     std::optional<Pipe> report = makePipe();
@@ -154,7 +156,7 @@ SpawnResult spawnProcess(const SpawnRequest& request) {
     std::optional<Pipe> output = captureOutput ? makePipe() : Pipe{};
     std::optional<Pipe> errorOutput = captureError ? makePipe() : Pipe{};
     if (!report || !pidPipe || !output || !errorOutput)
-        return {.error = failure("cannot create a pipe")};
+        return Started::failure(failure("cannot create a pipe"));
     child.report = std::move(report->writeEnd);
     child.output = std::move(output->writeEnd);
     result.output = std::move(output->readEnd);
@@ -163,11 +165,11 @@ SpawnResult spawnProcess(const SpawnRequest& request) {
     if (!liftAboveThree(child.devNull) || !liftAboveThree(child.log) ||
         !liftAboveThree(child.report) || !liftAboveThree(child.output) ||
         !liftAboveThree(child.errorOutput) || !liftAboveThree(pidPipe->writeEnd))
-        return {.error = failure("cannot move a descriptor")};
+        return Started::failure(failure("cannot move a descriptor"));
 
     pid_t forked = forkChild(request, prepared, child, pidPipe->writeEnd);
     if (forked < 0)
-        return {.error = failure("fork failed")};
+        return Started::failure(failure("fork failed"));
     // Our copies of the child's ends must go, or the pipes would never reach end of file.
     child = ChildDescriptors();
     pidPipe->writeEnd.close();
@@ -179,20 +181,21 @@ SpawnResult spawnProcess(const SpawnRequest& request) {
         if (!request.detached && result.pid > 0)
             waitForChild(result.pid);
         std::string reason = failed ? std::strerror(execError) : "could not start the process";
-        return {.error = request.executable + ": " + reason};
+        return Started::failure(request.executable + ": " + reason);
     }
-    return result;
+    return Started::success(std::move(result));
 }
 
 ProcessOutcome runAndCollect(const SpawnRequest& request, std::chrono::milliseconds timeLimit) {
     ProcessOutcome outcome;
     SpawnRequest attached = request;
     attached.detached = false;
-    SpawnResult started = spawnProcess(attached);
-    if (!started) {
-        outcome.error = started.error;
+    Result<StartedProcess> spawned = spawnProcess(attached);
+    if (!spawned) {
+        outcome.error = spawned.error();
         return outcome;
     }
+    StartedProcess& started = spawned.value();
     auto deadline = std::chrono::steady_clock::now() + timeLimit;
     pollfd streams[2] = {{started.output.get(), POLLIN, 0}, {started.errorOutput.get(), POLLIN, 0}};
     std::string* sinks[2] = {&outcome.output, &outcome.errorOutput};

@@ -6,13 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "Result.h"
 #include "Tasks.h"
 #include "Workspace.h"
 #include "posix/Posix.h"
 
 namespace quaymark {
 
-// Which output streams of the child come back to us through pipes (see SpawnResult).
+// Which output streams of the child come back to us through pipes (see StartedProcess).
 enum class Capture { None, StandardOutput, StandardError, Both };
 
 // Built with designated initialisers: spawnProcess({.executable = "/bin/true"}).
@@ -36,17 +37,16 @@ struct SpawnRequest {
     bool detached = false;
 };
 
-struct SpawnResult {
+struct StartedProcess {
     int pid = -1;
-    std::string error;  // empty on success
     // The reading ends of the captured streams.
     FileDescriptor output{};
     FileDescriptor errorOutput{};
-    explicit operator bool() const { return pid > 0; }
 };
 
 // Standard input of the child is always /dev/null: nothing we start reads our terminal.
-SpawnResult spawnProcess(const SpawnRequest& request);
+// Fails with why the child could not be started, its exec's error among them.
+Result<StartedProcess> spawnProcess(const SpawnRequest& request);
 
 struct ProcessOutcome {
     // As exitStatusOf; -1 when the child could not be started or did not end in time.

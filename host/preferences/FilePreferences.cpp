@@ -248,16 +248,17 @@ std::optional<PlistValue> FilePreferences::copyAppValue(const std::string& key,
 
 void FilePreferences::setAppValue(const std::string& key, std::optional<PlistValue> value,
                                   const std::string& domain) {
-    std::optional<std::string> problem = plistEncodingProblem(key, PlistFormat::Binary);
-    if (problem) {
-        problem = "a key with " + *problem;
+    Result<void> encodable = checkPlistEncodable(key, PlistFormat::Binary);
+    if (!encodable) {
+        encodable = Result<void>::failure("a key with " + encodable.error());
     } else if (value) {
-        problem = plistEncodingProblem(*value, PlistFormat::Binary);
+        encodable = checkPlistEncodable(*value, PlistFormat::Binary);
     }
-    if (problem) {
+    if (!encodable) {
         // As CFPreferences does with a value that is not a property list: say so and go on,
         // rather than keep a change that would make every later synchronisation fail.
-        _log.log("Preferences: not setting " + key + " in " + domain + ": it holds " + *problem);
+        _log.log("Preferences: not setting " + key + " in " + domain + ": it holds " +
+                 encodable.error());
         return;
     }
     std::lock_guard lock(_mutex);
@@ -347,7 +348,7 @@ std::optional<PreferencesFailure> FilePreferences::write(const std::string& doma
     // Keeping a value (one with control characters, say) matters more than keeping the XML
     // format; binary is what macOS itself writes preference files in. Binary takes everything
     // decodePlist gives and setAppValue lets through.
-    if (stored.format == PlistFormat::Xml && plistEncodingProblem(contents, PlistFormat::Xml))
+    if (stored.format == PlistFormat::Xml && !checkPlistEncodable(contents, PlistFormat::Xml))
         stored.format = PlistFormat::Binary;
     // One temporary name per domain is enough: only the holder of the lock writes it.
     if (!writeFileAtomically(file, encodePlist(contents, stored.format),

@@ -1,10 +1,11 @@
 // The host's services for a program with a QApplication: its run loop and life cycle on Qt's
-// event loop, and alerts as message boxes.
+// event loop, alerts as message boxes, and the network reachability its update check asks.
 #pragma once
 
 #include <string>
 
 #include "HostPlatform.h"
+#include "network/HostReachability.h"
 #include "qt/QtAlert.h"
 #include "qt/QtRunLoop.h"
 
@@ -20,16 +21,16 @@ public:
     // waits in the run loop (the installer's wait for Finder) keeps the windows painting.
     Platform platform() { return _platform; }
     Alert& alert() { return _alert; }
+    // Under the same system root as the other services, so that a desktop's flags hold.
+    NetworkReachability& reachability() { return _reachability; }
 
 private:
     HostPlatform _host;
     QtRunLoop _runLoop;
     RunLoopApplication _application{_runLoop};
     QtAlert _alert;
+    HostReachability _reachability{_host.systemRoot()};
     Platform _platform;
 };
-
-// `base` with another run loop and application life cycle.
-Platform withEventLoop(Platform base, RunLoop& runLoop, Application& application);
 
 }  // namespace quaymark

@@ -33,16 +33,18 @@ std::optional<std::string> SystemEventsRunner::keystrokeProcess(std::string_view
     return std::string(source);
 }
 
-std::optional<std::string> SystemEventsRunner::executeScript(const std::string& source) {
+Result<void> SystemEventsRunner::executeScript(const std::string& source) {
     std::optional<std::string> process = keystrokeProcess(source);
     if (!process) {
-        return "System Events cannot run this script: it only presses Command-T in a process "
-               "(tell application \"System Events\" to tell process \"<name>\" to keystroke "
-               "\"t\" using command down)";
+        return Result<void>::failure(
+            "System Events cannot run this script: it only presses Command-T in a process "
+            "(tell application \"System Events\" to tell process \"<name>\" to keystroke "
+            "\"t\" using command down)");
     }
     if (refusesKeystrokes(_root)) {
         // What System Events answers on a Mac to a program without the permission (1002).
-        return "System Events got an error: this program is not allowed to send keystrokes.";
+        return Result<void>::failure(
+            "System Events got an error: this program is not allowed to send keystrokes.");
     }
     // Several applications may run under one name (iTerm and iTerm2 before 3 both run as
     // "iTerm"): the frontmost of them has the keystroke, else the one started last.
@@ -55,13 +57,14 @@ std::optional<std::string> SystemEventsRunner::executeScript(const std::string& 
             chosen = application;
     }
     if (!chosen)
-        return "System Events got an error: Can't get process \"" + *process + "\".";
+        return Result<void>::failure("System Events got an error: Can't get process \"" + *process +
+                                     "\".");
 
     std::optional<std::string> bundle =
         _workspace.absolutePathForAppBundleWithIdentifier(chosen->bundleIdentifier);
     if (!bundle || !readTerminalStandIn(_root.map(*bundle))) {
-        return "System Events got an error: process \"" + *process +
-               "\" is no terminal and opens no tab on Command-T.";
+        return Result<void>::failure("System Events got an error: process \"" + *process +
+                                     "\" is no terminal and opens no tab on Command-T.");
     }
     TmuxApplication terminal(*process, tmuxSocketPath(_root, chosen->bundleIdentifier));
     try {
@@ -71,9 +74,9 @@ std::optional<std::string> SystemEventsRunner::executeScript(const std::string& 
             terminal.openWindow();  // Command-T with no window open opens one, as Terminal does
         }
     } catch (const PlatformException& exception) {
-        return "System Events got an error: " + exception.reason();
+        return Result<void>::failure("System Events got an error: " + exception.reason());
     }
-    return std::nullopt;
+    return Result<void>::success();
 }
 
 bool SystemEventsRunner::refusesKeystrokes(const SystemRoot& root) {

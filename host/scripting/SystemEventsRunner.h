@@ -21,7 +21,7 @@ public:
     // <Name> opens a new tab after the last tab of its front window (a new window when it
     // has none), and that tab becomes the selected one. The failure's message for any other
     // script, or a name that is no running stand-in terminal's process.
-    std::optional<std::string> executeScript(const std::string& source) override;
+    Result<void> executeScript(const std::string& source) override;
 
     // The process a keystroke script addresses; nothing for any other text.
     static std::optional<std::string> keystrokeProcess(std::string_view source);

@@ -154,14 +154,14 @@ TEST_F(FilePreferencesTest, AWriterKilledAtAnyMomentLeavesAWholeFile) {
         std::size_t keysBefore = 1;
         for (int run = 0; run < 25; ++run) {
             // Values of 4 KiB make each write long enough for kills to land inside it.
-            SpawnResult started =
+            Result<StartedProcess> started =
                 spawnProcess({.executable = kWriter,
                               .arguments = {folder(), kDomain, "run" + std::to_string(run) + "-",
                                             "0", "1", "4096"}});
-            ASSERT_TRUE(started) << started.error;
+            ASSERT_TRUE(started) << started.error();
             std::this_thread::sleep_for(std::chrono::microseconds(random() % 60000));
-            ::kill(started.pid, SIGKILL);
-            EXPECT_EQ(exitStatusOf(waitForChild(started.pid).value_or(0)), 128 + SIGKILL);
+            ::kill(started->pid, SIGKILL);
+            EXPECT_EQ(exitStatusOf(waitForChild(started->pid).value_or(0)), 128 + SIGKILL);
             PlistValue values = stored(kDomain, format);
             ASSERT_TRUE(values.asDictionary()) << "kill " << run;
             EXPECT_GE(values.asDictionary()->size(), keysBefore);

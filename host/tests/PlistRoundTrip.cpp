@@ -1,6 +1,6 @@
 // Reads property-list files and writes each back, for plist_differential.py. Each line of
 // standard input is a job, "xml|binary<TAB>in<TAB>out"; each gets a line on standard output:
-// "written", "refused" (no property list we read) or "unwritable <plistEncodingProblem>".
+// "written", "refused" (no property list we read) or "unwritable <the reason checkPlistEncodable gives>".
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -14,12 +14,13 @@ int main() {
            std::getline(std::cin, out)) {
         PlistFormat to = format == "xml" ? PlistFormat::Xml : PlistFormat::Binary;
         std::optional<DecodedPlist> decoded = readPlistFile(in);
-        std::optional<std::string> problem;
-        if (decoded && !(problem = plistEncodingProblem(decoded->value, to)))
+        const Result<void> encodable =
+            decoded ? checkPlistEncodable(decoded->value, to) : Result<void>::success();
+        if (decoded && encodable)
             std::ofstream(out, std::ios::binary) << encodePlist(decoded->value, to);
-        std::cout << (!decoded  ? "refused"
-                      : problem ? "unwritable " + *problem
-                                : "written")
+        std::cout << (!decoded     ? "refused"
+                      : !encodable ? "unwritable " + encodable.error()
+                                   : "written")
                   << '\n';
     }
     return 0;

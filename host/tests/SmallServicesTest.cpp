@@ -50,7 +50,7 @@ TEST(SpawnTest, CapturedStreamsAndDescriptorThreeReachTheirPipes) {
         {.executable = "/bin/sleep", .arguments = {"10"}, .capture = Capture::StandardOutput},
         200ms);
     EXPECT_TRUE(ran.timedOut);
-    EXPECT_EQ(spawnProcess({.executable = "/no/such/program"}).error,
+    EXPECT_EQ(spawnProcess({.executable = "/no/such/program"}).error(),
               "/no/such/program: No such file or directory");
 }
 
@@ -65,19 +65,19 @@ bool ignoresSigterm(int pid) {
 TEST(EndProcessTest, EndsAProcessThatIgnoresSigtermWithSigkill) {
     for (const char* script : {"exec sleep 30", "trap '' TERM; while :; do sleep 0.05; done"}) {
         // Detached, as the applications of a desktop are: no child of ours to reap.
-        SpawnResult started = spawnProcess({.executable = "/bin/sh",
-                                            .arguments = {"-c", script},
-                                            .standardOutput = TaskStream::Discard,
-                                            .standardError = TaskStream::Discard,
-                                            .detached = true});
-        ASSERT_TRUE(started) << started.error;
+        Result<StartedProcess> started = spawnProcess({.executable = "/bin/sh",
+                                                       .arguments = {"-c", script},
+                                                       .standardOutput = TaskStream::Discard,
+                                                       .standardError = TaskStream::Discard,
+                                                       .detached = true});
+        ASSERT_TRUE(started) << started.error();
         // Signalled once the shell has set its trap.
         if (std::string_view(script).starts_with("trap")) {
-            ASSERT_TRUE(testing::waitUntil([&] { return ignoresSigterm(started.pid); }));
+            ASSERT_TRUE(testing::waitUntil([&] { return ignoresSigterm(started->pid); }));
         }
         auto before = std::chrono::steady_clock::now();
-        EXPECT_TRUE(endProcess(started.pid, 300ms)) << script;
-        EXPECT_FALSE(processStartTime(started.pid));
+        EXPECT_TRUE(endProcess(started->pid, 300ms)) << script;
+        EXPECT_FALSE(processStartTime(started->pid));
         EXPECT_LT(std::chrono::steady_clock::now() - before, 3s);
     }
 }

@@ -32,9 +32,7 @@ public:
         // Finder runs throughout, so every restart ends after its first slice, which the
         // manual run loop does not wait for.
         test->workspace.addRunningApplication({99, kFinderDomain, "Finder"});
-        platform.emplace(Platform{*preferences, test->workspace, test->fileManager,
-                                  test->mainBundle, test->tasks, test->scripting, test->appleScript,
-                                  test->clock, test->runLoop, test->application, test->log});
+        platform.emplace(test->platform().withPreferences(*preferences));
         controller.emplace(*platform);
     }
     void TearDown(const benchmark::State&) override {

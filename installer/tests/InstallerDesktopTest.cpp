@@ -95,25 +95,25 @@ protected:
         fs::remove(log);
         const std::optional<int> finder = finderPid();
         auto started = steady_clock::now();
-        SpawnResult spawned = spawnProcess({.executable = program,
-                                            .arguments = {command},
-                                            .environment = environment,
-                                            .logFile = log.string()});
+        Result<StartedProcess> spawned = spawnProcess({.executable = program,
+                                                       .arguments = {command},
+                                                       .environment = environment,
+                                                       .logFile = log.string()});
         QuaymarkRun run;
         if (!spawned) {
-            run.output = spawned.error;
+            run.output = spawned.error();
             return run;
         }
         auto seconds = [&] {
             return std::chrono::duration<double>(steady_clock::now() - started).count();
         };
         int status = 0;
-        while (waitpid(spawned.pid, &status, WNOHANG) == 0) {
+        while (waitpid(spawned->pid, &status, WNOHANG) == 0) {
             if (finder && run.finderEnded < 0 && !processStartTime(*finder))
                 run.finderEnded = seconds();
             if (steady_clock::now() - started >= killAfter) {
-                kill(spawned.pid, SIGKILL);
-                waitpid(spawned.pid, &status, 0);
+                kill(spawned->pid, SIGKILL);
+                waitpid(spawned->pid, &status, 0);
                 run.output = testing::readFile(log);
                 return run;
             }

@@ -15,25 +15,27 @@ public:
 
     // Records "SystemEvents.keystroke command-t in <process>" for the keystroke script,
     // "AppleScript.execute <source>" for any other.
-    std::optional<std::string> executeScript(const std::string& source) override {
+    Result<void> executeScript(const std::string& source) override {
         const std::string prefix = "tell application \"System Events\" to tell process \"";
         const std::string suffix = "\" to keystroke \"t\" using command down";
         if (source.size() < prefix.size() + suffix.size() || !source.starts_with(prefix) ||
             !source.ends_with(suffix)) {
             _calls.record("AppleScript.execute", source);
-            return "the script is not understood";
+            return Result<void>::failure("the script is not understood");
         }
         std::string process =
             source.substr(prefix.size(), source.size() - prefix.size() - suffix.size());
         _calls.record("SystemEvents.keystroke", "command-t in " + process);
         if (_refusesKeystrokes)
-            return "System Events got an error: this program is not allowed to send keystrokes.";
+            return Result<void>::failure(
+                "System Events got an error: this program is not allowed to send keystrokes.");
         auto found = std::find_if(_applications.begin(), _applications.end(), [&](auto* scripted) {
             return scripted->processName() == process;
         });
         if (found == _applications.end() || !(*found)->pressCommandT())
-            return "System Events got an error: Can't get process \"" + process + "\".";
-        return std::nullopt;
+            return Result<void>::failure("System Events got an error: Can't get process \"" +
+                                         process + "\".");
+        return Result<void>::success();
     }
 
     // While set, System Events refuses every keystroke, as on a Mac where the program lacks

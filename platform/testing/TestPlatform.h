@@ -23,8 +23,17 @@ struct TestPlatform {
     TestPlatform& operator=(const TestPlatform&) = delete;
 
     Platform platform() {
-        return Platform{preferences, workspace, fileManager, mainBundle,  tasks, scripting,
-                        appleScript, clock,     runLoop,     application, log};
+        return Platform({.preferences = preferences,
+                         .workspace = workspace,
+                         .fileManager = fileManager,
+                         .mainBundle = mainBundle,
+                         .tasks = tasks,
+                         .scripting = scripting,
+                         .appleScript = appleScript,
+                         .clock = clock,
+                         .runLoop = runLoop,
+                         .application = application,
+                         .log = log});
     }
 
     CallLog calls;

@@ -52,21 +52,15 @@ struct Setup {
     Preferences* preferences = nullptr;
 };
 
-Platform withPreferences(Platform base, Preferences* preferences) {
-    if (!preferences)
-        return base;
-    return Platform{*preferences, base.workspace,   base.fileManager, base.mainBundle,
-                    base.tasks,   base.scripting,   base.appleScript, base.clock,
-                    base.runLoop, base.application, base.log};
-}
-
 // One settings application over a fresh test platform, its window loaded and filled; the
 // home folder is /Users/u1.
 struct Settings {
     explicit Settings(const Setup& setup = {})
-        : platform(withEventLoop(withPreferences(test.platform(), setup.preferences),
-                                 setup.realWait ? static_cast<RunLoop&>(qtRunLoop) : test.runLoop,
-                                 qtApplication)) {
+        : platform(
+              test.platform()
+                  .withPreferences(setup.preferences ? *setup.preferences : test.preferences)
+                  .withRunLoop(setup.realWait ? static_cast<RunLoop&>(qtRunLoop) : test.runLoop)
+                  .withApplication(qtApplication)) {
         test.mainBundle.setBundlePath(setup.bundlePath);
         test.fileManager.setHomeDirectory("/Users/u1");
         test.fileManager.addFolder(setup.bundlePath + "/Contents/MacOS/QuaymarkHelper.app");

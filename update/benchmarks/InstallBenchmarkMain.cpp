@@ -114,11 +114,7 @@ int main(int argc, char** argv) {
     test.mainBundle.info = {
         {"CFBundleIdentifier", "q"}, {"CFBundleVersion", "1.0"}, {"SUPublicEDKey", argv[5]}};
     HostFileManager files(SystemRoot("/nonexistent-root"), "/nonexistent-home");
-    const Platform platform = test.platform();
-    const Platform withFiles{platform.preferences, platform.workspace, files,
-                             platform.mainBundle,  platform.tasks,     platform.scripting,
-                             platform.appleScript, platform.clock,     platform.runLoop,
-                             platform.application, platform.log};
+    const Platform withFiles = test.platform().withFileManager(files);
     QElapsedTimer clock;
     StepClock ui(clock);
     QNetworkAccessManager network;

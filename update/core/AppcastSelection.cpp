@@ -175,13 +175,14 @@ std::optional<SUAppcastItem> bestItem(const SUAppcast& appcast, const SelectionC
     return *chosen;
 }
 
-std::optional<std::string> installationRefusal(const SUAppcastItem& item) {
+Result<void> checkInstallable(const SUAppcastItem& item) {
     if (item.installationType == "application")
-        return std::nullopt;
-    return "Version " + item.displayVersion + " cannot be installed: its installation type is \"" +
-           item.installationType +
-           "\", and only archived applications are installed here. Download it from the "
-           "publisher's site and install it by hand.";
+        return Result<void>::success();
+    return Result<void>::failure(
+        "Version " + item.displayVersion + " cannot be installed: its installation type is \"" +
+        item.installationType +
+        "\", and only archived applications are installed here. Download it from the "
+        "publisher's site and install it by hand.");
 }
 
 }  // namespace quaymark

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "PlistValue.h"
+#include "Result.h"
 #include "Updater.h"
 
 namespace quaymark {
@@ -92,8 +93,8 @@ struct SelectionContext {
 // major upgrade is chosen only when no other release is newer. Nothing when none qualifies.
 std::optional<SUAppcastItem> bestItem(const SUAppcast& appcast, const SelectionContext& context);
 
-// Why the item cannot be installed here, in one sentence naming its installation type and
-// one saying what the user can do; nothing when it is an archived application.
-std::optional<std::string> installationRefusal(const SUAppcastItem& item);
+// Succeeds when the item is an archived application; otherwise refused in one sentence naming
+// its installation type and one saying what the user can do.
+Result<void> checkInstallable(const SUAppcastItem& item);
 
 }  // namespace quaymark

@@ -249,20 +249,18 @@ std::optional<std::string> survey(const std::string& archivePath, const std::str
 
 }  // namespace
 
-std::optional<std::string> unpackArchive(const std::string& archivePath,
-                                         const std::string& destination,
-                                         const std::string& topLevelName,
-                                         const UnpackLimits& limits,
-                                         const std::atomic<bool>* cancelled) {
+Result<void> unpackArchive(const std::string& archivePath, const std::string& destination,
+                           const std::string& topLevelName, const UnpackLimits& limits,
+                           const std::atomic<bool>* cancelled) {
     std::vector<Entry> entries;
     if (std::optional<std::string> refusal =
             survey(archivePath, topLevelName, limits, cancelled, entries))
-        return refusal;
+        return Result<void>::failure(std::move(*refusal));
 
     std::string error;
     ReadArchive reader = openForReading(archivePath, error);
     if (!reader)
-        return "The update archive could not be opened again: " + error;
+        return Result<void>::failure("The update archive could not be opened again: " + error);
     WriteArchive writer(archive_write_disk_new(), &archive_write_free);
     // Our own checks above come first; these are libarchive's, kept as a second line. Owner
     // and set-id bits are never taken from the archive.
@@ -273,16 +271,17 @@ std::optional<std::string> unpackArchive(const std::string& archivePath,
     archive_entry* header = nullptr;
     for (const Entry& entry : entries) {
         if (cancelled != nullptr && cancelled->load())
-            return kUpdateCancelled;
+            return Result<void>::failure(kUpdateCancelled);
         if (archive_read_next_header(reader.get(), &header) != ARCHIVE_OK)
-            return "The update archive changed while it was unpacked: " +
-                   archiveError(reader.get());
+            return Result<void>::failure("The update archive changed while it was unpacked: " +
+                                         archiveError(reader.get()));
         archive_entry_set_pathname(header, (prefix + entry.path).c_str());
         if (entry.kind == Kind::HardLink)
             archive_entry_set_hardlink(header, (prefix + entry.linkTarget).c_str());
         archive_entry_set_perm(header, archive_entry_perm(header) & 0777);
         if (archive_write_header(writer.get(), header) != ARCHIVE_OK)
-            return "\"" + entry.path + "\" could not be unpacked: " + archiveError(writer.get());
+            return Result<void>::failure("\"" + entry.path +
+                                         "\" could not be unpacked: " + archiveError(writer.get()));
         const void* block = nullptr;
         std::size_t size = 0;
         la_int64_t offset = 0;
@@ -290,18 +289,22 @@ std::optional<std::string> unpackArchive(const std::string& archivePath,
         while ((status = archive_read_data_block(reader.get(), &block, &size, &offset)) ==
                ARCHIVE_OK) {
             if (cancelled != nullptr && cancelled->load())
-                return kUpdateCancelled;
+                return Result<void>::failure(kUpdateCancelled);
             if (archive_write_data_block(writer.get(), block, size, offset) != ARCHIVE_OK)
-                return "\"" + entry.path + "\" could not be written: " + archiveError(writer.get());
+                return Result<void>::failure(
+                    "\"" + entry.path + "\" could not be written: " + archiveError(writer.get()));
         }
         if (status != ARCHIVE_EOF)
-            return "The update archive could not be read: " + archiveError(reader.get());
+            return Result<void>::failure("The update archive could not be read: " +
+                                         archiveError(reader.get()));
         if (archive_write_finish_entry(writer.get()) != ARCHIVE_OK)
-            return "\"" + entry.path + "\" could not be finished: " + archiveError(writer.get());
+            return Result<void>::failure("\"" + entry.path +
+                                         "\" could not be finished: " + archiveError(writer.get()));
     }
     if (archive_write_close(writer.get()) != ARCHIVE_OK)
-        return "The unpacked update could not be finished: " + archiveError(writer.get());
-    return std::nullopt;
+        return Result<void>::failure("The unpacked update could not be finished: " +
+                                     archiveError(writer.get()));
+    return Result<void>::success();
 }
 
 }  // namespace quaymark

@@ -4,8 +4,9 @@
 
 #include <atomic>
 #include <cstdint>
-#include <optional>
 #include <string>
+
+#include "Result.h"
 
 namespace quaymark {
 
@@ -22,11 +23,9 @@ struct UnpackLimits {
 // besides the one top-level folder, or more entries or bytes than the limits. A refusal
 // during writing leaves `destination` partly filled; the caller removes it. `cancelled`, when
 // given, is read between blocks: once set, unpacking stops with kUpdateCancelled.
-std::optional<std::string> unpackArchive(const std::string& archivePath,
-                                         const std::string& destination,
-                                         const std::string& topLevelName,
-                                         const UnpackLimits& limits = {},
-                                         const std::atomic<bool>* cancelled = nullptr);
+Result<void> unpackArchive(const std::string& archivePath, const std::string& destination,
+                           const std::string& topLevelName, const UnpackLimits& limits = {},
+                           const std::atomic<bool>* cancelled = nullptr);
 
 // The reason an installation gives when the user stopped it.
 inline constexpr const char* kUpdateCancelled = "The update was cancelled.";

@@ -54,29 +54,30 @@ const std::vector<std::string>& bundleExecutables() {
     return executables;
 }
 
-std::optional<std::string> newBundleRefusal(FileManager& files, const std::string& newBundle,
-                                            const std::string& runningIdentifier,
-                                            const std::string& runningVersion) {
+Result<void> checkNewBundle(FileManager& files, const std::string& newBundle,
+                            const std::string& runningIdentifier,
+                            const std::string& runningVersion) {
     const std::optional<PlistValue> info =
         files.propertyListWithContentsOfFile(newBundle + "/Contents/Info.plist");
     const PlistDictionary* dictionary = info ? info->asDictionary() : nullptr;
     if (dictionary == nullptr)
-        return "The update holds no readable Info.plist.";
+        return Result<void>::failure("The update holds no readable Info.plist.");
     const auto text = [dictionary](const char* key) {
         const PlistValue* value = dictionary->find(key);
         return value && value->asString() ? *value->asString() : std::string();
     };
     const std::string identifier = text("CFBundleIdentifier");
     if (identifier != runningIdentifier)
-        return "The update is another application (\"" + identifier + "\", not \"" +
-               runningIdentifier + "\").";
+        return Result<void>::failure("The update is another application (\"" + identifier +
+                                     "\", not \"" + runningIdentifier + "\").");
     const std::string version = text("CFBundleVersion");
     if (compareVersions(version, runningVersion) <= 0)
-        return "The update's version \"" + version + "\" is not newer than the running \"" +
-               runningVersion + "\".";
+        return Result<void>::failure("The update's version \"" + version +
+                                     "\" is not newer than the running \"" + runningVersion +
+                                     "\".");
     if (const std::optional<std::string> missing = missingExecutable(newBundle))
-        return "The update lacks its executable " + *missing + ".";
-    return std::nullopt;
+        return Result<void>::failure("The update lacks its executable " + *missing + ".");
+    return Result<void>::success();
 }
 
 Result<FileLock> lockBundleForUpdate(const std::string& applicationPath) {
@@ -134,53 +135,57 @@ int removeLeftoverUpdateFolders(const std::string& applicationPath) {
     return removed;
 }
 
-std::optional<std::string> replaceBundle(const std::string& applicationPath,
-                                         const std::string& newBundle) {
+Result<void> replaceBundle(const std::string& applicationPath, const std::string& newBundle) {
     if (!exchange(newBundle, applicationPath))
-        return "The application could not be replaced: " + std::string(std::strerror(errno)) + ".";
+        return Result<void>::failure(
+            "The application could not be replaced: " + std::string(std::strerror(errno)) + ".");
     if (const std::optional<std::string> missing = missingExecutable(applicationPath)) {
         if (!exchange(newBundle, applicationPath))
-            return "The new application lacks " + *missing +
-                   " and the old one could not be put back: " + std::strerror(errno) + ".";
-        return "The new application lacks " + *missing + "; the old one was put back.";
+            return Result<void>::failure(
+                "The new application lacks " + *missing +
+                " and the old one could not be put back: " + std::strerror(errno) + ".");
+        return Result<void>::failure("The new application lacks " + *missing +
+                                     "; the old one was put back.");
     }
     syncFolder(fs::path(applicationPath).parent_path().string());
-    return std::nullopt;
+    return Result<void>::success();
 }
 
-std::optional<std::string> installArchive(FileManager& files,
-                                          const ArchiveInstallation& installation) {
+Result<void> installArchive(FileManager& files, const ArchiveInstallation& installation) {
     const std::string bundleName = fs::path(installation.applicationPath).filename().string();
     const std::string unpacked = installation.updateFolder + "/unpacked";
     std::error_code error;
     if (!fs::create_directory(unpacked, error))
-        return "No folder to unpack the update into could be made: " + error.message() + ".";
-    const auto unpackAndExchange = [&]() -> std::optional<std::string> {
-        if (std::optional<std::string> refusal =
+        return Result<void>::failure(
+            "No folder to unpack the update into could be made: " + error.message() + ".");
+    const auto unpackAndExchange = [&]() -> Result<void> {
+        if (Result<void> unpackedArchive =
                 unpackArchive(installation.archivePath, unpacked, bundleName, installation.limits,
-                              installation.cancelled))
-            return refusal;
+                              installation.cancelled);
+            !unpackedArchive)
+            return unpackedArchive;
         if (installation.unpacked)
             installation.unpacked();
         const std::string newBundle = unpacked + "/" + bundleName;
-        if (std::optional<std::string> refusal = newBundleRefusal(
-                files, newBundle, installation.runningIdentifier, installation.runningVersion))
-            return refusal;
+        if (Result<void> checked = checkNewBundle(files, newBundle, installation.runningIdentifier,
+                                                  installation.runningVersion);
+            !checked)
+            return checked;
         // The last moment a cancellation is heard: once exchanged, the new version stays.
         if (installation.cancelled != nullptr && installation.cancelled->load())
-            return kUpdateCancelled;
+            return Result<void>::failure(kUpdateCancelled);
         return replaceBundle(installation.applicationPath, newBundle);
     };
-    if (std::optional<std::string> failure = unpackAndExchange()) {
+    if (Result<void> exchanged = unpackAndExchange(); !exchanged) {
         // Removed here, on the caller's thread, since an unpacked tree may be large; what
         // cannot be removed now goes with the next update.
         fs::remove_all(unpacked, error);
-        return failure;
+        return exchanged;
     }
     // The old bundle now sits where the new one was unpacked. Should it stay, the next update
     // removes it.
     fs::remove_all(installation.updateFolder, error);
-    return std::nullopt;
+    return Result<void>::success();
 }
 
 }  // namespace quaymark

@@ -17,12 +17,12 @@ namespace quaymark {
 // The executables a complete bundle holds, relative to the bundle folder.
 const std::vector<std::string>& bundleExecutables();
 
-// Why the unpacked bundle may not replace the running one: its information dictionary is
-// unreadable, it names another "CFBundleIdentifier" or a "CFBundleVersion" that is not newer
-// than `runningVersion`, or an executable is missing or not executable. Nothing when it may.
-std::optional<std::string> newBundleRefusal(FileManager& files, const std::string& newBundle,
-                                            const std::string& runningIdentifier,
-                                            const std::string& runningVersion);
+// Succeeds when the unpacked bundle may replace the running one; refused when its information
+// dictionary is unreadable, it names another "CFBundleIdentifier" or a "CFBundleVersion" that
+// is not newer than `runningVersion`, or an executable is missing or not executable.
+Result<void> checkNewBundle(FileManager& files, const std::string& newBundle,
+                            const std::string& runningIdentifier,
+                            const std::string& runningVersion);
 
 // Held by the one process updating the bundle at `applicationPath`, from before the download
 // until the end: a lock file beside the bundle, removed when the lock goes. Refused with a
@@ -49,8 +49,7 @@ int removeLeftoverUpdateFolders(const std::string& applicationPath);
 // one complete bundle; the old bundle is then at `newBundle`. When the exchange fails nothing
 // has changed; when the bundle in place turns out incomplete, the exchange is undone. A reason
 // on failure.
-std::optional<std::string> replaceBundle(const std::string& applicationPath,
-                                         const std::string& newBundle);
+Result<void> replaceBundle(const std::string& applicationPath, const std::string& newBundle);
 
 struct ArchiveInstallation {
     // The real path of the bundle to replace.
@@ -71,7 +70,6 @@ struct ArchiveInstallation {
 // the installed one, then removes the update folder with the old bundle in it. The reason on
 // failure or cancellation, when the installed bundle is as it was and what was unpacked is
 // removed; the caller removes the update folder, with the archive, then.
-std::optional<std::string> installArchive(FileManager& files,
-                                          const ArchiveInstallation& installation);
+Result<void> installArchive(FileManager& files, const ArchiveInstallation& installation);
 
 }  // namespace quaymark

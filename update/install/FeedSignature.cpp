@@ -31,7 +31,7 @@ bool isBase64Of(std::string_view text, qsizetype bytes) {
 }
 
 // The form of each input is judged here so that the verdict can name what is wrong in words
-// that fit a feed or notes; the signature itself is checked by signatureRefusal.
+// that fit a feed or notes; the signature itself is checked by checkSignature.
 Flaw flawOf(std::string_view content, std::string_view signatureBase64,
             std::string_view publicKeyBase64) {
     if (publicKeyBase64.empty())
@@ -42,8 +42,7 @@ Flaw flawOf(std::string_view content, std::string_view signatureBase64,
         return Flaw::Unsigned;
     if (!isBase64Of(signatureBase64, kSignatureBytes))
         return Flaw::MalformedSignature;
-    return signatureRefusal(content, signatureBase64, publicKeyBase64) ? Flaw::Mismatch
-                                                                       : Flaw::None;
+    return checkSignature(content, signatureBase64, publicKeyBase64) ? Flaw::None : Flaw::Mismatch;
 }
 
 // A field's value as the framework reads it: the rest of the line, without surrounding space.
@@ -119,25 +118,28 @@ Result<std::string> verifiedFeedContent(std::string_view feed, std::string_view 
     return refused(reason);
 }
 
-std::optional<std::string> releaseNotesRefusal(std::string_view notes,
-                                               std::string_view signatureBase64,
-                                               std::string_view publicKeyBase64) {
+Result<void> checkReleaseNotes(std::string_view notes, std::string_view signatureBase64,
+                               std::string_view publicKeyBase64) {
     switch (flawOf(notes, signatureBase64, publicKeyBase64)) {
         case Flaw::None:
-            return std::nullopt;
+            return Result<void>::success();
         case Flaw::NoKey:
-            return "the application has no public key (SUPublicEDKey) to check them with";
+            return Result<void>::failure(
+                "the application has no public key (SUPublicEDKey) to check them with");
         case Flaw::MalformedKey:
-            return "the application's public key (SUPublicEDKey) is not the base64 of an Ed25519 "
-                   "key";
+            return Result<void>::failure(
+                "the application's public key (SUPublicEDKey) is not the base64 of an Ed25519 "
+                "key");
         case Flaw::Unsigned:
-            return "they are not signed";
+            return Result<void>::failure("they are not signed");
         case Flaw::MalformedSignature:
-            return "their signature is not the base64 of an Ed25519 signature";
+            return Result<void>::failure(
+                "their signature is not the base64 of an Ed25519 signature");
         case Flaw::Mismatch:
             break;
     }
-    return "their signature does not verify with the application's public key (SUPublicEDKey)";
+    return Result<void>::failure(
+        "their signature does not verify with the application's public key (SUPublicEDKey)");
 }
 
 }  // namespace quaymark

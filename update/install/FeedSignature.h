@@ -34,10 +34,9 @@ SplitFeed splitSignedFeed(std::string_view feed);
 // block").
 Result<std::string> verifiedFeedContent(std::string_view feed, std::string_view publicKeyBase64);
 
-// Why release notes fetched from their link are refused, as a clause ("they are not signed"),
-// given the link's sparkle:edSignature; nothing when the signature of all their bytes is good.
-std::optional<std::string> releaseNotesRefusal(std::string_view notes,
-                                               std::string_view signatureBase64,
-                                               std::string_view publicKeyBase64);
+// Succeeds when the signature of all the bytes of release notes fetched from their link,
+// given the link's sparkle:edSignature, is good; refused with a clause ("they are not signed").
+Result<void> checkReleaseNotes(std::string_view notes, std::string_view signatureBase64,
+                               std::string_view publicKeyBase64);
 
 }  // namespace quaymark

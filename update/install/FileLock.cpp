@@ -12,14 +12,15 @@
 namespace quaymark {
 namespace {
 
-// Nothing when the lock is had; otherwise the reason, "held" when someone else holds it.
-std::optional<std::string> lockWithoutWaiting(int fd) {
+// Takes the lock on `fd`; refused with the reason, "held" when someone else holds it.
+Result<void> lockWithoutWaiting(int fd) {
     while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EINTR)
             continue;
-        return errno == EWOULDBLOCK ? std::string("held") : std::string(std::strerror(errno));
+        return Result<void>::failure(errno == EWOULDBLOCK ? std::string("held")
+                                                          : std::string(std::strerror(errno)));
     }
-    return std::nullopt;
+    return Result<void>::success();
 }
 
 }  // namespace
@@ -53,9 +54,9 @@ Result<FileLock> FileLock::lockFile(const std::string& path, OnRelease onRelease
         const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         if (fd < 0)
             return Result<FileLock>::failure(std::strerror(errno));
-        if (const std::optional<std::string> failure = lockWithoutWaiting(fd)) {
+        if (const Result<void> had = lockWithoutWaiting(fd); !had) {
             close(fd);
-            return Result<FileLock>::failure(*failure);
+            return Result<FileLock>::failure(had.error());
         }
         struct stat locked {
         }, named{};
@@ -76,9 +77,9 @@ Result<FileLock> FileLock::lockFolder(const std::string& path) {
     const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return Result<FileLock>::failure(std::strerror(errno));
-    if (const std::optional<std::string> failure = lockWithoutWaiting(fd)) {
+    if (const Result<void> locked = lockWithoutWaiting(fd); !locked) {
         close(fd);
-        return Result<FileLock>::failure(*failure);
+        return Result<FileLock>::failure(locked.error());
     }
     FileLock lock;
     lock._fd = fd;

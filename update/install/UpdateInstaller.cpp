@@ -34,8 +34,8 @@ Result<QUrl> checkedArchiveAddress(const std::string& application, const SUAppca
             "The running program is not inside an application bundle, so it cannot be "
             "updated. Install it in an Applications folder, then check for updates again.");
     // The updater refuses these before it calls; checked here too for every other caller.
-    if (std::optional<std::string> refusal = installationRefusal(item))
-        return Result<QUrl>::failure(std::move(*refusal));
+    if (const Result<void> installable = checkInstallable(item); !installable)
+        return Result<QUrl>::failure(installable.error());
     if (infoText(mainBundle, kPublicKeyKey).empty())
         return Result<QUrl>::failure(
             refused("Updates cannot be installed: the application has no public key "
@@ -154,20 +154,21 @@ void UpdateInstaller::downloaded(Result<std::uint64_t> archive) {
         .cancelled = &_cancelled,
         .unpacked = [this] { post([this] { _ui.setInstallStep(InstallStep::Installing); }); }};
     const std::string publicKey = infoText(_platform.mainBundle, kPublicKeyKey);
-    _worker = std::thread(
-        [this, installation = std::move(installation), publicKey, signature = _item.edSignature] {
-            std::optional<std::string> failure =
-                fileSignatureRefusal(installation.archivePath, signature, publicKey);
-            if (!failure && _cancelled)
-                failure = kUpdateCancelled;
-            if (!failure) {
-                post([this] { _ui.setInstallStep(InstallStep::Extracting); });
-                failure = installArchive(_platform.fileManager, installation);
-            }
-            if (failure && *failure != kUpdateCancelled)
-                failure = refused(*failure);
-            post([this, failure] { worked(failure); });
-        });
+    _worker = std::thread([this, installation = std::move(installation), publicKey,
+                           signature = _item.edSignature] {
+        Result<void> outcome = checkFileSignature(installation.archivePath, signature, publicKey);
+        if (outcome && _cancelled)
+            outcome = Result<void>::failure(kUpdateCancelled);
+        if (outcome) {
+            post([this] { _ui.setInstallStep(InstallStep::Extracting); });
+            outcome = installArchive(_platform.fileManager, installation);
+        }
+        std::optional<std::string> failure;
+        if (!outcome)
+            failure =
+                outcome.error() == kUpdateCancelled ? outcome.error() : refused(outcome.error());
+        post([this, failure] { worked(failure); });
+    });
 }
 
 void UpdateInstaller::worked(std::optional<std::string> failure) {

@@ -423,13 +423,13 @@ TEST(AppcastSelection, PhasedRolloutReachesEachGroupInTurn) {
 }
 
 TEST(AppcastSelection, OnlyArchivedApplicationsAreInstalled) {
-    EXPECT_EQ(installationRefusal(item("2.0 install=application")), std::nullopt);
+    EXPECT_TRUE(checkInstallable(item("2.0 install=application")));
     for (const char* type : {"package", "interactive-package", "disk-image"}) {
-        const std::optional<std::string> refusal =
-            installationRefusal(item(std::string("2.0 install=") + type));
-        ASSERT_TRUE(refusal) << type;
-        EXPECT_NE(refusal->find(std::string("\"") + type + "\""), std::string::npos) << *refusal;
-        EXPECT_NE(refusal->find("2.0"), std::string::npos) << *refusal;
+        const Result<void> installable = checkInstallable(item(std::string("2.0 install=") + type));
+        ASSERT_FALSE(installable) << type;
+        const std::string& refusal = installable.error();
+        EXPECT_NE(refusal.find(std::string("\"") + type + "\""), std::string::npos) << refusal;
+        EXPECT_NE(refusal.find("2.0"), std::string::npos) << refusal;
     }
 }
 

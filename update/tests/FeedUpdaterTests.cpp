@@ -111,12 +111,7 @@ struct Rig {
         server.script("/changed-notes.xml",
                       signedFeed(item("2.0", notesLink("changed.html", signature))));
     }
-    Platform platform() {
-        Platform p = test.platform();
-        return Platform{p.preferences, p.workspace,   p.fileManager, bundle,
-                        p.tasks,       p.scripting,   p.appleScript, p.clock,
-                        p.runLoop,     p.application, p.log};
-    }
+    Platform platform() { return test.platform().withBundle(bundle); }
     void serve(const QString& path, const QByteArray& items) {
         server.script(path, body(feedWith(items)));
     }

@@ -53,19 +53,19 @@ TEST(UpdateSignature, OnlyTheKeysOwnSignatureOfTheSameBytesPasses) {
     };
     TempFolder folder;
     for (const auto& c : cases) {
-        const std::optional<std::string> refusal =
-            signatureRefusal(c.data, c.signature, c.publicKey);
-        EXPECT_EQ(refusal.has_value(), !c.refusal.empty()) << c.refusal;
-        EXPECT_NE(refusal.value_or("").find(c.refusal), std::string::npos) << c.refusal;
+        const Result<void> checked = checkSignature(c.data, c.signature, c.publicKey);
+        EXPECT_EQ(!checked, !c.refusal.empty()) << c.refusal;
+        EXPECT_NE(checked.error().find(c.refusal), std::string::npos) << c.refusal;
         // The same bytes checked from a file give the same verdict.
         const std::string file = folder.path + "/archive";
         testing::writeBytes(file, c.data);
-        EXPECT_EQ(fileSignatureRefusal(file, c.signature, c.publicKey), refusal) << c.refusal;
+        const Result<void> fileChecked = checkFileSignature(file, c.signature, c.publicKey);
+        EXPECT_EQ(!fileChecked, !checked) << c.refusal;
+        EXPECT_EQ(fileChecked.error(), checked.error()) << c.refusal;
     }
-    EXPECT_NE(fileSignatureRefusal(folder.path + "/missing", good, pub)
-                  .value_or("")
-                  .find("could not be read"),
-              std::string::npos);
+    EXPECT_NE(
+        checkFileSignature(folder.path + "/missing", good, pub).error().find("could not be read"),
+        std::string::npos);
 }
 
 TEST(UpdateSignature, ALargeArchiveIsCheckedWithoutHoldingItInMemory) {
@@ -87,7 +87,7 @@ TEST(UpdateSignature, ALargeArchiveIsCheckedWithoutHoldingItInMemory) {
     // Writing 5 to clear_refs starts the peak afresh at what is resident now.
     std::ofstream("/proc/self/clear_refs") << "5";
     const std::uint64_t before = testing::statusBytes("VmRSS");
-    ASSERT_EQ(fileSignatureRefusal(file, signature, key.publicKeyBase64()), std::nullopt);
+    ASSERT_EQ(checkFileSignature(file, signature, key.publicKeyBase64()).error(), "");
     const std::uint64_t grown = testing::statusBytes("VmHWM") - before;
     EXPECT_LT(grown, 32u * 1024 * 1024) << "the check held " << grown / (1024 * 1024) << " MB";
 }
@@ -138,10 +138,10 @@ TEST(UpdateArchive, RefusesAnythingThatCouldWriteOutsideOrIsIncomplete) {
         if (c.entries.size() == bundle.size())
             fs::resize_file(archive, fs::file_size(archive) / 2);
         fs::create_directory(out);
-        const std::optional<std::string> refusal = unpackArchive(
-            archive, out, "Quaymark.app", {.maximumEntries = 45, .maximumBytes = 60'000});
-        ASSERT_TRUE(refusal) << c.refusal;
-        EXPECT_NE(refusal->find(c.refusal), std::string::npos) << *refusal;
+        const Result<void> unpacked = unpackArchive(archive, out, "Quaymark.app",
+                                                    {.maximumEntries = 45, .maximumBytes = 60'000});
+        ASSERT_FALSE(unpacked) << c.refusal;
+        EXPECT_NE(unpacked.error().find(c.refusal), std::string::npos) << unpacked.error();
         EXPECT_TRUE(fs::is_empty(out)) << c.refusal << ": written before it was judged";
     }
 }
@@ -175,8 +175,8 @@ TEST(UpdateArchive, UnpacksLinksWithinTheBundleAndNoSetIdBits) {
             const std::string archive = folder.path + "/a", out = folder.path + "/out";
             testing::writeArchive(archive, format, entries);
             fs::create_directory(out);
-            const std::optional<std::string> refusal = unpackArchive(archive, out, "Quaymark.app");
-            ASSERT_FALSE(refusal) << label << ": " << *refusal;
+            const Result<void> unpacked = unpackArchive(archive, out, "Quaymark.app");
+            ASSERT_TRUE(unpacked) << label << ": " << unpacked.error();
             const std::string path = out + "/Quaymark.app/" + c.path;
             if (c.extra.type == E::Link || c.extra.type == E::HardLink) {
                 EXPECT_EQ(testing::readFile(path).substr(0, c.expected.size()), c.expected)
@@ -203,11 +203,11 @@ TEST(UpdateReplacement, RefusesABundleThatIsNotNewerThanTheRunningOne) {
     for (const auto& c : cases) {
         TempFolder folder;
         testing::materialise(folder.path, testing::bundleEntries("q", c.version));
-        const std::optional<std::string> refusal =
-            newBundleRefusal(files, folder.path + "/Quaymark.app", "q", "1.0");
-        EXPECT_EQ(!refusal, c.accepted) << c.version << ": " << refusal.value_or("accepted");
-        if (refusal) {
-            EXPECT_NE(refusal->find("not newer"), std::string::npos) << *refusal;
+        const Result<void> checked =
+            checkNewBundle(files, folder.path + "/Quaymark.app", "q", "1.0");
+        EXPECT_EQ(bool(checked), c.accepted) << c.version << ": " << checked.error();
+        if (!checked) {
+            EXPECT_NE(checked.error().find("not newer"), std::string::npos) << checked.error();
         }
     }
 }
@@ -223,10 +223,10 @@ TEST(UpdateReplacement, ABundlePutInPlaceWithoutItsExecutableLeavesTheOldOneInPl
         const std::string oldApp = testing::treePicture(app);
         const std::string newApp = testing::treePicture(folder.path + "/new/Quaymark.app");
 
-        const std::optional<std::string> refusal =
-            replaceBundle(app, folder.path + "/new/Quaymark.app");
-        ASSERT_TRUE(refusal) << incomplete.size();
-        EXPECT_NE(refusal->find("the old one was put back"), std::string::npos) << *refusal;
+        const Result<void> replaced = replaceBundle(app, folder.path + "/new/Quaymark.app");
+        ASSERT_FALSE(replaced) << incomplete.size();
+        EXPECT_NE(replaced.error().find("the old one was put back"), std::string::npos)
+            << replaced.error();
         EXPECT_EQ(testing::treePicture(app), oldApp);
         EXPECT_EQ(testing::treePicture(folder.path + "/new/Quaymark.app"), newApp);
     }
@@ -288,8 +288,9 @@ TEST(UpdateArchive, ACancelledUnpackingStopsBeforeItWritesOrChecksFurther) {
     testing::writeArchive(archive, ArchiveFormat::Zip, testing::bundleEntries("q", "1.1"));
     fs::create_directory(out);
     const std::atomic<bool> cancelled = true;
-    EXPECT_EQ(unpackArchive(archive, out, "Quaymark.app", {}, &cancelled),
-              std::optional<std::string>(kUpdateCancelled));
+    const Result<void> unpacked = unpackArchive(archive, out, "Quaymark.app", {}, &cancelled);
+    EXPECT_FALSE(unpacked);
+    EXPECT_EQ(unpacked.error(), kUpdateCancelled);
     EXPECT_TRUE(fs::is_empty(out));
 }
 
@@ -301,14 +302,13 @@ TEST(UpdateReplacement, ARefusedInstallationRemovesWhatItUnpacked) {
     const Result<UpdateFolder> update = makeUpdateFolder(app);
     ASSERT_TRUE(update) << update.error();
     HostFileManager files(SystemRoot("/nonexistent-root"), "/nonexistent-home");
-    const std::optional<std::string> refusal =
-        installArchive(files, {.applicationPath = app,
-                               .updateFolder = update.value().path,
-                               .archivePath = archive,
-                               .runningIdentifier = "q",
-                               .runningVersion = "1.0"});
-    ASSERT_TRUE(refusal);
-    EXPECT_NE(refusal->find("not newer"), std::string::npos) << *refusal;
+    const Result<void> installed = installArchive(files, {.applicationPath = app,
+                                                          .updateFolder = update.value().path,
+                                                          .archivePath = archive,
+                                                          .runningIdentifier = "q",
+                                                          .runningVersion = "1.0"});
+    ASSERT_FALSE(installed);
+    EXPECT_NE(installed.error().find("not newer"), std::string::npos) << installed.error();
     EXPECT_TRUE(fs::is_empty(update.value().path));
 }
 
@@ -317,11 +317,11 @@ TEST(UpdateReplacement, ARefusedInstallationRemovesWhatItUnpacked) {
     HostFileManager files(SystemRoot("/nonexistent-root"), "/nonexistent-home");
     removeLeftoverUpdateFolders(app);
     const Result<UpdateFolder> folder = makeUpdateFolder(app);
-    const bool installed = folder && !installArchive(files, {.applicationPath = app,
-                                                             .updateFolder = folder.value().path,
-                                                             .archivePath = archive,
-                                                             .runningIdentifier = "q",
-                                                             .runningVersion = "1.0"});
+    const bool installed = folder && installArchive(files, {.applicationPath = app,
+                                                            .updateFolder = folder.value().path,
+                                                            .archivePath = archive,
+                                                            .runningIdentifier = "q",
+                                                            .runningVersion = "1.0"});
     _exit(installed ? 0 : 1);
 }
 

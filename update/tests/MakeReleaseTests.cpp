@@ -46,7 +46,7 @@ void write(const fs::path& path, const std::string& text) {
 // The information dictionary of the bundle packed in `archive`.
 std::optional<PlistValue> packedInfo(const fs::path& archive, const fs::path& folder) {
     fs::create_directories(folder);
-    if (unpackArchive(archive.string(), folder.string(), "Q.app"))
+    if (!unpackArchive(archive.string(), folder.string(), "Q.app"))
         return std::nullopt;
     std::optional<DecodedPlist> info =
         readPlistFile((folder / "Q.app/Contents/Info.plist").string());
@@ -126,7 +126,7 @@ TEST_F(MakeReleaseTest, SignsTheFeedAndTheLinkedNotesAsABundleThatRequiresSignin
     EXPECT_EQ(item.releaseNotesURL, "http://127.0.0.1:9/Q-1.1.html");
     const std::string notes = testing::readFile((feed / "Q-1.1.html").string());
     EXPECT_NE(notes.find("<h1>What is new</h1>"), std::string::npos);
-    EXPECT_EQ(releaseNotesRefusal(notes, item.releaseNotesSignature, made.publicKey), std::nullopt);
+    EXPECT_EQ(checkReleaseNotes(notes, item.releaseNotesSignature, made.publicKey).error(), "");
     std::optional<PlistValue> info = packedInfo(feed / "Q-1.1.zip", directory.path() / "1.1");
     ASSERT_TRUE(info && info->asDictionary());
     const PlistValue* required = info->asDictionary()->find("SURequireSignedFeed");
@@ -135,8 +135,8 @@ TEST_F(MakeReleaseTest, SignsTheFeedAndTheLinkedNotesAsABundleThatRequiresSignin
     // The programs ship without their debug information, which lies beside the archive at
     // their paths, and matches them.
     const fs::path debug = directory.path() / "debug";
-    ASSERT_EQ(unpackArchive((feed / "Q-1.1.debug.tar.xz").string(), debug.string(), "Q.app"),
-              std::nullopt);
+    ASSERT_EQ(
+        unpackArchive((feed / "Q-1.1.debug.tar.xz").string(), debug.string(), "Q.app").error(), "");
     for (const char* name : {"Program", "QuaymarkHelper"}) {
         SCOPED_TRACE(name);
         const fs::path shipped = directory.path() / "1.1/Q.app/Contents/MacOS" / name;
@@ -164,9 +164,9 @@ TEST_F(MakeReleaseTest, SignsTheFeedAndTheLinkedNotesAsABundleThatRequiresSignin
     const Result<SUAppcast> both = readAppcast(QByteArray::fromStdString(recontent.value()));
     ASSERT_TRUE(both && both.value().items.size() == 2u);
     EXPECT_EQ(both.value().items[0].itemDescription, "<p>Inline</p>");
-    EXPECT_EQ(
-        releaseNotesRefusal(notes, both.value().items[1].releaseNotesSignature, made.publicKey),
-        std::nullopt);
+    EXPECT_EQ(checkReleaseNotes(notes, both.value().items[1].releaseNotesSignature, made.publicKey)
+                  .error(),
+              "");
     info = packedInfo(feed / "Q-1.2.zip", directory.path() / "1.2");
     ASSERT_TRUE(info && info->asDictionary());
     EXPECT_EQ(info->asDictionary()->find("SURequireSignedFeed"), nullptr);

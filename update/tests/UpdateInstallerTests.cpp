@@ -57,10 +57,7 @@ struct Rig {
     TestPlatform test;
     FakeBundle bundle{test.calls};
     HostFileManager files;
-    Platform platform{test.preferences, test.workspace, files,
-                      bundle,           test.tasks,     test.scripting,
-                      test.appleScript, test.clock,     test.runLoop,
-                      test.application, test.log};
+    Platform platform = test.platform().withFileManager(files).withBundle(bundle);
     testing::RecordingUserInterface ui;
     QNetworkAccessManager network;
     FeedServer server{QString::fromStdString(root + "/feed")};
