@@ -15,11 +15,11 @@
 #include <sstream>
 #include <thread>
 
-#include "FinderKeeper.h"
-#include "FinderStandIn.h"
+#include "standins/FinderKeeper.h"
+#include "standins/FinderStandIn.h"
 #include "PathUtilities.h"
-#include "StandInBundles.h"
-#include "XvfbServer.h"
+#include "standins/StandInBundles.h"
+#include "display/XvfbServer.h"
 #include "launch/HostWorkspace.h"
 #include "plist/PlistCodec.h"
 #include "posix/Spawn.h"

@@ -7,10 +7,10 @@
 
 #include <thread>
 
-#include "DisplayWindows.h"
+#include "display/DisplayWindows.h"
 #include "EndToEndTest.h"
 #include "UpdateArchives.h"
-#include "XvfbServer.h"
+#include "display/XvfbServer.h"
 #include "launch/ApplicationRegistry.h"
 #include "network/HostReachability.h"
 #include "posix/Posix.h"

@@ -11,7 +11,7 @@
 
 #include "HostTestSupport.h"
 #include "PlatformException.h"
-#include "StandInBundles.h"
+#include "standins/StandInBundles.h"
 #include "launch/HostWorkspace.h"
 #include "scripting/SystemEventsRunner.h"
 #include "scripting/TmuxInspection.h"

@@ -4,12 +4,12 @@
 
 #include <set>
 
-#include "DisplayWindows.h"
+#include "display/DisplayWindows.h"
 #include "EndToEndTest.h"
 #include "QuaymarkPreferences.h"
 #include "TerminalIdentifiers.h"
 #include "UpdateArchives.h"
-#include "XvfbServer.h"
+#include "display/XvfbServer.h"
 #include "launch/ApplicationRegistry.h"
 #include "plist/PlistCodec.h"
 #include "posix/Posix.h"

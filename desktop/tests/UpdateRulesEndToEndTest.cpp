@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <set>
 
-#include "DisplayWindows.h"
+#include "display/DisplayWindows.h"
 #include "EndToEndTest.h"
 #include "QuaymarkPreferences.h"
 #include "UpdateArchives.h"
-#include "XvfbServer.h"
+#include "display/XvfbServer.h"
 #include "posix/Spawn.h"
 
 namespace quaymark {

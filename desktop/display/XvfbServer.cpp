@@ -1,4 +1,4 @@
-#include "XvfbServer.h"
+#include "display/XvfbServer.h"
 
 #include <poll.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "DesktopTool.h"
+#include "commands/DesktopTool.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "Desktop.h"
-#include "DisplayWindows.h"
+#include "display/DisplayWindows.h"
 #include "HostPlatform.h"
 #include "PlatformException.h"
 #include "QuaymarkPreferences.h"

@@ -1,4 +1,4 @@
-#include "StandInBundles.h"
+#include "standins/StandInBundles.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "DisplayWindows.h"
+#include "display/DisplayWindows.h"
 
 #include <unistd.h>
 
