@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <set>
 
-#include "display/DisplayWindows.h"
 #include "EndToEndTest.h"
 #include "QuaymarkPreferences.h"
 #include "UpdateArchives.h"
+#include "display/DisplayWindows.h"
 #include "display/XvfbServer.h"
 #include "posix/Spawn.h"
 
@@ -44,11 +44,10 @@ protected:
         _feed = directory.path() / "feed";
         fs::create_directories(_feed);
         ASSERT_NO_FATAL_FAILURE(publish(""));
-        ASSERT_EQ(desktop->serveFeed(_feed.string(), QUAYMARK_FEED_SERVER), std::nullopt);
+        ASSERT_TRUE(succeeded(desktop->serveFeed(_feed.string(), QUAYMARK_FEED_SERVER)));
         const testing::SigningKey key;
-        ASSERT_EQ(
-            desktop->installQuaymarkForUpdates(QUAYMARK_APP_DIR, "1.0", key.publicKeyBase64()),
-            std::nullopt);
+        ASSERT_TRUE(succeeded(
+            desktop->installQuaymarkForUpdates(QUAYMARK_APP_DIR, "1.0", key.publicKeyBase64())));
         display.emplace(desktop->display()->address, QUAYMARK_SCREENSHOT_PROGRAM);
     }
 
