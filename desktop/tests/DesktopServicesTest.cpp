@@ -129,6 +129,7 @@ TEST_F(DesktopServicesTest, FinderEndedAnyWayButStopIsRunningAgainWithinASecond)
     auto keeper = [&] { return FinderKeeper::running(desktop.systemRoot()); };
     ASSERT_EQ(tool({"start", "Finder"}).exitStatus, 0);
     ASSERT_TRUE(testing::waitUntil([&] { return keeper().has_value(); }));
+    // Pauses on purpose: they check that the keeper starts no Finder within its delay.
     const auto longerThanTheKeeperWaits = FinderKeeper::kRestartDelay * 2;
     // Killed, or ended by killall and started at once by launch services as the installer does.
     for (bool killed : {true, false}) {

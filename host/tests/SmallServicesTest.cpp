@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
-#include <thread>
 
 #include "HostSystem.h"
 #include "HostTestSupport.h"
@@ -54,6 +54,14 @@ TEST(SpawnTest, CapturedStreamsAndDescriptorThreeReachTheirPipes) {
               "/no/such/program: No such file or directory");
 }
 
+// Whether the process ignores SIGTERM, as /proc shows.
+bool ignoresSigterm(int pid) {
+    const std::string status = testing::readFile("/proc/" + std::to_string(pid) + "/status");
+    const std::size_t at = status.find("SigIgn:");
+    return at != std::string::npos &&
+           (std::stoull(status.substr(at + 7, 17), nullptr, 16) >> (SIGTERM - 1) & 1);
+}
+
 TEST(EndProcessTest, EndsAProcessThatIgnoresSigtermWithSigkill) {
     for (const char* script : {"exec sleep 30", "trap '' TERM; while :; do sleep 0.05; done"}) {
         // Detached, as the applications of a desktop are: no child of ours to reap.
@@ -63,8 +71,10 @@ TEST(EndProcessTest, EndsAProcessThatIgnoresSigtermWithSigkill) {
                                             .standardError = TaskStream::Discard,
                                             .detached = true});
         ASSERT_TRUE(started) << started.error;
-        // Let the shell set its trap before it is signalled.
-        std::this_thread::sleep_for(100ms);
+        // Signalled once the shell has set its trap.
+        if (std::string_view(script).starts_with("trap")) {
+            ASSERT_TRUE(testing::waitUntil([&] { return ignoresSigterm(started.pid); }));
+        }
         auto before = std::chrono::steady_clock::now();
         EXPECT_TRUE(endProcess(started.pid, 300ms)) << script;
         EXPECT_FALSE(processStartTime(started.pid));
