@@ -36,6 +36,11 @@ public:
     std::vector<Step> steps();
 
 private:
+    // The display, Quaymark installed, Finder running with the button in its toolbar, and
+    // the folder open in Finder.
+    std::vector<Step> installSteps();
+    // The click, the terminal's screen, and the settings window with its picture.
+    std::vector<Step> clickSteps();
     Result<void> startDisplay();
     Result<void> putButtonIntoToolbar();
     Result<void> openHardFolder();
@@ -54,6 +59,13 @@ private:
 };
 
 std::vector<Step> ClickStory::steps() {
+    std::vector<Step> steps = installSteps();
+    for (Step& step : clickSteps())
+        steps.push_back(std::move(step));
+    return steps;
+}
+
+std::vector<Step> ClickStory::installSteps() {
     return {
         // Started first, so that Finder and all it launches show their windows there.
         {.name = "the display", .run = [this] { return startDisplay(); }},
@@ -83,6 +95,11 @@ std::vector<Step> ClickStory::steps() {
                  out << "== A folder with a hard name:\n   " << _folder << "\n"
                      << "== Finder's front window shows " << _frontWindow << "\n";
              }},
+    };
+}
+
+std::vector<Step> ClickStory::clickSteps() {
+    return {
         {.name = "click",
          .run = [this] { return click(); },
          .tell =

@@ -21,6 +21,13 @@ UpdateStory::UpdateStory(const Desktop& desktop, const std::optional<DisplayWind
       _keys((fs::path(desktop.folder()) / "release-key").string()) {}
 
 std::vector<Step> UpdateStory::steps() {
+    std::vector<Step> steps = releaseSteps();
+    for (Step& step : updateSteps())
+        steps.push_back(std::move(step));
+    return steps;
+}
+
+std::vector<Step> UpdateStory::releaseSteps() {
     return {
         {.name = "serve a feed",
          .run = [this] { return serveFeed(); },
@@ -50,6 +57,11 @@ std::vector<Step> UpdateStory::steps() {
                  out << "== \"Last Launch Date\" set three days back, so the next click checks "
                         "for updates\n";
              }},
+    };
+}
+
+std::vector<Step> UpdateStory::updateSteps() {
+    return {
         {.name = "click",
          .run = [this] { return clickForUpdate(); },
          .tell =

@@ -25,6 +25,10 @@ public:
     std::vector<Step> steps();
 
 private:
+    // 1.1 packed into a feed that 1.0, installed, reads.
+    std::vector<Step> releaseSteps();
+    // A click that checks for updates, and 1.1 installed through the update window.
+    std::vector<Step> updateSteps();
     Result<void> serveFeed();
     Result<void> packRelease();
     Result<void> installOldVersion();
