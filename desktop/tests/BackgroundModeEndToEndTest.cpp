@@ -7,10 +7,10 @@
 
 #include <thread>
 
-#include "DisplayWindows.h"
 #include "EndToEndTest.h"
 #include "UpdateArchives.h"
-#include "XvfbServer.h"
+#include "display/DisplayWindows.h"
+#include "display/XvfbServer.h"
 #include "launch/ApplicationRegistry.h"
 #include "network/HostReachability.h"
 #include "posix/Posix.h"
@@ -47,16 +47,16 @@ protected:
 
     // Installs Quaymark again as version 1.0, reading the feed at `url`.
     void useFeed(const std::string& url) {
-        ASSERT_EQ(desktop->installQuaymark(QUAYMARK_APP_DIR, InstallLocation::Applications,
-                                           {{"CFBundleVersion", "1.0"}, {"SUFeedURL", url}}),
-                  std::nullopt);
+        ASSERT_TRUE(
+            succeeded(desktop->installQuaymark(QUAYMARK_APP_DIR, InstallLocation::Applications,
+                                               {{"CFBundleVersion", "1.0"}, {"SUFeedURL", url}})));
     }
     // Serves a feed whose one item is `version`.
     void offer(const std::string& version) {
         std::filesystem::path folder = directory.path() / "feed";
         std::filesystem::create_directories(folder);
         testing::writeFile(folder / "appcast.xml", testing::appcastOffering(version));
-        ASSERT_EQ(desktop->serveFeed(folder.string(), QUAYMARK_FEED_SERVER), std::nullopt);
+        ASSERT_TRUE(succeeded(desktop->serveFeed(folder.string(), QUAYMARK_FEED_SERVER)));
         ASSERT_NO_FATAL_FAILURE(useFeed(desktop->feed()->address + "appcast.xml"));
     }
     // A feed on 127.0.0.1 whose connections are taken and never answered.

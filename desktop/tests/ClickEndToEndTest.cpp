@@ -13,7 +13,7 @@
 #include "EndToEndTest.h"
 #include "QuaymarkPreferences.h"
 #include "TerminalIdentifiers.h"
-#include "XvfbServer.h"
+#include "display/XvfbServer.h"
 #include "launch/ApplicationRegistry.h"
 #include "posix/Spawn.h"
 

@@ -8,12 +8,12 @@
 #include <thread>
 
 #include "Desktop.h"
-#include "DisplayWindows.h"
-#include "FinderKeeper.h"
 #include "HostTestSupport.h"
-#include "XvfbServer.h"
+#include "display/DisplayWindows.h"
+#include "display/XvfbServer.h"
 #include "launch/ApplicationRegistry.h"
 #include "posix/Spawn.h"
+#include "standins/FinderKeeper.h"
 
 namespace quaymark {
 namespace {

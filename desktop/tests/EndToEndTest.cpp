@@ -90,15 +90,15 @@ void EndToEndTest::layOut(const DesktopOptions& options, DesktopNeeds needs) {
     StandInPrograms programs{QUAYMARK_FINDER_PROGRAM, QUAYMARK_KILLALL_PROGRAM,
                              QUAYMARK_STANDIN_PROGRAM};
     fs::path folder = directory.path() / "desktop";
-    ASSERT_EQ(Desktop::create(folder.string(), options, programs), std::nullopt);
+    ASSERT_TRUE(succeeded(Desktop::create(folder.string(), options, programs)));
     desktop.emplace(folder.string());
     if (needs.display) {
-        ASSERT_EQ(desktop->startDisplay(), std::nullopt);
+        ASSERT_TRUE(succeeded(desktop->startDisplay()));
     }
     // What the desktop starts, and what they start in turn, run on this desktop.
     desktop->enter();
-    ASSERT_EQ(desktop->installQuaymark(QUAYMARK_APP_DIR, InstallLocation::Applications),
-              std::nullopt);
+    ASSERT_TRUE(
+        succeeded(desktop->installQuaymark(QUAYMARK_APP_DIR, InstallLocation::Applications)));
     if (!needs.realMainProgram)
         replaceMainProgram();
 

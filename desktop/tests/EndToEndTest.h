@@ -15,6 +15,7 @@
 #include "Desktop.h"
 #include "HostTestSupport.h"
 #include "PlistValue.h"
+#include "Result.h"
 #include "scripting/TmuxInspection.h"
 
 namespace quaymark {
@@ -27,6 +28,12 @@ inline constexpr const char* kHelperBundle =
 // a tab there is the blanks up to the next tab stop, and blanks at a line's end are dropped
 // by the inspection.
 bool screenBeginsWithPrinted(std::string_view screen, std::string_view text);
+
+// Passes for a success, and fails with the reason otherwise.
+template <typename T>
+::testing::AssertionResult succeeded(const Result<T>& result) {
+    return result ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << result.error();
+}
 
 // The time now as a property-list date, in whole seconds as property-list files keep it.
 PlistDate now();

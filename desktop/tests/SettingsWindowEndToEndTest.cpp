@@ -3,12 +3,12 @@
 // loads and by what the next click types into a terminal.
 #include <unistd.h>
 
-#include "DisplayWindows.h"
 #include "EndToEndTest.h"
 #include "InstallerCommand.h"
 #include "QuaymarkPreferences.h"
 #include "TerminalIdentifiers.h"
-#include "XvfbServer.h"
+#include "display/DisplayWindows.h"
+#include "display/XvfbServer.h"
 #include "launch/ApplicationRegistry.h"
 #include "launch/HostWorkspace.h"
 #include "posix/Posix.h"

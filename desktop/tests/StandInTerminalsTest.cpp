@@ -11,11 +11,11 @@
 
 #include "HostTestSupport.h"
 #include "PlatformException.h"
-#include "StandInBundles.h"
 #include "launch/HostWorkspace.h"
 #include "scripting/SystemEventsRunner.h"
 #include "scripting/TmuxInspection.h"
 #include "scripting/TmuxScripting.h"
+#include "standins/StandInBundles.h"
 
 namespace quaymark {
 namespace {
@@ -47,9 +47,9 @@ public:
     }
 
     void install(TerminalKind kind, const std::string& version, const std::string& shell = "bash") {
-        ASSERT_EQ(layOutTerminalStandIn(SystemRoot(root.string()), kind, version, shell,
-                                        QUAYMARK_STANDIN_PROGRAM),
-                  std::nullopt);
+        Result<void> laidOut = layOutTerminalStandIn(SystemRoot(root.string()), kind, version,
+                                                     shell, QUAYMARK_STANDIN_PROGRAM);
+        ASSERT_TRUE(laidOut) << laidOut.error();
     }
 
     std::vector<TerminalWindowState> windowsOf(const std::string& bundleIdentifier) {
@@ -78,10 +78,10 @@ public:
 
 TEST_F(StandInTerminalsTest, EachIsLaidOutStartsInHomeAndStartsAgainAfterItsPidIsEnded) {
     // Nothing is laid out for a missing shell, nor outside a system root.
-    EXPECT_TRUE(layOutTerminalStandIn(SystemRoot(root.string()), TerminalKind::AppleTerminal, "2.8",
-                                      "no-such-shell", QUAYMARK_STANDIN_PROGRAM));
-    EXPECT_TRUE(layOutTerminalStandIn(SystemRoot(""), TerminalKind::AppleTerminal, "2.8", "bash",
-                                      QUAYMARK_STANDIN_PROGRAM));
+    EXPECT_FALSE(layOutTerminalStandIn(SystemRoot(root.string()), TerminalKind::AppleTerminal,
+                                       "2.8", "no-such-shell", QUAYMARK_STANDIN_PROGRAM));
+    EXPECT_FALSE(layOutTerminalStandIn(SystemRoot(""), TerminalKind::AppleTerminal, "2.8", "bash",
+                                       QUAYMARK_STANDIN_PROGRAM));
     EXPECT_FALSE(fs::exists(root / "Applications/Utilities/Terminal.app/Contents/Info.plist"));
     const std::tuple<TerminalKind, const char*, const char*> standIns[] = {
         {TerminalKind::AppleTerminal, "2.8", "Terminal"},

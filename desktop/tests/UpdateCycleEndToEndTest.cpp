@@ -4,12 +4,12 @@
 
 #include <set>
 
-#include "DisplayWindows.h"
 #include "EndToEndTest.h"
 #include "QuaymarkPreferences.h"
 #include "TerminalIdentifiers.h"
 #include "UpdateArchives.h"
-#include "XvfbServer.h"
+#include "display/DisplayWindows.h"
+#include "display/XvfbServer.h"
 #include "launch/ApplicationRegistry.h"
 #include "plist/PlistCodec.h"
 #include "posix/Posix.h"
@@ -73,7 +73,7 @@ TEST_F(UpdateCycleTest, OneOneSignedWithTheKeyReplacesOneZeroAndTheButtonStillOp
     ASSERT_NO_FATAL_FAILURE(layOut({}, {.display = true, .realMainProgram = true}));
     const fs::path feed = directory.path() / "feed";
     fs::create_directories(feed);
-    ASSERT_EQ(desktop->serveFeed(feed.string(), QUAYMARK_FEED_SERVER), std::nullopt);
+    ASSERT_TRUE(succeeded(desktop->serveFeed(feed.string(), QUAYMARK_FEED_SERVER)));
     // 1.1 is first signed with a key 1.0 does not trust, then made again with the trusted one,
     // which replaces its item in the feed. The new version reads the same feed, so that its
     // own check stays on this machine too.
@@ -83,16 +83,16 @@ TEST_F(UpdateCycleTest, OneOneSignedWithTheKeyReplacesOneZeroAndTheButtonStillOp
         "--feed",     feed.string(),
         "--url",      desktop->feed()->address,
         "--feed-url", desktop->feed()->address + "appcast.xml"};
-    std::string output;
     const auto signedWith = [&](std::vector<std::string> key) {
         key.insert(key.end(), release.begin(), release.end());
-        return makeRelease(key, output).has_value();
+        return succeeded(makeRelease(key));
     };
     const fs::path key = directory.path() / "key";
-    const std::optional<std::string> trusted = makeRelease({"--new-key", key.string()}, output);
-    ASSERT_TRUE(trusted && signedWith({"--new-key", (directory.path() / "other").string()}))
-        << output;
-    ASSERT_EQ(desktop->installQuaymarkForUpdates(QUAYMARK_APP_DIR, "1.0", *trusted), std::nullopt);
+    const Result<std::string> trusted = makeRelease({"--new-key", key.string()});
+    ASSERT_TRUE(succeeded(trusted));
+    ASSERT_TRUE(signedWith({"--new-key", (directory.path() / "other").string()}));
+    ASSERT_TRUE(
+        succeeded(desktop->installQuaymarkForUpdates(QUAYMARK_APP_DIR, "1.0", trusted.value())));
     const std::string applications = desktop->root() + "/Applications";
     DisplayWindows display(desktop->display()->address, QUAYMARK_SCREENSHOT_PROGRAM);
 
@@ -111,7 +111,7 @@ TEST_F(UpdateCycleTest, OneOneSignedWithTheKeyReplacesOneZeroAndTheButtonStillOp
 
     // Signed with the trusted key, 1.1 is offered at a click three days after the last launch,
     // which opens the terminal too; Return puts it in place of 1.0, which ends.
-    ASSERT_TRUE(signedWith({"--key", (key / "quaymark-ed25519.pem").string()})) << output;
+    ASSERT_TRUE(signedWith({"--key", (key / "quaymark-ed25519.pem").string()}));
     storePreferences({{preference_key::kLastLaunchDate,
                        PlistDate::fromUnixSeconds(now().unixSeconds() - 3 * 86400 - 60)}});
     const std::string folder = makeFolder("Projects/After the update");
@@ -131,7 +131,7 @@ TEST_F(UpdateCycleTest, OneOneSignedWithTheKeyReplacesOneZeroAndTheButtonStillOp
     const PlistValue* publicKey = info && info->value.asDictionary()
                                       ? info->value.asDictionary()->find("SUPublicEDKey")
                                       : nullptr;
-    EXPECT_TRUE(publicKey && publicKey->asString() && *publicKey->asString() == *trusted);
+    EXPECT_TRUE(publicKey && publicKey->asString() && *publicKey->asString() == trusted.value());
     // Launch services know the new version as they knew the old, and end it with the desktop.
     const std::vector<RunningApplication> running = desktop->runningApplications();
     EXPECT_TRUE(std::any_of(running.begin(), running.end(), [&](const RunningApplication& each) {
@@ -156,19 +156,18 @@ TEST_F(UpdateCycleTest, TwoUpdatesStartedAtOnceLeaveOneCompleteNewerApplication)
     const fs::path feed = directory.path() / "feed";
     fs::create_directories(feed);
     const std::string archive = "/Quaymark-1.1.zip";
-    ASSERT_EQ(desktop->serveFeed(feed.string(), QUAYMARK_FEED_SERVER, {"--hold", archive}),
-              std::nullopt);
+    ASSERT_TRUE(
+        succeeded(desktop->serveFeed(feed.string(), QUAYMARK_FEED_SERVER, {"--hold", archive})));
     const std::string address = desktop->feed()->address;
-    std::string output;
     const fs::path key = directory.path() / "key";
-    const std::optional<std::string> trusted = makeRelease({"--new-key", key.string()}, output);
-    ASSERT_TRUE(trusted) << output;
-    ASSERT_TRUE(makeRelease({"--key", (key / "quaymark-ed25519.pem").string(), "--version", "1.1",
-                             "--app", QUAYMARK_APP_DIR, "--feed", feed.string(), "--url", address,
-                             "--feed-url", address + "appcast.xml"},
-                            output))
-        << output;
-    ASSERT_EQ(desktop->installQuaymarkForUpdates(QUAYMARK_APP_DIR, "1.0", *trusted), std::nullopt);
+    const Result<std::string> trusted = makeRelease({"--new-key", key.string()});
+    ASSERT_TRUE(succeeded(trusted));
+    ASSERT_TRUE(
+        succeeded(makeRelease({"--key", (key / "quaymark-ed25519.pem").string(), "--version", "1.1",
+                               "--app", QUAYMARK_APP_DIR, "--feed", feed.string(), "--url", address,
+                               "--feed-url", address + "appcast.xml"})));
+    ASSERT_TRUE(
+        succeeded(desktop->installQuaymarkForUpdates(QUAYMARK_APP_DIR, "1.0", trusted.value())));
     const std::string applications = desktop->root() + "/Applications";
     const std::string installed = applications + "/Quaymark.app";
     DisplayWindows display(desktop->display()->address, QUAYMARK_SCREENSHOT_PROGRAM);
@@ -267,19 +266,17 @@ TEST_F(UpdateCycleTest, AFeedAlteredByOneByteIsRefusedByABundleThatRequiresSigne
     ASSERT_NO_FATAL_FAILURE(layOut({}, {.realMainProgram = true}));
     const fs::path feed = directory.path() / "feed";
     fs::create_directories(feed);
-    ASSERT_EQ(desktop->serveFeed(feed.string(), QUAYMARK_FEED_SERVER), std::nullopt);
+    ASSERT_TRUE(succeeded(desktop->serveFeed(feed.string(), QUAYMARK_FEED_SERVER)));
     const std::string address = desktop->feed()->address;
-    std::string output;
-    const std::optional<std::string> publicKey =
+    const Result<std::string> publicKey =
         makeRelease({"--new-key", (directory.path() / "key").string(), "--version", "1.1", "--app",
-                     QUAYMARK_APP_DIR, "--feed", feed.string(), "--url", address},
-                    output);
-    ASSERT_TRUE(publicKey) << output;
+                     QUAYMARK_APP_DIR, "--feed", feed.string(), "--url", address});
+    ASSERT_TRUE(succeeded(publicKey));
     const auto install = [&](bool requireSignedFeed) {
         PlistDictionary info{{"CFBundleVersion", "1.0"},
                              {"CFBundleShortVersionString", "1.0"},
                              {"SUFeedURL", address + "appcast.xml"},
-                             {"SUPublicEDKey", *publicKey}};
+                             {"SUPublicEDKey", publicKey.value()}};
         if (requireSignedFeed)
             info.set("SURequireSignedFeed", PlistValue::boolean(true));
         return desktop->installQuaymark(QUAYMARK_APP_DIR, InstallLocation::Applications, info);
@@ -294,7 +291,7 @@ TEST_F(UpdateCycleTest, AFeedAlteredByOneByteIsRefusedByABundleThatRequiresSigne
     };
     const std::string available = "Quaymark 1.1 is available (this is 1.0).\n";
 
-    ASSERT_EQ(install(true), std::nullopt);
+    ASSERT_TRUE(succeeded(install(true)));
     ProcessOutcome checked = check();
     EXPECT_EQ(checked.exitStatus, 0) << checked.errorOutput;
     EXPECT_EQ(checked.output, available);
@@ -315,7 +312,7 @@ TEST_F(UpdateCycleTest, AFeedAlteredByOneByteIsRefusedByABundleThatRequiresSigne
         << checked.errorOutput;
 
     // The same feed is read as before by a copy that does not require signed feeds.
-    ASSERT_EQ(install(false), std::nullopt);
+    ASSERT_TRUE(succeeded(install(false)));
     checked = check();
     EXPECT_EQ(checked.exitStatus, 0) << checked.errorOutput;
     EXPECT_EQ(checked.output, available);
@@ -327,11 +324,10 @@ TEST(UpdateCommandsTest, EachAnswersInOneLineWithItsStatusAndFailuresGoToStandar
     const std::string feed = "file://" + folder + "/";
     for (const std::string version : {"1.0", "1.1"})
         testing::writeFile(folder + "/" + version, testing::appcastOffering(version));
-    ASSERT_EQ(copyApplication(QUAYMARK_APP_DIR, folder + "/Quaymark.app",
-                              {{"CFBundleVersion", "1.0"},
-                               {"CFBundleShortVersionString", "1.0 beta"},
-                               {"SUFeedURL", feed + "1.1"}}),
-              std::nullopt);
+    ASSERT_TRUE(succeeded(copyApplication(QUAYMARK_APP_DIR, folder + "/Quaymark.app",
+                                          {{"CFBundleVersion", "1.0"},
+                                           {"CFBundleShortVersionString", "1.0 beta"},
+                                           {"SUFeedURL", feed + "1.1"}})));
     const std::string check = "check-for-updates";
     const std::string usage = "usage: Quaymark check-for-updates [--feed URL]\n",
                       unloaded = "The update feed could not be loaded: ";

@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <set>
 
-#include "DisplayWindows.h"
 #include "EndToEndTest.h"
 #include "QuaymarkPreferences.h"
 #include "UpdateArchives.h"
-#include "XvfbServer.h"
+#include "display/DisplayWindows.h"
+#include "display/XvfbServer.h"
 #include "posix/Spawn.h"
 
 namespace quaymark {
@@ -44,11 +44,10 @@ protected:
         _feed = directory.path() / "feed";
         fs::create_directories(_feed);
         ASSERT_NO_FATAL_FAILURE(publish(""));
-        ASSERT_EQ(desktop->serveFeed(_feed.string(), QUAYMARK_FEED_SERVER), std::nullopt);
+        ASSERT_TRUE(succeeded(desktop->serveFeed(_feed.string(), QUAYMARK_FEED_SERVER)));
         const testing::SigningKey key;
-        ASSERT_EQ(
-            desktop->installQuaymarkForUpdates(QUAYMARK_APP_DIR, "1.0", key.publicKeyBase64()),
-            std::nullopt);
+        ASSERT_TRUE(succeeded(
+            desktop->installQuaymarkForUpdates(QUAYMARK_APP_DIR, "1.0", key.publicKeyBase64())));
         display.emplace(desktop->display()->address, QUAYMARK_SCREENSHOT_PROGRAM);
     }
 

@@ -48,12 +48,14 @@ protected:
         DesktopOptions options;
         options.systemVersion = systemVersion;
         options.iTerm = options.iTerm2 = options.xterm = false;
-        ASSERT_EQ(Desktop::create(desktop.folder(), options,
-                                  StandInPrograms{QUAYMARK_FINDER_PROGRAM, QUAYMARK_KILLALL_PROGRAM,
-                                                  QUAYMARK_STANDIN_PROGRAM}),
-                  std::nullopt);
-        ASSERT_EQ(desktop.installQuaymark(QUAYMARK_APP_DIR, InstallLocation::Applications),
-                  std::nullopt);
+        Result<void> laidOut =
+            Desktop::create(desktop.folder(), options,
+                            StandInPrograms{QUAYMARK_FINDER_PROGRAM, QUAYMARK_KILLALL_PROGRAM,
+                                            QUAYMARK_STANDIN_PROGRAM});
+        ASSERT_TRUE(laidOut) << laidOut.error();
+        Result<void> installed =
+            desktop.installQuaymark(QUAYMARK_APP_DIR, InstallLocation::Applications);
+        ASSERT_TRUE(installed) << installed.error();
         quaymark = desktop.root() + "/Applications/Quaymark.app";
     }
 

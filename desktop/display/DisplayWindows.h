@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "Result.h"
+
 namespace quaymark {
 
 struct DisplayWindow {
@@ -45,12 +47,12 @@ public:
     // Gives the window the keyboard focus and types the text; false when that failed.
     bool typeText(const DisplayWindow& window, const std::string& text) const;
     // Saves the whole display, or only `window`, as a PNG file; the reason on failure.
-    std::optional<std::string> saveScreenshot(const std::string& path,
-                                              const std::optional<DisplayWindow>& window) const;
+    Result<void> saveScreenshot(const std::string& path,
+                                const std::optional<DisplayWindow>& window) const;
 
 private:
-    // xdotool's standard output, or nothing when it failed.
-    std::optional<std::string> xdotool(const std::vector<std::string>& arguments) const;
+    // xdotool's standard output, or why it failed.
+    Result<std::string> xdotool(const std::vector<std::string>& arguments) const;
     bool focus(const DisplayWindow& window) const;
 
     std::string _display;

@@ -1,4 +1,4 @@
-#include "StandInProgram.h"
+#include "standins/StandInProgram.h"
 
 #include <sys/socket.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "FinderStandIn.h"
+#include "standins/FinderStandIn.h"
 
 #include <unistd.h>
 
@@ -7,12 +7,12 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "FinderKeeper.h"
 #include "HostSystem.h"
 #include "Url.h"
 #include "plist/PlistCodec.h"
 #include "preferences/AtomicFile.h"
 #include "preferences/FilePreferences.h"
+#include "standins/FinderKeeper.h"
 
 namespace quaymark {
 

@@ -2,7 +2,8 @@
 #pragma once
 
 #include <string>
-#include <variant>
+
+#include "Result.h"
 
 namespace quaymark {
 
@@ -18,7 +19,7 @@ public:
     static bool isInstalled();
     // Starts a detached Xvfb that outlives the caller and waits until it takes clients; the
     // reason when it did not start or did not get ready.
-    static std::variant<StartedXvfb, std::string> start();
+    static Result<StartedXvfb> start();
 };
 
 }  // namespace quaymark

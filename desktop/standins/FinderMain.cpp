@@ -2,9 +2,9 @@
 // with --keep it is the desktop's keeper that starts Finder again whenever it ends.
 #include <string_view>
 
-#include "FinderKeeper.h"
-#include "FinderStandIn.h"
 #include "launch/HostFileManager.h"
+#include "standins/FinderKeeper.h"
+#include "standins/FinderStandIn.h"
 
 int main(int argc, char** argv) {
     quaymark::SystemRoot root = quaymark::SystemRoot::fromEnvironment();

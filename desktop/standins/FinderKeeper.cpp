@@ -1,4 +1,4 @@
-#include "FinderKeeper.h"
+#include "standins/FinderKeeper.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,12 +11,12 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "FinderStandIn.h"
 #include "launch/ApplicationRegistry.h"
 #include "launch/HostWorkspace.h"
 #include "plist/PlistCodec.h"
 #include "posix/Spawn.h"
 #include "preferences/AtomicFile.h"
+#include "standins/FinderStandIn.h"
 
 namespace quaymark {
 

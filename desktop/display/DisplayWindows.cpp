@@ -1,4 +1,4 @@
-#include "DisplayWindows.h"
+#include "display/DisplayWindows.h"
 
 #include <unistd.h>
 
@@ -45,8 +45,7 @@ bool DisplayWindows::isXdotoolInstalled() {
     return access(kXdotool, X_OK) == 0;
 }
 
-std::optional<std::string> DisplayWindows::xdotool(
-    const std::vector<std::string>& arguments) const {
+Result<std::string> DisplayWindows::xdotool(const std::vector<std::string>& arguments) const {
     Environment environment = currentEnvironment();
     environment["DISPLAY"] = _display;
     ProcessOutcome outcome = runAndCollect({.executable = kXdotool,
@@ -55,37 +54,41 @@ std::optional<std::string> DisplayWindows::xdotool(
                                             .standardError = TaskStream::Discard,
                                             .capture = Capture::StandardOutput},
                                            kXdotoolTimeLimit);
-    if (outcome.exitStatus != 0)
-        return std::nullopt;
-    return outcome.output;
+    if (outcome.exitStatus != 0) {
+        return Result<std::string>::failure("xdotool " + arguments.front() +
+                                            " failed with status " +
+                                            std::to_string(outcome.exitStatus));
+    }
+    return Result<std::string>::success(outcome.output);
 }
 
 std::vector<DisplayWindow> DisplayWindows::shownWindows() const {
     // Depth 1 holds the root's children, the top-level windows; depth 0 is the root itself,
     // which the search lists too.
-    std::optional<std::string> root = xdotool({"search", "--maxdepth", "0", "--name", ""});
-    std::optional<std::string> shown =
+    Result<std::string> root = xdotool({"search", "--maxdepth", "0", "--name", ""});
+    Result<std::string> shown =
         xdotool({"search", "--maxdepth", "1", "--onlyvisible", "--name", ""});
     if (!root || !shown)
         return {};
     std::vector<DisplayWindow> windows;
-    for (const std::string& id : lines(*shown)) {
-        if (id.empty() || id == lines(*root).front())
+    for (const std::string& id : lines(shown.value())) {
+        if (id.empty() || id == lines(root.value()).front())
             continue;
         DisplayWindow window;
         window.id = std::stoul(id);
         // A window can go between the search and these questions; it is then left out.
-        std::optional<std::string> title = xdotool({"getwindowname", id});
-        std::optional<std::string> geometry = xdotool({"getwindowgeometry", "--shell", id});
+        Result<std::string> title = xdotool({"getwindowname", id});
+        Result<std::string> geometry = xdotool({"getwindowgeometry", "--shell", id});
         if (!title || !geometry)
             continue;
-        window.title = title->ends_with('\n') ? title->substr(0, title->size() - 1) : *title;
+        window.title = title->ends_with('\n') ? title->substr(0, title->size() - 1) : title.value();
         // A window without _NET_WM_PID has no pid to tell.
-        window.pid = std::atoi(xdotool({"getwindowpid", id}).value_or("0").c_str());
-        window.x = shellValue(*geometry, "X");
-        window.y = shellValue(*geometry, "Y");
-        window.width = shellValue(*geometry, "WIDTH");
-        window.height = shellValue(*geometry, "HEIGHT");
+        Result<std::string> pid = xdotool({"getwindowpid", id});
+        window.pid = pid ? std::atoi(pid->c_str()) : 0;
+        window.x = shellValue(geometry.value(), "X");
+        window.y = shellValue(geometry.value(), "Y");
+        window.width = shellValue(geometry.value(), "WIDTH");
+        window.height = shellValue(geometry.value(), "HEIGHT");
         windows.push_back(window);
     }
     return windows;
@@ -126,7 +129,7 @@ bool DisplayWindows::focus(const DisplayWindow& window) const {
     // There is no window manager on the display: the focus is set on the window directly,
     // and keys then go to it through the XTEST extension, as a real keyboard's would. Keys
     // sent to a window as events of their own are marked synthetic, and Qt drops those.
-    return xdotool({"windowfocus", "--sync", std::to_string(window.id)}).has_value();
+    return static_cast<bool>(xdotool({"windowfocus", "--sync", std::to_string(window.id)}));
 }
 
 bool DisplayWindows::pressKeys(const DisplayWindow& window,
@@ -135,17 +138,17 @@ bool DisplayWindows::pressKeys(const DisplayWindow& window,
         return false;
     std::vector<std::string> arguments{"key", "--delay", "30"};
     arguments.insert(arguments.end(), keys.begin(), keys.end());
-    return xdotool(arguments).has_value();
+    return static_cast<bool>(xdotool(arguments));
 }
 
 bool DisplayWindows::typeText(const DisplayWindow& window, const std::string& text) const {
     if (!focus(window))
         return false;
-    return xdotool({"type", "--delay", "20", "--", text}).has_value();
+    return static_cast<bool>(xdotool({"type", "--delay", "20", "--", text}));
 }
 
-std::optional<std::string> DisplayWindows::saveScreenshot(
-    const std::string& path, const std::optional<DisplayWindow>& window) const {
+Result<void> DisplayWindows::saveScreenshot(const std::string& path,
+                                            const std::optional<DisplayWindow>& window) const {
     Environment environment = currentEnvironment();
     environment["DISPLAY"] = _display;
     std::vector<std::string> arguments{path};
@@ -157,9 +160,10 @@ std::optional<std::string> DisplayWindows::saveScreenshot(
                                             .capture = Capture::StandardError},
                                            kScreenshotTimeLimit);
     if (outcome.exitStatus == 0)
-        return std::nullopt;
+        return Result<void>::success();
     std::string reason = outcome.errorOutput.empty() ? outcome.error : outcome.errorOutput;
-    return "no screenshot: " + (reason.empty() ? std::string("it did not end in time") : reason);
+    return Result<void>::failure("no screenshot: " +
+                                 (reason.empty() ? std::string("it did not end in time") : reason));
 }
 
 std::string describeWindow(const DisplayWindow& window) {

@@ -1,5 +1,5 @@
 // quaymark-standin: the executable of the stand-in Terminal, iTerm and iTerm2 bundles.
-#include "StandInProgram.h"
+#include "standins/StandInProgram.h"
 
 int main() {
     return quaymark::runTerminalStandIn();

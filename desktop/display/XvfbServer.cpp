@@ -1,4 +1,4 @@
-#include "XvfbServer.h"
+#include "display/XvfbServer.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -22,10 +22,10 @@ bool XvfbServer::isInstalled() {
     return access(kProgram, X_OK) == 0;
 }
 
-std::variant<StartedXvfb, std::string> XvfbServer::start() {
+Result<StartedXvfb> XvfbServer::start() {
     std::optional<Pipe> numberPipe = makePipe();
     if (!numberPipe)
-        return std::string("cannot make a pipe for Xvfb");
+        return Result<StartedXvfb>::failure("cannot make a pipe for Xvfb");
     // With -displayfd Xvfb takes the first free display number itself, so two desktops never
     // race for one, and writes it to descriptor 3 once it accepts clients. Without -noreset
     // the server resets whenever its last client leaves, and a client that connects during
@@ -40,7 +40,8 @@ std::variant<StartedXvfb, std::string> XvfbServer::start() {
                       .detached = true});
     numberPipe->writeEnd.close();
     if (!started)
-        return "cannot start " + std::string(kProgram) + ": " + started.error();
+        return Result<StartedXvfb>::failure("cannot start " + std::string(kProgram) + ": " +
+                                            started.error());
 
     std::string number;
     pollfd waiting{numberPipe->readEnd.get(), POLLIN, 0};
@@ -64,9 +65,10 @@ std::variant<StartedXvfb, std::string> XvfbServer::start() {
     if (number.empty() || number.back() != '\n' ||
         number.find_first_not_of("0123456789\n") != std::string::npos) {
         endProcess(started->pid, std::chrono::seconds(2));
-        return std::string("Xvfb did not get ready");
+        return Result<StartedXvfb>::failure("Xvfb did not get ready");
     }
-    return StartedXvfb{started->pid, ":" + number.substr(0, number.size() - 1)};
+    return Result<StartedXvfb>::success(
+        StartedXvfb{started->pid, ":" + number.substr(0, number.size() - 1)});
 }
 
 }  // namespace quaymark

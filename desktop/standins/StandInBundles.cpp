@@ -1,4 +1,4 @@
-#include "StandInBundles.h"
+#include "standins/StandInBundles.h"
 
 #include <unistd.h>
 
@@ -102,18 +102,17 @@ std::string standInTmuxConfiguration(TerminalKind kind, const std::string& versi
            front + "\n";
 }
 
-std::optional<std::string> layOutTerminalStandIn(const SystemRoot& root, TerminalKind kind,
-                                                 const std::string& version,
-                                                 const std::string& shell,
-                                                 const std::string& standInProgram) {
+Result<void> layOutTerminalStandIn(const SystemRoot& root, TerminalKind kind,
+                                   const std::string& version, const std::string& shell,
+                                   const std::string& standInProgram) {
     if (root.root().empty()) {
-        return std::string("a stand-in terminal is laid out inside a system root only");
+        return Result<void>::failure("a stand-in terminal is laid out inside a system root only");
     }
     std::optional<std::string> shellPath = findShell(shell);
     if (!shellPath)
-        return "no shell \"" + shell + "\" to run in the stand-in terminals";
+        return Result<void>::failure("no shell \"" + shell + "\" to run in the stand-in terminals");
     if (!isPlainPath(*shellPath))
-        return "the shell path " + *shellPath + " needs quoting";
+        return Result<void>::failure("the shell path " + *shellPath + " needs quoting");
 
     std::string processName = processNameFor(kind, version);
     fs::path bundle = root.map(terminalStandInPath(kind));
@@ -123,7 +122,7 @@ std::optional<std::string> layOutTerminalStandIn(const SystemRoot& root, Termina
     fs::create_directories(executable.parent_path(), error);
     fs::create_directories(bundle / "Contents" / "Resources", error);
     if (error)
-        return "cannot make " + bundle.string() + ": " + error.message();
+        return Result<void>::failure("cannot make " + bundle.string() + ": " + error.message());
 
     PlistDictionary info{
         {"CFBundleIdentifier", bundleIdentifierFor(kind)},
@@ -135,11 +134,11 @@ std::optional<std::string> layOutTerminalStandIn(const SystemRoot& root, Termina
     };
     if (!writeFile(bundle / "Contents" / "Info.plist",
                    encodePlist(PlistValue(info), PlistFormat::Xml))) {
-        return "cannot write the Info.plist of " + bundle.string();
+        return Result<void>::failure("cannot write the Info.plist of " + bundle.string());
     }
     if (!writeFile(bundle / "Contents" / "Resources" / "tmux.conf",
                    standInTmuxConfiguration(kind, version, *shellPath))) {
-        return "cannot write the tmux.conf of " + bundle.string();
+        return Result<void>::failure("cannot write the tmux.conf of " + bundle.string());
     }
     fs::copy_file(standInProgram, executable, fs::copy_options::overwrite_existing, error);
     if (!error) {
@@ -149,9 +148,9 @@ std::optional<std::string> layOutTerminalStandIn(const SystemRoot& root, Termina
                         error);
     }
     if (error)
-        return "cannot copy " + standInProgram + " into " + bundle.string() + ": " +
-               error.message();
-    return std::nullopt;
+        return Result<void>::failure("cannot copy " + standInProgram + " into " + bundle.string() +
+                                     ": " + error.message());
+    return Result<void>::success();
 }
 
 }  // namespace quaymark

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "Result.h"
 #include "launch/SystemRoot.h"
 #include "scripting/TerminalStandIn.h"
 
@@ -17,10 +18,9 @@ std::string terminalStandInPath(TerminalKind kind);
 // Contents/MacOS/<process name> (a copy of the built `standInProgram`) and
 // Contents/Resources/tmux.conf, whose windows run `shell` ("bash", "zsh" or a path) as a
 // plain interactive shell started in $HOME. The reason when it could not be done.
-std::optional<std::string> layOutTerminalStandIn(const SystemRoot& root, TerminalKind kind,
-                                                 const std::string& version,
-                                                 const std::string& shell,
-                                                 const std::string& standInProgram);
+Result<void> layOutTerminalStandIn(const SystemRoot& root, TerminalKind kind,
+                                   const std::string& version, const std::string& shell,
+                                   const std::string& standInProgram);
 
 // The tmux configuration of a stand-in whose windows run the shell at `shellPath`.
 std::string standInTmuxConfiguration(TerminalKind kind, const std::string& version,

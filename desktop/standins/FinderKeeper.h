@@ -11,7 +11,7 @@
 namespace quaymark {
 
 // One keeper per desktop, started by the first Finder and ended by pid with the desktop or
-// when Finder is stopped on purpose (Desktop::stopApplication). It waits for the running
+// when Finder is stopped on purpose (DesktopServices::stopApplication). It waits for the running
 // Finder's pid to end, then starts Finder through launch services after kRestartDelay. Launch
 // services start an application only when none with its identifier runs, under the
 // registry's lock, so a Finder that someone else started meanwhile (the installer relaunching
