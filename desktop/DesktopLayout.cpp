@@ -208,18 +208,20 @@ Result<void> DesktopLayout::installQuaymark(const std::string& builtApp, Install
 
 Result<std::string> makeRelease(const std::vector<std::string>& arguments) {
     // Its signing and packing take seconds for a large bundle, far more in a sanitizer build.
-    ProcessOutcome made = runAndCollect({.executable = QUAYMARK_MAKE_RELEASE,
-                                         .arguments = arguments,
-                                         .environment = currentEnvironment(),
-                                         .capture = Capture::Both},
-                                        std::chrono::seconds(120));
+    Result<ProcessOutcome> made = runAndCollect({.executable = QUAYMARK_MAKE_RELEASE,
+                                                 .arguments = arguments,
+                                                 .environment = currentEnvironment(),
+                                                 .capture = Capture::Both},
+                                                std::chrono::seconds(120));
+    if (!made)
+        return Result<std::string>::failure(made.error());
     const std::string label = "public key: ";
-    const std::size_t printed = made.output.rfind(label);
-    if (made.exitStatus != 0 || printed == std::string::npos)
-        return Result<std::string>::failure(made.output + made.errorOutput);
+    const std::size_t printed = made->output.rfind(label);
+    if (made->exitStatus != 0 || printed == std::string::npos)
+        return Result<std::string>::failure(made->output + made->errorOutput);
     const std::size_t start = printed + label.size();
     return Result<std::string>::success(
-        made.output.substr(start, made.output.find('\n', start) - start));
+        made->output.substr(start, made->output.find('\n', start) - start));
 }
 
 std::optional<std::string> DesktopLayout::installedQuaymark() const {

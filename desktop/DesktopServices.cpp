@@ -60,13 +60,15 @@ std::string DesktopServices::installedQuaymarkVersion() const {
     const std::optional<std::string> app = installedQuaymark();
     if (!app)
         return "Quaymark is not installed";
-    ProcessOutcome shown =
+    Result<ProcessOutcome> shown =
         runAndCollect({.executable = systemRoot().map(*app + "/Contents/MacOS/Quaymark"),
                        .arguments = {"--version"},
                        .environment = environment(),
                        .capture = Capture::Both},
                       std::chrono::seconds(20));
-    std::string text = shown.output + shown.errorOutput;
+    if (!shown)
+        return shown.error();
+    std::string text = shown->output + shown->errorOutput;
     if (text.ends_with('\n'))
         text.pop_back();
     return text;

@@ -48,18 +48,20 @@ bool DisplayWindows::isXdotoolInstalled() {
 Result<std::string> DisplayWindows::xdotool(const std::vector<std::string>& arguments) const {
     Environment environment = currentEnvironment();
     environment["DISPLAY"] = _display;
-    ProcessOutcome outcome = runAndCollect({.executable = kXdotool,
-                                            .arguments = arguments,
-                                            .environment = environment,
-                                            .standardError = TaskStream::Discard,
-                                            .capture = Capture::StandardOutput},
-                                           kXdotoolTimeLimit);
-    if (outcome.exitStatus != 0) {
+    Result<ProcessOutcome> outcome = runAndCollect({.executable = kXdotool,
+                                                    .arguments = arguments,
+                                                    .environment = environment,
+                                                    .standardError = TaskStream::Discard,
+                                                    .capture = Capture::StandardOutput},
+                                                   kXdotoolTimeLimit);
+    if (!outcome)
+        return Result<std::string>::failure(outcome.error());
+    if (outcome->exitStatus != 0) {
         return Result<std::string>::failure("xdotool " + arguments.front() +
                                             " failed with status " +
-                                            std::to_string(outcome.exitStatus));
+                                            std::to_string(outcome->exitStatus));
     }
-    return Result<std::string>::success(outcome.output);
+    return Result<std::string>::success(outcome->output);
 }
 
 std::vector<DisplayWindow> DisplayWindows::shownWindows() const {
@@ -154,14 +156,14 @@ Result<void> DisplayWindows::saveScreenshot(const std::string& path,
     std::vector<std::string> arguments{path};
     if (window)
         arguments.push_back(std::to_string(window->id));
-    ProcessOutcome outcome = runAndCollect({.executable = _screenshotProgram,
-                                            .arguments = arguments,
-                                            .environment = environment,
-                                            .capture = Capture::StandardError},
-                                           kScreenshotTimeLimit);
-    if (outcome.exitStatus == 0)
+    Result<ProcessOutcome> outcome = runAndCollect({.executable = _screenshotProgram,
+                                                    .arguments = arguments,
+                                                    .environment = environment,
+                                                    .capture = Capture::StandardError},
+                                                   kScreenshotTimeLimit);
+    if (outcome && outcome->exitStatus == 0)
         return Result<void>::success();
-    std::string reason = outcome.errorOutput.empty() ? outcome.error : outcome.errorOutput;
+    std::string reason = !outcome ? outcome.error() : outcome->errorOutput;
     return Result<void>::failure("no screenshot: " +
                                  (reason.empty() ? std::string("it did not end in time") : reason));
 }

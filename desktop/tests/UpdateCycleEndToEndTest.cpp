@@ -282,12 +282,15 @@ TEST_F(UpdateCycleTest, AFeedAlteredByOneByteIsRefusedByABundleThatRequiresSigne
         return desktop->installQuaymark(QUAYMARK_APP_DIR, InstallLocation::Applications, info);
     };
     const auto check = [&] {
-        return runAndCollect({.executable = desktop->systemRoot().map(
-                                  "/Applications/Quaymark.app/Contents/MacOS/Quaymark"),
-                              .arguments = {"check-for-updates"},
-                              .environment = desktop->environment(),
-                              .capture = Capture::Both},
-                             std::chrono::seconds(60));
+        Result<ProcessOutcome> ran = runAndCollect(
+            {.executable =
+                 desktop->systemRoot().map("/Applications/Quaymark.app/Contents/MacOS/Quaymark"),
+             .arguments = {"check-for-updates"},
+             .environment = desktop->environment(),
+             .capture = Capture::Both},
+            std::chrono::seconds(60));
+        EXPECT_TRUE(ran) << ran.error();
+        return ran ? std::move(ran).value() : ProcessOutcome{};
     };
     const std::string available = "Quaymark 1.1 is available (this is 1.0).\n";
 
@@ -344,12 +347,14 @@ TEST(UpdateCommandsTest, EachAnswersInOneLineWithItsStatusAndFailuresGoToStandar
         {{check, "now"}, 2, "", usage},
     };
     for (const auto& each : cases) {
-        const ProcessOutcome outcome = runAndCollect(
+        const Result<ProcessOutcome> ran = runAndCollect(
             {.executable = folder + "/Quaymark.app/Contents/MacOS/Quaymark",
              .arguments = each.arguments,
              .environment = {{"HOME", folder}, {"QUAYMARK_SYSTEM_ROOT", folder + "/root"}},
              .capture = Capture::Both},
             std::chrono::seconds(60));
+        ASSERT_TRUE(ran) << ran.error();
+        const ProcessOutcome& outcome = ran.value();
         EXPECT_EQ(outcome.exitStatus, each.status) << each.arguments.back();
         EXPECT_EQ(outcome.output, each.output);
         // Nothing, or one line, on standard error.

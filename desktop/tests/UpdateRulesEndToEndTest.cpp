@@ -82,14 +82,16 @@ protected:
 
     // What `Quaymark check-for-updates` prints on standard output, and its status.
     std::pair<std::string, int> checkFromTheCommandLine() const {
-        const ProcessOutcome outcome =
+        const Result<ProcessOutcome> outcome =
             runAndCollect({.executable = desktop->systemRoot().map("/Applications/Quaymark.app") +
                                          "/Contents/MacOS/Quaymark",
                            .arguments = {"check-for-updates"},
                            .environment = desktop->environment(),
                            .capture = Capture::Both},
                           kWindowTime);
-        return {outcome.output + outcome.errorOutput, outcome.exitStatus};
+        if (!outcome)
+            return {outcome.error(), -1};
+        return {outcome->output + outcome->errorOutput, outcome->exitStatus};
     }
 
     // The files beside the installed application: an update under way leaves a folder there.

@@ -186,15 +186,14 @@ Result<StartedProcess> spawnProcess(const SpawnRequest& request) {
     return Started::success(std::move(result));
 }
 
-ProcessOutcome runAndCollect(const SpawnRequest& request, std::chrono::milliseconds timeLimit) {
+Result<ProcessOutcome> runAndCollect(const SpawnRequest& request,
+                                     std::chrono::milliseconds timeLimit) {
     ProcessOutcome outcome;
     SpawnRequest attached = request;
     attached.detached = false;
     Result<StartedProcess> spawned = spawnProcess(attached);
-    if (!spawned) {
-        outcome.error = spawned.error();
-        return outcome;
-    }
+    if (!spawned)
+        return Result<ProcessOutcome>::failure(spawned.error());
     StartedProcess& started = spawned.value();
     auto deadline = std::chrono::steady_clock::now() + timeLimit;
     pollfd streams[2] = {{started.output.get(), POLLIN, 0}, {started.errorOutput.get(), POLLIN, 0}};
@@ -228,7 +227,7 @@ ProcessOutcome runAndCollect(const SpawnRequest& request, std::chrono::milliseco
     std::optional<int> status = waitForChild(started.pid);
     if (status && !outcome.timedOut)
         outcome.exitStatus = exitStatusOf(*status);
-    return outcome;
+    return Result<ProcessOutcome>::success(std::move(outcome));
 }
 
 Environment currentEnvironment() {

@@ -54,13 +54,14 @@ struct ProcessOutcome {
     bool timedOut = false;
     std::string output;
     std::string errorOutput;
-    std::string error;  // why it could not be started
 };
 
 // Starts the child (never detached), collects its captured streams until they end, and waits
 // for it. When the streams have not ended within the time limit the child is killed by its
 // pid; the limit bounds only that collection, so a child that captures nothing is waited for.
-ProcessOutcome runAndCollect(const SpawnRequest& request, std::chrono::milliseconds timeLimit);
+// A child that cannot be started is a failure with the reason.
+Result<ProcessOutcome> runAndCollect(const SpawnRequest& request,
+                                     std::chrono::milliseconds timeLimit);
 
 // This process's environment as a map.
 Environment currentEnvironment();

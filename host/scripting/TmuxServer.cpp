@@ -56,18 +56,19 @@ TmuxReply TmuxServer::send(const std::vector<TmuxCommand>& commands,
     Environment environment = currentEnvironment();
     environment.erase("TMUX");
     environment.erase("TMUX_PANE");
-    ProcessOutcome ran = runAndCollect({.executable = tmuxExecutable(),
-                                        .arguments = std::move(arguments),
-                                        .environment = std::move(environment),
-                                        .capture = Capture::Both},
-                                       timeLimit);
+    Result<ProcessOutcome> collected = runAndCollect({.executable = tmuxExecutable(),
+                                                      .arguments = std::move(arguments),
+                                                      .environment = std::move(environment),
+                                                      .capture = Capture::Both},
+                                                     timeLimit);
     TmuxReply reply;
-    reply.output = std::move(ran.output);
-    reply.error = std::move(ran.errorOutput);
-    if (!ran.error.empty()) {
-        reply.error = ran.error;
+    if (!collected) {
+        reply.error = collected.error();
         return reply;
     }
+    ProcessOutcome& ran = collected.value();
+    reply.output = std::move(ran.output);
+    reply.error = std::move(ran.errorOutput);
 
     if (ran.timedOut) {
         reply.outcome = TmuxReply::Outcome::TimedOut;

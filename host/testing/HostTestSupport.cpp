@@ -50,13 +50,15 @@ WithoutOverridingPermissions::~WithoutOverridingPermissions() {
 ProcessResult runProcess(const std::vector<std::string>& argv,
                          const std::map<std::string, std::string>& environment,
                          std::chrono::milliseconds timeLimit) {
-    ProcessOutcome ran = runAndCollect({.executable = argv.at(0),
-                                        .arguments = {argv.begin() + 1, argv.end()},
-                                        .environment = environment,
-                                        .standardError = TaskStream::ToStandardOutput,
-                                        .capture = Capture::StandardOutput},
-                                       timeLimit);
-    return {ran.exitStatus, ran.error.empty() ? std::move(ran.output) : ran.error};
+    Result<ProcessOutcome> ran = runAndCollect({.executable = argv.at(0),
+                                                .arguments = {argv.begin() + 1, argv.end()},
+                                                .environment = environment,
+                                                .standardError = TaskStream::ToStandardOutput,
+                                                .capture = Capture::StandardOutput},
+                                               timeLimit);
+    if (!ran)
+        return {-1, ran.error()};
+    return {ran->exitStatus, std::move(ran->output)};
 }
 
 ProcessResult runPython(const std::string& script, const std::vector<std::string>& arguments) {

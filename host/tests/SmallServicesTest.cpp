@@ -36,20 +36,21 @@ TEST(AtomicFileTest, ReplacesWholeWithTheModeAskedAndLeavesNothingBeside) {
 TEST(SpawnTest, CapturedStreamsAndDescriptorThreeReachTheirPipes) {
     std::optional<Pipe> extra = makePipe();
     ASSERT_TRUE(extra);
-    ProcessOutcome ran =
+    Result<ProcessOutcome> ran =
         runAndCollect({.executable = "/bin/sh",
                        .arguments = {"-c", "echo out; echo err >&2; echo three >&3; exit 3"},
                        .capture = Capture::Both,
                        .descriptor3 = extra->writeEnd.get()},
                       10s);
     extra->writeEnd.close();
+    ASSERT_TRUE(ran) << ran.error();
     std::string three;
-    EXPECT_TRUE(readAll(extra->readEnd.get(), three) && ran.exitStatus == 3);
-    EXPECT_EQ(ran.output + ran.errorOutput + three, "out\nerr\nthree\n");
+    EXPECT_TRUE(readAll(extra->readEnd.get(), three) && ran->exitStatus == 3);
+    EXPECT_EQ(ran->output + ran->errorOutput + three, "out\nerr\nthree\n");
     ran = runAndCollect(
         {.executable = "/bin/sleep", .arguments = {"10"}, .capture = Capture::StandardOutput},
         200ms);
-    EXPECT_TRUE(ran.timedOut);
+    EXPECT_TRUE(ran && ran->timedOut);
     EXPECT_EQ(spawnProcess({.executable = "/no/such/program"}).error(),
               "/no/such/program: No such file or directory");
 }

@@ -43,15 +43,15 @@ std::optional<std::string> printThroughShell(const std::string& shell, const std
     std::vector<std::string> arguments{"-f", "-c", "printf %s " + word};
     if (shell.ends_with("bash"))
         arguments[0] = "--norc";
-    ProcessOutcome ran =
+    Result<ProcessOutcome> ran =
         runAndCollect({.executable = shell,
                        .arguments = arguments,
                        .environment = {{"PATH", "/usr/bin:/bin"}, {"LC_ALL", "C.UTF-8"}},
                        .capture = Capture::StandardOutput},
                       std::chrono::seconds(30));
-    if (ran.exitStatus != 0)
+    if (!ran || ran->exitStatus != 0)
         return std::nullopt;
-    return ran.output;
+    return ran->output;
 }
 
 class RealShell : public TerminalFixture, public ::testing::WithParamInterface<const char*> {};

@@ -101,95 +101,102 @@ ReadArchive openForReading(const std::string& path, std::string& error) {
 }
 
 // One pass over an archive that reads every header and every byte, keeping what the checks of
-// later entries need: the kind of each name seen and the bytes so far. Each step gives the
-// reason the archive is refused, or nothing.
+// later entries need: the kind of each name seen and the bytes so far. Each step succeeds or
+// gives the reason the archive is refused.
 class Survey {
 public:
     Survey(archive* reader, const std::string& topLevelName, const UnpackLimits& limits,
            const std::atomic<bool>* cancelled)
         : _reader(reader), _topLevelName(topLevelName), _limits(limits), _cancelled(cancelled) {}
 
-    std::optional<std::string> run(std::vector<Entry>& entries) {
+    Result<void> run(std::vector<Entry>& entries) {
         archive_entry* header = nullptr;
         for (;;) {
             const int status = archive_read_next_header(_reader, &header);
             if (status == ARCHIVE_EOF)
                 break;
             if (status != ARCHIVE_OK)
-                return "The update archive is damaged or truncated: " + archiveError(_reader);
+                return Result<void>::failure("The update archive is damaged or truncated: " +
+                                             archiveError(_reader));
             if (entries.size() >= _limits.maximumEntries)
-                return "The update archive holds more than " +
-                       std::to_string(_limits.maximumEntries) + " entries.";
+                return Result<void>::failure("The update archive holds more than " +
+                                             std::to_string(_limits.maximumEntries) + " entries.");
             Entry entry;
-            if (std::optional<std::string> refusal = readHeader(header, entry))
+            if (Result<void> refusal = readHeader(header, entry); !refusal)
                 return refusal;
-            if (std::optional<std::string> refusal = readContents(header, entry))
+            if (Result<void> refusal = readContents(header, entry); !refusal)
                 return refusal;
             entries.push_back(std::move(entry));
         }
         if (entries.empty())
-            return "The update archive is empty.";
+            return Result<void>::failure("The update archive is empty.");
         return reachedThroughFolders(entries);
     }
 
 private:
-    std::optional<std::string> readHeader(archive_entry* header, Entry& entry) {
+    Result<void> readHeader(archive_entry* header, Entry& entry) {
         const char* rawName = archive_entry_pathname(header);
         const std::optional<std::string> name = normalisedName(rawName);
         if (!name)
-            return "The update archive holds an absolute name or one with \"..\": \"" +
-                   std::string(rawName ? rawName : "") + "\".";
+            return Result<void>::failure(
+                "The update archive holds an absolute name or one with \"..\": \"" +
+                std::string(rawName ? rawName : "") + "\".");
         entry = Entry{*name, Kind::File, {}};
         const char* hardLink = archive_entry_hardlink(header);
-        if (std::optional<std::string> refusal =
-                hardLink ? readHardLink(hardLink, entry) : readKind(header, entry))
+        if (Result<void> refusal =
+                hardLink ? readHardLink(hardLink, entry) : readKind(header, entry);
+            !refusal)
             return refusal;
         const std::vector<std::string> parts = split(entry.path);
         if (parts.front() != _topLevelName || (parts.size() == 1 && entry.kind != Kind::Folder))
-            return "The update archive must hold the folder \"" + _topLevelName +
-                   "\" and nothing beside it, but it holds \"" + entry.path + "\".";
+            return Result<void>::failure(
+                "The update archive must hold the folder \"" + _topLevelName +
+                "\" and nothing beside it, but it holds \"" + entry.path + "\".");
         if (!_kinds.emplace(entry.path, entry.kind).second)
-            return "The update archive names \"" + entry.path + "\" twice.";
-        return std::nullopt;
+            return Result<void>::failure("The update archive names \"" + entry.path + "\" twice.");
+        return Result<void>::success();
     }
 
     // Only a file unpacked before may be linked to, and every entry before this one lay
     // inside the bundle: a hard link cannot reach out of it.
-    std::optional<std::string> readHardLink(const char* hardLink, Entry& entry) {
+    Result<void> readHardLink(const char* hardLink, Entry& entry) {
         const std::optional<std::string> target = normalisedName(hardLink);
         if (!target || _kinds.count(*target) == 0 || _kinds[*target] != Kind::File)
-            return "The update archive holds a hard link to something it did not unpack "
-                   "before: \"" +
-                   entry.path + "\".";
+            return Result<void>::failure(
+                "The update archive holds a hard link to something it did not unpack "
+                "before: \"" +
+                entry.path + "\".");
         entry.kind = Kind::HardLink;
         entry.linkTarget = *target;
-        return std::nullopt;
+        return Result<void>::success();
     }
 
-    static std::optional<std::string> readKind(archive_entry* header, Entry& entry) {
+    static Result<void> readKind(archive_entry* header, Entry& entry) {
         switch (archive_entry_filetype(header)) {
             case AE_IFREG:
                 entry.kind = Kind::File;
-                return std::nullopt;
+                return Result<void>::success();
             case AE_IFDIR:
                 entry.kind = Kind::Folder;
-                return std::nullopt;
+                return Result<void>::success();
             case AE_IFLNK: {
                 const char* target = archive_entry_symlink(header);
                 entry.kind = Kind::Link;
                 entry.linkTarget = target != nullptr ? target : "";
                 if (!linkStaysInside(entry.path, entry.linkTarget))
-                    return "The update archive holds a link that points outside: \"" + entry.path +
-                           "\" -> \"" + entry.linkTarget + "\".";
-                return std::nullopt;
+                    return Result<void>::failure(
+                        "The update archive holds a link that points outside: \"" + entry.path +
+                        "\" -> \"" + entry.linkTarget + "\".");
+                return Result<void>::success();
             }
             default:
-                return "The update archive holds a device or other special file: \"" + entry.path +
-                       "\".";
+                return Result<void>::failure(
+                    "The update archive holds a device or other special file: \"" + entry.path +
+                    "\".");
         }
     }
 
-    std::optional<std::string> readContents(archive_entry* header, const Entry& entry) {
+    Result<void> readContents(archive_entry* header, const Entry& entry) {
         std::uint64_t entryBytes = 0;
         char buffer[64 * 1024];
         for (;;) {
@@ -197,33 +204,35 @@ private:
             if (count == 0)
                 break;
             if (count < 0)
-                return "The update archive is damaged or truncated: " + archiveError(_reader);
+                return Result<void>::failure("The update archive is damaged or truncated: " +
+                                             archiveError(_reader));
             if (_cancelled != nullptr && _cancelled->load())
-                return kUpdateCancelled;
+                return Result<void>::failure(kUpdateCancelled);
             entryBytes += static_cast<std::uint64_t>(count);
             _totalBytes += static_cast<std::uint64_t>(count);
             if (_totalBytes > _limits.maximumBytes)
-                return "The update archive unpacks to more than " +
-                       std::to_string(_limits.maximumBytes) + " bytes.";
+                return Result<void>::failure("The update archive unpacks to more than " +
+                                             std::to_string(_limits.maximumBytes) + " bytes.");
         }
         if (archive_entry_size_is_set(header) && entry.kind == Kind::File &&
             entryBytes != static_cast<std::uint64_t>(archive_entry_size(header)))
-            return "The update archive is truncated in \"" + entry.path + "\".";
-        return std::nullopt;
+            return Result<void>::failure("The update archive is truncated in \"" + entry.path +
+                                         "\".");
+        return Result<void>::success();
     }
 
     // Checked once all names are known: a link may come after the entries beneath it.
-    std::optional<std::string> reachedThroughFolders(const std::vector<Entry>& entries) const {
+    Result<void> reachedThroughFolders(const std::vector<Entry>& entries) const {
         for (const Entry& entry : entries) {
             const std::vector<std::string> parts = split(entry.path);
             for (std::size_t count = 1; count < parts.size(); ++count) {
                 const auto found = _kinds.find(join(parts, count));
                 if (found != _kinds.end() && found->second != Kind::Folder)
-                    return "The update archive reaches \"" + entry.path +
-                           "\" through something that is not a folder.";
+                    return Result<void>::failure("The update archive reaches \"" + entry.path +
+                                                 "\" through something that is not a folder.");
             }
         }
-        return std::nullopt;
+        return Result<void>::success();
     }
 
     archive* _reader;
@@ -236,14 +245,15 @@ private:
 
 // Reads every header and every byte, so that a truncated or corrupt archive is refused
 // before anything is written; the entries in archive order.
-std::optional<std::string> survey(const std::string& archivePath, const std::string& topLevelName,
-                                  const UnpackLimits& limits, const std::atomic<bool>* cancelled,
-                                  std::vector<Entry>& entries) {
+Result<void> survey(const std::string& archivePath, const std::string& topLevelName,
+                    const UnpackLimits& limits, const std::atomic<bool>* cancelled,
+                    std::vector<Entry>& entries) {
     std::string error;
     ReadArchive reader = openForReading(archivePath, error);
     if (!reader)
-        return "The update archive is not a zip or tar.xz archive, or is damaged or truncated: " +
-               error;
+        return Result<void>::failure(
+            "The update archive is not a zip or tar.xz archive, or is damaged or truncated: " +
+            error);
     return Survey(reader.get(), topLevelName, limits, cancelled).run(entries);
 }
 
@@ -253,9 +263,9 @@ Result<void> unpackArchive(const std::string& archivePath, const std::string& de
                            const std::string& topLevelName, const UnpackLimits& limits,
                            const std::atomic<bool>* cancelled) {
     std::vector<Entry> entries;
-    if (std::optional<std::string> refusal =
-            survey(archivePath, topLevelName, limits, cancelled, entries))
-        return Result<void>::failure(std::move(*refusal));
+    if (Result<void> surveyed = survey(archivePath, topLevelName, limits, cancelled, entries);
+        !surveyed)
+        return surveyed;
 
     std::string error;
     ReadArchive reader = openForReading(archivePath, error);
