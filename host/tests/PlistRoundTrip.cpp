@@ -1,6 +1,7 @@
 // Reads property-list files and writes each back, for plist_differential.py. Each line of
 // standard input is a job, "xml|binary<TAB>in<TAB>out"; each gets a line on standard output:
-// "written", "refused" (no property list we read) or "unwritable <the reason checkPlistEncodable gives>".
+// "written", "refused" (no property list we read) or "unwritable <the reason checkPlistEncodable
+// gives>".
 #include <fstream>
 #include <iostream>
 #include <string>
