@@ -148,6 +148,17 @@ TEST_F(FilePreferencesTest, AWriterKilledAtAnyMomentLeavesAWholeFile) {
     const unsigned seed = given ? static_cast<unsigned>(std::stoul(given)) : std::random_device()();
     SCOPED_TRACE("QUAYMARK_TEST_SEED=" + std::to_string(seed));
     std::mt19937 random(seed);
+    // Kills fall within twice the time a writer takes here to set its first key, so that some
+    // land while it starts and some inside its writes, on a fast machine as in a sanitizer
+    // build, where starting alone can take longer than a fixed window.
+    const auto timing = std::chrono::steady_clock::now();
+    const testing::ProcessResult timed =
+        testing::runProcess({kWriter, folder(), "com.example.timing", "t", "1", "1", "4096"}, {},
+                            std::chrono::seconds(30));
+    ASSERT_EQ(timed.exitStatus, 0) << timed.output;
+    const auto window = 2 * std::chrono::duration_cast<std::chrono::microseconds>(
+                                std::chrono::steady_clock::now() - timing);
+    SCOPED_TRACE("kills within " + std::to_string(window.count()) + " us");
     for (PlistFormat format : {PlistFormat::Xml, PlistFormat::Binary}) {
         fs::remove_all(folder());
         testing::writeFile(file(), encodePlist(PlistDictionary{{"start", "start"}}, format));
@@ -159,7 +170,7 @@ TEST_F(FilePreferencesTest, AWriterKilledAtAnyMomentLeavesAWholeFile) {
                               .arguments = {folder(), kDomain, "run" + std::to_string(run) + "-",
                                             "0", "1", "4096"}});
             ASSERT_TRUE(started) << started.error();
-            std::this_thread::sleep_for(std::chrono::microseconds(random() % 60000));
+            std::this_thread::sleep_for(std::chrono::microseconds(random() % window.count()));
             ::kill(started->pid, SIGKILL);
             EXPECT_EQ(exitStatusOf(waitForChild(started->pid).value_or(0)), 128 + SIGKILL);
             PlistValue values = stored(kDomain, format);
